@@ -1,0 +1,51 @@
+#include "app/run_settings.h"
+
+namespace plx {
+
+std::vector<std::string> splitFields(std::string_view text, char separator) {
+    std::vector<std::string> pieces;
+    if (text.empty()) return pieces;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t at = text.find(separator, start);
+        if (at == std::string_view::npos) {
+            pieces.emplace_back(text.substr(start));
+            return pieces;
+        }
+        pieces.emplace_back(text.substr(start, at - start));
+        start = at + 1;
+    }
+}
+
+std::string joinArguments(int argc, const char* const* argv) {
+    std::string joined;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1) joined.push_back(' ');
+        joined += argv[i];
+    }
+    return joined;
+}
+
+std::optional<RunSettings> parseRunSettings(std::string_view argumentString) {
+    const std::vector<std::string> f = splitFields(argumentString, '/');
+    if (f.size() < 5) return std::nullopt;
+    return RunSettings{f[0], f[1], f[2], f[3], f[4]};
+}
+
+std::string runSettingsUsageError(std::string_view argumentString) {
+    const std::size_t n = splitFields(argumentString, '/').size();
+    return "plixagram: the argument string must have five fields separated by \"/\": "
+           "printer/folder/mode/x/y (it has " +
+           std::to_string(n) + "). Example: plixagram 'QLS-4100 Xe drivers standard/jobs/1/60/20'";
+}
+
+bool isPrintingMode(std::string_view mode) { return mode == "1" || mode == "2" || mode == "3"; }
+
+std::string printModeWarning(std::string_view mode) {
+    if (isPrintingMode(mode)) return {};
+    return "Print mode \"" + std::string(mode) +
+           "\" prints nothing: only modes \"1\" (dot replication), \"2\" (dot replication, first "
+           "181 rows) and \"3\" (scaled image) print. Job pictures are shown and left in the folder.";
+}
+
+}  // namespace plx

@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+#include "common/number.h"
+TEST(Placeholder, Builds) { EXPECT_EQ(plx::leadingNumber("3"), 3.0); }
