@@ -1,0 +1,149 @@
+#include "printing/print_procedures.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+
+#include "common/number.h"
+
+namespace plx {
+namespace {
+
+Result<std::int32_t> offsetDots(std::string_view text, const char* axis) {
+    Result<std::int32_t> v = toInt32(leadingNumber(text));
+    if (!v) {
+        return makeError(ErrorKind::OutOfRange, std::string("offset ") + axis + " \"" +
+                                                    std::string(text) +
+                                                    "\" is outside the 32-bit range");
+    }
+    return v;
+}
+
+Result<float> offsetInches(std::string_view text, const char* axis) {
+    const double v = leadingNumber(text);
+    if (!std::isfinite(v) || std::fabs(v) > double(FLT_MAX)) {
+        return makeError(ErrorKind::OutOfRange, std::string("offset ") + axis + " \"" +
+                                                    std::string(text) +
+                                                    "\" does not fit a single-precision number");
+    }
+    return float(v);
+}
+
+Result<std::int32_t> lastIndex(float extent) {
+    Result<std::int32_t> v = toInt32(double(extent));
+    if (!v) return makeError(ErrorKind::OutOfRange, "the picture's size does not fit 32 bits");
+    return v;
+}
+
+Error aborted(PrintSurface& surface) {
+    surface.abortDocument();
+    return makeError(ErrorKind::Aborted, "the print was abandoned: the station is closing");
+}
+
+// Scans columns 0..lastCol of one row. Columns past the picture read as a colour outside
+// every set, so they are not visited.
+template <typename Plot>
+void scanRow(const PictureView& view, std::int32_t row, std::int32_t lastCol, Plot&& plot) {
+    if (view.empty() || row < 0 || row >= view.height || lastCol < 0) return;
+    const int cols = int(std::min<std::int64_t>(std::int64_t(lastCol) + 1, view.width));
+    const std::uint32_t* p = view.row(row);
+    for (int col = 0; col < cols; ++col) plot(col, p[col] & 0x00FFFFFFu);
+}
+
+}  // namespace
+
+std::string progressText(std::int32_t row, float height) {
+    std::string text = std::to_string(row) + "/";
+    if (std::isfinite(height) && std::floor(height) == height && std::fabs(height) < 1e15f) {
+        text += std::to_string(std::int64_t(height));
+    } else {
+        text += std::to_string(height);
+    }
+    return text;
+}
+
+Result<std::string> printDotReplication(PrintSurface& surface, ImageArea& area, PrintHost& host,
+                                        const PrintJob& job, std::int16_t qte, DotMode mode) {
+    host.setTimerEnabled(false);
+    selectPrinterByName(surface, job.printerName);
+    if (mode == DotMode::FirstRows) host.assignPrinterDialogSetting();
+    surface.setCopies(qte);
+    const Result<std::int32_t> ox = offsetDots(job.offsetX, "x");
+    if (!ox) return ox.error();
+    const Result<std::int32_t> oy = offsetDots(job.offsetY, "y");
+    if (!oy) return oy.error();
+    surface.setUnit(Unit::Pixel);
+
+    std::int32_t lastRow = kChampagneLastRow;
+    if (mode == DotMode::Full) {
+        const Result<std::int32_t> h = lastIndex(area.height());
+        if (!h) return h.error();
+        lastRow = *h;
+    }
+    const std::int64_t dx = *ox;
+    const std::int64_t dy = *oy;
+    for (std::int32_t row = 0; row <= lastRow; ++row) {
+        const Result<std::int32_t> lastCol = lastIndex(area.width());
+        if (!lastCol) {
+            surface.abortDocument();
+            return lastCol.error();
+        }
+        const float y = float(row + dy);
+        scanRow(area.picture(), row, *lastCol, [&](int col, ColorValue c) {
+            if (isMainPrintColor(c)) surface.plot(float(col + dx), y, c);
+        });
+        if (row % 4 == 0) {
+            host.yieldToWindow();
+            if (host.abortRequested()) return aborted(surface);
+            host.setProgressTitle(progressText(row, area.height()));
+        }
+        if (row == lastRow) break;  // lastRow may be INT32_MAX
+    }
+    area.clear();
+    return surface.endDocument(job.jobName);
+}
+
+Result<std::string> printScaledImage(PrintSurface& surface, ImageArea& area, const PrintJob& job,
+                                     std::int16_t qte) {
+    selectPrinterByName(surface, job.printerName);
+    surface.setUnit(Unit::Inch);
+    surface.setCopies(qte);
+    surface.setPrintQuality(kSpeedPrintQuality);
+    const Result<float> x = offsetInches(job.offsetX, "x");
+    if (!x) return x.error();
+    const Result<float> y = offsetInches(job.offsetY, "y");
+    if (!y) return y.error();
+    surface.drawPicture(area.picture(), *x, *y, kLabelWidthInches, kLabelHeightInches);
+    area.clear();
+    return surface.endDocument(job.jobName);
+}
+
+Result<std::string> printTestPage(PrintSurface& surface, ImageArea& area, PrintHost& host,
+                                  const std::string& jobName) {
+    selectPrinterByName(surface, kTestPrinterName);
+    surface.setCopies(1);
+    host.assignPrinterDialogSetting();
+    surface.setUnit(Unit::Pixel);
+    const Result<std::int32_t> lastRow = lastIndex(area.height());
+    if (!lastRow) return lastRow.error();
+    for (std::int32_t row = 0; row <= *lastRow; ++row) {
+        const Result<std::int32_t> lastCol = lastIndex(area.width());
+        if (!lastCol) {
+            surface.abortDocument();
+            return lastCol.error();
+        }
+        const float y = float(row + kTestOffsetY);
+        scanRow(area.picture(), row, *lastCol, [&](int col, ColorValue c) {
+            if (!isExtendedPrintColor(c)) return;
+            surface.plot(float(col + kTestOffsetX), y, c);
+            if (c == kBlack) surface.plot(float(col + kTestOffsetX - 1), y, c);
+        });
+        host.yieldToWindow();
+        if (host.abortRequested()) return aborted(surface);
+        host.setProgressTitle(progressText(row, area.height()));
+        if (row == *lastRow) break;
+    }
+    return surface.endDocument(jobName);
+}
+
+}  // namespace plx
