@@ -1,0 +1,101 @@
+#include "tests/support/recording_surface.h"
+
+#include <sstream>
+
+namespace plx::test {
+
+std::vector<PrinterInfo> RecordingSurface::printers() {
+    ops.push_back("list printers");
+    return installed;
+}
+
+void RecordingSurface::select(const PrinterInfo& printer) {
+    ops.push_back("select " + printer.queue);
+    currentPrinter = printer;
+}
+
+void RecordingSurface::setCopies(std::int16_t copies) {
+    ops.push_back("copies " + std::to_string(copies));
+    m_copies = copies;
+}
+
+void RecordingSurface::setUnit(Unit unit) {
+    ops.push_back(unit == Unit::Pixel ? "unit pixel" : "unit inch");
+}
+
+void RecordingSurface::setPrintQuality(int dpi) { ops.push_back("quality " + std::to_string(dpi)); }
+
+void RecordingSurface::plot(float x, float y, ColorValue color) {
+    // One entry for a run of plots keeps the operation list readable.
+    if (ops.empty() || ops.back() != "plot") ops.push_back("plot");
+    dots.push_back({x, y, color});
+}
+
+void RecordingSurface::drawPicture(const PictureView& picture, double x, double y, double width,
+                                   double height) {
+    std::ostringstream s;
+    s << "draw " << picture.width << "x" << picture.height << " at " << x << "," << y << " size "
+      << width << "x" << height;
+    ops.push_back(s.str());
+    ++m_pictures;
+}
+
+Result<std::string> RecordingSurface::endDocument(const std::string& jobName) {
+    ops.push_back("end document");
+    if (failEndDocument) {
+        dots.clear();
+        m_pictures = 0;
+        return *failEndDocument;
+    }
+    RecordedDocument doc;
+    doc.printer = currentPrinter ? currentPrinter->queue : "";
+    doc.copies = m_copies;
+    doc.jobName = jobName;
+    doc.dots = std::move(dots);
+    doc.pictures = m_pictures;
+    documents.push_back(std::move(doc));
+    dots.clear();
+    m_pictures = 0;
+    return doc.printer + "-" + std::to_string(m_nextJob++);
+}
+
+void RecordingSurface::abortDocument() {
+    ops.push_back("abort document");
+    dots.clear();
+    m_pictures = 0;
+    ++aborted;
+}
+
+void MemoryImageArea::reset(int w, int h, ColorValue fill) {
+    m_w = w;
+    m_h = h;
+    m_px.assign(std::size_t(w) * std::size_t(h), fill | 0xA5000000u);
+}
+
+Result<void> MemoryImageArea::load(const std::string& path) {
+    return makeError(ErrorKind::Invalid, path + ": the memory image area loads no files");
+}
+
+PictureView MemoryImageArea::picture() const {
+    if (m_px.empty()) return {};
+    return PictureView{m_px.data(), m_w, m_h, m_w};
+}
+
+void RecordingHost::setTimerEnabled(bool enabled) {
+    m_ops.push_back(enabled ? "timer on" : "timer off");
+    timerEnabled = enabled;
+}
+
+void RecordingHost::assignPrinterDialogSetting() {
+    m_ops.push_back("dialog setting");
+    dialogSetting = 5;
+}
+
+void RecordingHost::yieldToWindow() { ++yields; }
+
+void RecordingHost::setProgressTitle(const std::string& text) {
+    title = text;
+    titles.push_back(text);
+}
+
+}  // namespace plx::test

@@ -1,0 +1,105 @@
+#pragma once
+// A print surface that records every operation instead of printing, and can be told to fail.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "printing/image_area.h"
+#include "printing/print_procedures.h"
+#include "printing/print_surface.h"
+
+namespace plx::test {
+
+struct RecordedDot {
+    float x;
+    float y;
+    ColorValue color;
+    bool operator==(const RecordedDot&) const = default;
+};
+
+struct RecordedDocument {
+    std::string printer;  // queue of the printer current at the end of the document
+    int copies = 0;
+    std::string jobName;
+    std::vector<RecordedDot> dots;
+    int pictures = 0;
+};
+
+class RecordingSurface : public PrintSurface {
+public:
+    std::vector<PrinterInfo> installed{{"Office", "Office colour printer"},
+                                       {"QLS-4100-Xe", "QLS-4100 Xe drivers standard"}};
+    std::optional<PrinterInfo> currentPrinter = PrinterInfo{"Office", "Office colour printer"};
+    std::vector<std::string> ops;  // e.g. "select QLS-4100-Xe", "copies 2", "unit pixel"
+    std::vector<RecordedDot> dots;  // dots of the open document
+    std::vector<RecordedDocument> documents;
+    int aborted = 0;
+    // When set, endDocument fails with this error (the document is dropped).
+    std::optional<Error> failEndDocument;
+
+    std::vector<PrinterInfo> printers() override;
+    void select(const PrinterInfo& printer) override;
+    std::optional<PrinterInfo> current() const override { return currentPrinter; }
+    void setCopies(std::int16_t copies) override;
+    void setUnit(Unit unit) override;
+    void setPrintQuality(int dpi) override;
+    void plot(float x, float y, ColorValue color) override;
+    void drawPicture(const PictureView& picture, double x, double y, double width,
+                     double height) override;
+    Result<std::string> endDocument(const std::string& jobName) override;
+    void abortDocument() override;
+
+private:
+    int m_copies = 1;
+    int m_pictures = 0;
+    int m_nextJob = 1;
+};
+
+// A picture held in memory, for the procedures' tests.
+class MemoryImageArea : public ImageArea {
+public:
+    MemoryImageArea() = default;
+    MemoryImageArea(int w, int h, ColorValue fill = 0xFFFFFF) { reset(w, h, fill); }
+    void reset(int w, int h, ColorValue fill = 0xFFFFFF);
+    // The top byte means nothing: it is filled so that code which forgets the mask fails tests.
+    void set(int x, int y, ColorValue c) {
+        m_px[std::size_t(y) * std::size_t(m_w) + std::size_t(x)] = c | 0xA5000000u;
+    }
+
+    Result<void> load(const std::string& path) override;
+    void clear() override { m_px.clear(), m_w = 0, m_h = 0; ++clears; }
+    float width() const override { return float(m_w); }
+    float height() const override { return float(m_h); }
+    ColorValue pixel(int x, int y) const override { return picture().at(x, y); }
+    PictureView picture() const override;
+    int clears = 0;
+
+private:
+    std::vector<std::uint32_t> m_px;
+    int m_w = 0;
+    int m_h = 0;
+};
+
+// Window operations recorded into the same operation list as the surface's.
+class RecordingHost : public PrintHost {
+public:
+    explicit RecordingHost(std::vector<std::string>& ops) : m_ops(ops) {}
+    bool timerEnabled = true;
+    int dialogSetting = 0;
+    int yields = 0;
+    std::string title;
+    std::vector<std::string> titles;
+    int abortAfterYields = -1;  // request an abort at that yield
+
+    void setTimerEnabled(bool enabled) override;
+    void assignPrinterDialogSetting() override;
+    void yieldToWindow() override;
+    void setProgressTitle(const std::string& text) override;
+    bool abortRequested() const override { return abortAfterYields >= 0 && yields >= abortAfterYields; }
+
+private:
+    std::vector<std::string>& m_ops;
+};
+
+}  // namespace plx::test
