@@ -1,0 +1,290 @@
+#!/bin/bash
+# Private CUPS print server for the tests and the demo.
+#
+#   cups-server.sh start STATE_DIR   fresh cupsd on STATE_DIR/cups.sock with the test queues
+#   cups-server.sh stop  STATE_DIR   stop that cupsd (and only that one)
+#
+# Clients reach it with CUPS_SERVER=STATE_DIR/cups.sock. The system's cupsd is never touched.
+# Every job's printer data lands in STATE_DIR/output/<queue>/job-<id>.pwg (see the capture backend).
+set -euo pipefail
+
+readonly CUPS_LIB=/usr/lib/cups
+readonly BASE_DRIVER=drv:///cupsfilters.drv/pwgrast.ppd
+# The generic driver hands CUPS raster (imagetoraster's "3SaR", cropped to the picture) to
+# the device unchanged while claiming PWG raster; rastertopwg makes it real full-page PWG.
+readonly PWG_FILTER='*cupsFilter2: "application/vnd.cups-raster image/pwg-raster 0 rastertopwg"'
+readonly START_TIMEOUT_S=30
+readonly STOP_TIMEOUT_S=20
+
+die() {
+    echo "cups-server.sh: $*" >&2
+    exit 1
+}
+
+usage() {
+    echo "usage: $0 start|stop STATE_DIR" >&2
+    exit 2
+}
+
+[[ $# -eq 2 ]] || usage
+action=$1
+[[ -n $2 ]] || usage
+mkdir -p "$2"
+STATE_DIR=$(cd "$2" && pwd -P)
+# Start wipes the folders below STATE_DIR; refuse the places where that would hurt.
+case "$STATE_DIR" in
+    / | /usr | /usr/* | /etc | /etc/* | /run | /run/* | /var | /bin | /sbin | /lib | /home | /root)
+        die "refusing to use $STATE_DIR as a state folder" ;;
+esac
+
+readonly SOCKET=$STATE_DIR/cups.sock
+readonly PID_FILE=$STATE_DIR/cupsd.pid
+readonly CONF_DIR=$STATE_DIR/conf
+readonly LOG_DIR=$STATE_DIR/log
+readonly OUTPUT_DIR=$STATE_DIR/output
+
+# The pid in the pid file, but only if it is still our cupsd (pids get reused).
+running_pid() {
+    [[ -f $PID_FILE ]] || return 1
+    local pid
+    pid=$(<"$PID_FILE")
+    [[ $pid =~ ^[0-9]+$ ]] || return 1
+    [[ -r /proc/$pid/cmdline ]] || return 1
+    tr '\0' ' ' <"/proc/$pid/cmdline" | grep -qF -- "-c $CONF_DIR/cupsd.conf" || return 1
+    echo "$pid"
+}
+
+stop_server() {
+    local pid
+    if ! pid=$(running_pid); then
+        rm -f "$PID_FILE"
+        return 0
+    fi
+    kill -TERM "$pid" 2>/dev/null || true
+    local waited=0
+    while kill -0 "$pid" 2>/dev/null; do
+        if ((waited >= STOP_TIMEOUT_S * 10)); then
+            echo "cups-server.sh: cupsd $pid did not stop in ${STOP_TIMEOUT_S}s, killing it" >&2
+            kill -KILL "$pid" 2>/dev/null || true
+            sleep 0.2
+            break
+        fi
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+    rm -f "$PID_FILE" "$SOCKET"
+}
+
+write_config() {
+    cat >"$CONF_DIR/cups-files.conf" <<EOF
+# Private test server: everything lives below $STATE_DIR.
+# cupsd refuses User root; filters run as lp, the capture backend (mode 0700) as root.
+User lp
+Group lp
+SystemGroup root
+ServerRoot $CONF_DIR
+RequestRoot $STATE_DIR/spool
+CacheDir $STATE_DIR/cache
+StateDir $STATE_DIR/state
+TempDir $STATE_DIR/tmp
+ServerBin $STATE_DIR/bin
+AccessLog $LOG_DIR/access_log
+ErrorLog $LOG_DIR/error_log
+PageLog $LOG_DIR/page_log
+FileDevice No
+FatalErrors config
+EOF
+
+    cat >"$CONF_DIR/cupsd.conf" <<EOF
+# Private test server: a unix socket only, no network, no sharing, no authentication.
+Listen $SOCKET
+Browsing No
+BrowseLocalProtocols none
+DefaultShared No
+WebInterface No
+LogLevel warn
+MaxLogSize 0
+# Hundreds of jobs per test run: no job limit, keep the history (job states stay
+# queryable) but not the document files.
+MaxJobs 0
+MaxJobsPerPrinter 0
+MaxJobsPerUser 0
+PreserveJobHistory Yes
+PreserveJobFiles No
+AutoPurgeJobs No
+# A failing job must not stop the queue for the jobs behind it.
+ErrorPolicy abort-job
+JobRetryLimit 0
+FilterLimit 0
+DefaultAuthType None
+<Location />
+  Order allow,deny
+  Allow all
+</Location>
+<Policy default>
+  JobPrivateAccess all
+  JobPrivateValues none
+  SubscriptionPrivateAccess all
+  SubscriptionPrivateValues none
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
+EOF
+}
+
+# ServerBin: the system's filters and helpers, plus our own capture backend.
+write_server_bin() {
+    local bin=$STATE_DIR/bin
+    mkdir -p "$bin/backend"
+    local sub
+    for sub in filter daemon driver cgi-bin monitor notifier; do
+        [[ -e $CUPS_LIB/$sub ]] && ln -sfn "$CUPS_LIB/$sub" "$bin/$sub"
+    done
+    cat >"$bin/backend/capture" <<'EOF'
+#!/bin/bash
+# Capture backend: stores each job's printer data as a file instead of printing it.
+# Device URI capture:/ABSOLUTE/FOLDER. Writes job-<id>.txt (job facts), then job-<id>.pwg;
+# the .pwg appears by rename only when the data is complete.
+if [[ $# -eq 0 ]]; then
+    echo 'direct capture "Unknown" "Capture to folder"'
+    exit 0
+fi
+if [[ $# -lt 5 || $# -gt 6 ]]; then
+    echo "ERROR: usage: capture job-id user title copies options [file]" >&2
+    exit 1
+fi
+job=$1 user=$2 title=$3 copies=$4 options=$5
+uri=${DEVICE_URI:-}
+dir=${uri#capture:}
+while [[ $dir == //* ]]; do dir=${dir#/}; done
+if [[ $uri != capture:* || $dir != /* || $dir == *..* ]]; then
+    echo "ERROR: bad device URI '$uri'" >&2
+    exit 1
+fi
+if [[ ! $job =~ ^[0-9]+$ ]]; then
+    echo "ERROR: bad job id '$job'" >&2
+    exit 1
+fi
+one_line() { printf '%s' "$1" | tr '\r\n' '  '; }
+# cupsd starts backends with umask 077; the captured jobs are for everyone to read.
+umask 022
+mkdir -p "$dir" || { echo "ERROR: cannot create $dir" >&2; exit 1; }
+base=$dir/job-$job
+{
+    echo "title=$(one_line "$title")"
+    echo "copies=$(one_line "$copies")"
+    echo "user=$(one_line "$user")"
+    echo "options=$(one_line "$options")"
+} >"$base.txt.tmp" && mv -f "$base.txt.tmp" "$base.txt" || {
+    echo "ERROR: cannot write $base.txt" >&2
+    exit 1
+}
+if [[ $# -eq 6 ]]; then
+    cat -- "$6" >"$base.pwg.tmp"
+else
+    cat >"$base.pwg.tmp"
+fi
+status=$?
+if [[ $status -ne 0 ]]; then
+    rm -f "$base.pwg.tmp"
+    echo "ERROR: cannot store the job data in $base.pwg" >&2
+    exit 1
+fi
+sync -- "$base.pwg.tmp" 2>/dev/null
+mv -f "$base.pwg.tmp" "$base.pwg" || { echo "ERROR: cannot rename $base.pwg.tmp" >&2; exit 1; }
+exit 0
+EOF
+    # 0700: cupsd runs a backend only root may execute as root, so it can write anywhere.
+    chmod 0700 "$bin/backend/capture"
+}
+
+# A copy of the generic PWG raster PPD with other defaults.
+make_ppd() {
+    local out=$1 page=$2 resolution=$3
+    sed -e "s/^\*DefaultPageSize: .*/*DefaultPageSize: $page/" \
+        -e "s/^\*DefaultPageRegion: .*/*DefaultPageRegion: $page/" \
+        -e "s/^\*DefaultImageableArea: .*/*DefaultImageableArea: $page/" \
+        -e "s/^\*DefaultPaperDimension: .*/*DefaultPaperDimension: $page/" \
+        -e "s/^\*DefaultResolution: .*/*DefaultResolution: $resolution/" \
+        -e "s|^\*cupsFilter2: \"application/vnd.cups-raster image/pwg-raster 0 -\"|$PWG_FILTER|" \
+        "$STATE_DIR/ppd-src/pwgrast.ppd" >"$out"
+    grep -q "^\*PageSize $page/" "$out" || die "the generic PPD has no page size $page"
+    grep -q "^\*Resolution $resolution/" "$out" || die "the generic PPD has no resolution $resolution"
+    grep -qF "$PWG_FILTER" "$out" || die "cannot route the generic PPD through rastertopwg"
+}
+
+add_queue() {
+    local name=$1 description=$2 ppd=$3
+    mkdir -p "$OUTPUT_DIR/$name"
+    lpadmin -p "$name" -D "$description" -E -v "capture:$OUTPUT_DIR/$name" -P "$ppd" \
+        -o printer-error-policy=abort-job -o job-sheets-default=none,none \
+        2> >(grep -v 'Printer drivers are deprecated' >&2) \
+        || die "lpadmin could not create queue $name"
+}
+
+start_server() {
+    stop_server
+    rm -rf "$CONF_DIR" "$STATE_DIR/spool" "$STATE_DIR/cache" "$STATE_DIR/state" \
+        "$STATE_DIR/tmp" "$STATE_DIR/bin" "$STATE_DIR/ppd-src" "$LOG_DIR" "$OUTPUT_DIR"
+    rm -f "$SOCKET"
+    mkdir -p "$CONF_DIR/ppd" "$STATE_DIR/spool" "$STATE_DIR/cache" "$STATE_DIR/state" \
+        "$STATE_DIR/tmp" "$STATE_DIR/ppd-src" "$LOG_DIR" "$OUTPUT_DIR"
+    # Filters run as lp: they must reach the state folder and write the temp folder.
+    chmod 0755 "$STATE_DIR" "$OUTPUT_DIR"
+    chgrp lp "$STATE_DIR/tmp" && chmod 1770 "$STATE_DIR/tmp"
+    write_config
+    write_server_bin
+
+    "$CUPS_LIB/daemon/cups-driverd" cat "$BASE_DRIVER" >"$STATE_DIR/ppd-src/pwgrast.ppd" 2>"$LOG_DIR/driverd.log" \
+        || die "cannot read the driver $BASE_DRIVER: $(tail -n 5 "$LOG_DIR/driverd.log")"
+
+    cupsd -t -c "$CONF_DIR/cupsd.conf" -s "$CONF_DIR/cups-files.conf" >"$LOG_DIR/cupsd-test.log" 2>&1 \
+        || die "cupsd rejects the configuration: $(tail -n 20 "$LOG_DIR/cupsd-test.log")"
+
+    # setsid: the server must outlive the shell (and the ctest step) that started it.
+    setsid cupsd -f -c "$CONF_DIR/cupsd.conf" -s "$CONF_DIR/cups-files.conf" \
+        </dev/null >"$LOG_DIR/cupsd.out" 2>&1 &
+    local pid=$!
+    echo "$pid" >"$PID_FILE"
+
+    export CUPS_SERVER=$SOCKET
+    local waited=0
+    until [[ -S $SOCKET ]] && lpstat -r 2>/dev/null | grep -q "is running"; do
+        if ! kill -0 "$pid" 2>/dev/null; then
+            rm -f "$PID_FILE"
+            die "cupsd exited at start-up. cupsd output: $(tail -n 20 "$LOG_DIR/cupsd.out" 2>/dev/null)
+error_log: $(tail -n 20 "$LOG_DIR/error_log" 2>/dev/null)"
+        fi
+        if ((waited >= START_TIMEOUT_S * 10)); then
+            local tail_text
+            tail_text=$(tail -n 20 "$LOG_DIR/error_log" 2>/dev/null)
+            stop_server
+            die "cupsd did not answer on $SOCKET within ${START_TIMEOUT_S}s. error_log: $tail_text"
+        fi
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+
+    local ppd=$STATE_DIR/ppd-src
+    make_ppd "$ppd/label-600.ppd" 4x6 600dpi
+    make_ppd "$ppd/label-300.ppd" 4x6 300dpi
+    make_ppd "$ppd/label-1200.ppd" 4x6 1200dpi
+    make_ppd "$ppd/office-600.ppd" Letter 600dpi
+
+    add_queue QLS-4100-Xe "QLS-4100 Xe drivers standard" "$ppd/label-600.ppd"
+    add_queue Office "Office colour printer" "$ppd/office-600.ppd"
+    add_queue Label-300 "Label printer 300 dpi" "$ppd/label-300.ppd"
+    add_queue Label-1200 "Label printer 1200 dpi" "$ppd/label-1200.ppd"
+    add_queue Label-Rejecting "Rejecting label printer" "$ppd/label-600.ppd"
+    cupsreject -r "Rejecting on purpose (test queue)" Label-Rejecting \
+        || die "cupsreject failed for Label-Rejecting"
+    lpadmin -d Office || die "lpadmin could not make Office the default destination"
+    echo "cupsd $pid running on $SOCKET"
+}
+
+case "$action" in
+    start) start_server ;;
+    stop) stop_server ;;
+    *) usage ;;
+esac
