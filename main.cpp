@@ -1,2 +1,3 @@
-#include "app/run_settings.h"
-int main(int argc, char** argv) { return plx::joinArguments(argc, argv).empty() ? 2 : 0; }
+#include "app/station.h"
+
+int main(int argc, char** argv) { return plx::runStation(argc, argv); }

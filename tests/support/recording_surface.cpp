@@ -53,10 +53,11 @@ Result<std::string> RecordingSurface::endDocument(const std::string& jobName) {
     doc.jobName = jobName;
     doc.dots = std::move(dots);
     doc.pictures = m_pictures;
+    const std::string id = doc.printer + "-" + std::to_string(m_nextJob++);
     documents.push_back(std::move(doc));
     dots.clear();
     m_pictures = 0;
-    return doc.printer + "-" + std::to_string(m_nextJob++);
+    return id;
 }
 
 void RecordingSurface::abortDocument() {

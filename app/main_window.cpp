@@ -1,0 +1,210 @@
+#include "app/main_window.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QScreen>
+#include <QVBoxLayout>
+#include <iostream>
+
+#include "app/message_box.h"
+
+namespace plx {
+namespace {
+
+constexpr int kClientWidthTwips = 15825;
+constexpr int kClientHeightTwips = 8415;
+constexpr int kLabelLeftTwips[5] = {2040, 4800, 7560, 10320, 13200};
+constexpr int kPrinterDialogMember = 26;
+constexpr int kPrinterDialogValue = 5;
+
+QString fromStd(const std::string& s) { return QString::fromStdString(s); }
+
+}  // namespace
+
+Form1::Form1(PrintSurface& surface, QtImageArea& area, QWidget* parent)
+    : QWidget(parent), m_surface(surface), m_area(area) {
+    setWindowTitle(QString::fromUtf8(kDesignCaption));
+
+    // The controls sit at their design places on a client area of fixed size; the status
+    // line goes below it so it covers nothing.
+    auto* client = new QWidget(this);
+    const QRect clientRect = fromTwips(0, 0, kClientWidthTwips, kClientHeightTwips);
+    client->setFixedSize(clientRect.size());
+
+    Command1 = new QPushButton(QStringLiteral("Command1"), client);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setGeometry(fromTwips(120, 300, 1215, 435));
+    for (int k = 0; k < 5; ++k) {
+        Label1[k] = new QLabel(QStringLiteral("Label1"), client);
+        Label1[k]->setObjectName(QStringLiteral("Label1_%1").arg(k));
+        Label1[k]->setGeometry(fromTwips(kLabelLeftTwips[k], 360, 2655, 255));
+        Label1[k]->setTextFormat(Qt::PlainText);
+    }
+    File1 = new QListWidget(client);
+    File1->setObjectName(QStringLiteral("File1"));
+    File1->setGeometry(fromTwips(180, 1080, 1095, 1260));
+    Picture1 = new PictureBox(client);
+    Picture1->setObjectName(QStringLiteral("Picture1"));
+    Picture1->setGeometry(fromTwips(1800, 1080, 19515, 14205));
+
+    statusArea = new QLabel(this);
+    statusArea->setObjectName(QStringLiteral("statusArea"));
+    statusArea->setTextFormat(Qt::PlainText);
+    statusArea->setFrameShape(QFrame::StyledPanel);
+    statusArea->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    statusArea->setText(QStringLiteral("Ready"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(client);
+    layout->addWidget(statusArea);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(kPollIntervalMs);
+    connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+
+    printerDialog = new PrinterDialog(this);
+    printerDialog->setObjectName(QStringLiteral("printerDialog"));
+
+    m_area.setChangedCallback([this] { Picture1->setPicture(m_area.image()); });
+}
+
+Form1::~Form1() { m_area.setChangedCallback({}); }
+
+QRect Form1::fromTwips(int left, int top, int width, int height) const {
+    const QScreen* s = screen();
+    const double dpiX = s != nullptr ? s->logicalDotsPerInchX() : 96.0;
+    const double dpiY = s != nullptr ? s->logicalDotsPerInchY() : 96.0;
+    auto px = [](int twips, double dpi) { return int(twips * dpi / 1440.0 + 0.5); };
+    return QRect(px(left, dpiX), px(top, dpiY), px(width, dpiX), px(height, dpiY));
+}
+
+bool Form1::Form_Load(const std::string& argumentString) {
+    const std::optional<RunSettings> s = parseRunSettings(argumentString);
+    if (!s) return false;
+    loadSettings(*s);
+    return true;
+}
+
+void Form1::loadSettings(const RunSettings& settings) {
+    m_settings = settings;
+    const std::string* fields[5] = {&m_settings.printer_name, &m_settings.watch_folder,
+                                    &m_settings.print_mode, &m_settings.offset_x,
+                                    &m_settings.offset_y};
+    for (int k = 0; k < 5; ++k) Label1[k]->setText(fromStd(*fields[k]));
+    JobHost& host = *this;
+    m_poller = std::make_unique<FolderPoller>(
+        host, PollerSettings{m_settings.watch_folder, m_settings.print_mode,
+                             m_settings.printer_name});
+    report("watching \"" + m_settings.watch_folder + "\" in print mode \"" +
+           m_settings.print_mode + "\" for printer \"" + m_settings.printer_name + "\"");
+    const std::string warning = printModeWarning(m_settings.print_mode);
+    if (!warning.empty()) report(warning);
+    Timer1->start();
+}
+
+void Form1::report(const std::string& line) {
+    const QString stamp = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
+    std::cerr << stamp.toStdString() << ' ' << line << std::endl;
+    statusArea->setText(fromStd(line));
+    if (m_reportHook) m_reportHook(line);
+}
+
+PrintJob Form1::currentJob() const {
+    return PrintJob{m_settings.printer_name, m_settings.offset_x, m_settings.offset_y, m_jobName};
+}
+
+Result<std::string> Form1::lance_impression(const std::int16_t& qte) {
+    return printDotReplication(m_surface, m_area, *this, currentJob(), qte, DotMode::Full);
+}
+
+Result<std::string> Form1::lance_impression_champagne(const std::int16_t& qte) {
+    return printDotReplication(m_surface, m_area, *this, currentJob(), qte, DotMode::FirstRows);
+}
+
+Result<std::string> Form1::lance_impression_speed(const std::int16_t& qte) {
+    return printScaledImage(m_surface, m_area, currentJob(), qte);
+}
+
+void Form1::Timer1_Timer() {
+    // A tick never runs inside another tick or inside a test print's yields.
+    if (m_tickRunning || m_manualRunning || m_stopping || !m_poller) return;
+    m_tickRunning = true;
+    Command1->setEnabled(false);
+    m_poller->tick();
+    Command1->setEnabled(true);
+    m_tickRunning = false;
+}
+
+void Form1::Command1_Click() {
+    if (m_tickRunning || m_manualRunning || m_stopping) return;
+    m_manualRunning = true;
+    const bool timerWasOn = Timer1->isActive();
+    Timer1->stop();
+    const Result<std::string> job = printTestPage(m_surface, m_area, *this, "Impression de test");
+    if (timerWasOn && !m_stopping) Timer1->start();
+    m_manualRunning = false;
+    if (job) {
+        report("test print sent: job " + *job);
+        MessageBox::show(this, QString::fromUtf8(kPrintDoneMessage));
+    } else if (job.error().kind != ErrorKind::Aborted) {
+        report("test print failed: " + job.error().message);
+        MessageBox::show(this, fromStd("Test print failed: " + job.error().message));
+    }
+}
+
+void Form1::requestStop() {
+    m_stopping = true;
+    Timer1->stop();
+    close();
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    // A job in progress sees this at its next yield and is abandoned unsent.
+    m_stopping = true;
+    Timer1->stop();
+    event->accept();
+}
+
+void Form1::setTimerEnabled(bool enabled) {
+    if (enabled && !m_stopping) Timer1->start();
+    else Timer1->stop();
+}
+
+void Form1::assignPrinterDialogSetting() {
+    printerDialog->setMember(kPrinterDialogMember, kPrinterDialogValue);
+}
+
+void Form1::yieldToWindow() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+void Form1::setProgressTitle(const std::string& text) { setWindowTitle(fromStd(text)); }
+
+Result<void> Form1::loadPicture(const std::string& path) { return m_area.load(path); }
+
+Result<std::string> Form1::printJob(std::int16_t qte, const std::string& jobName) {
+    m_jobName = jobName;
+    const std::string& mode = m_settings.print_mode;
+    if (mode == "1") return lance_impression(qte);
+    if (mode == "2") return lance_impression_champagne(qte);
+    if (mode == "3") return lance_impression_speed(qte);
+    return makeError(ErrorKind::Invalid, "print mode \"" + mode + "\" prints nothing");
+}
+
+void Form1::showListing(const std::vector<ListedFile>& files) {
+    File1->clear();
+    for (const ListedFile& f : files) {
+        auto* item = new QListWidgetItem(fromStd(f.mark.empty() || f.mark == "printed"
+                                                     ? f.name
+                                                     : f.name + "  (" + f.mark + ")"),
+                                         File1);
+        item->setData(Qt::UserRole, fromStd(f.name));
+        if (!f.mark.empty()) item->setToolTip(fromStd(f.mark));
+    }
+}
+
+}  // namespace plx

@@ -1,0 +1,112 @@
+#pragma once
+// The station's one window: settings along the top, pending job files, the picture being
+// printed, progress in the title bar, and the status line for events.
+
+#include <QLabel>
+#include <QListWidget>
+#include <QMap>
+#include <QPushButton>
+#include <QTimer>
+#include <QVariant>
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/picture_box.h"
+#include "app/run_settings.h"
+#include "intake/folder_poller.h"
+#include "platform/qt_image_area.h"
+#include "printing/print_procedures.h"
+#include "printing/print_surface.h"
+
+namespace plx {
+
+// Stands for the printer common dialog: it receives settings by member number and keeps them.
+class PrinterDialog : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    void setMember(int member, const QVariant& value) { m_members[member] = value; }
+    QVariant member(int member) const { return m_members.value(member); }
+
+private:
+    QMap<int, QVariant> m_members;
+};
+
+inline constexpr int kPollIntervalMs = 10000;
+inline constexpr const char* kDesignCaption = "Vemorin Plixagram Printing";
+inline constexpr const char* kPrintDoneMessage = "Impression Terminée !";
+
+class Form1 : public QWidget, private PrintHost, private JobHost {
+    Q_OBJECT
+public:
+    Form1(PrintSurface& surface, QtImageArea& area, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Splits the argument string into the run settings and shows them. False, changing
+    // nothing, when it has fewer than five fields.
+    bool Form_Load(const std::string& argumentString);
+    void loadSettings(const RunSettings& settings);
+    const RunSettings& runSettings() const { return m_settings; }
+
+    // The print procedures of the three modes; each returns the print system's job id.
+    Result<std::string> lance_impression(const std::int16_t& qte);
+    Result<std::string> lance_impression_champagne(const std::int16_t& qte);
+    Result<std::string> lance_impression_speed(const std::int16_t& qte);
+
+    void Timer1_Timer();
+    void Command1_Click();
+
+    // Ends a running job without sending it and closes the window (close button, SIGTERM).
+    void requestStop();
+    bool stopRequested() const { return m_stopping; }
+    bool jobRunning() const { return m_tickRunning; }
+    bool manualPrintRunning() const { return m_manualRunning; }
+
+    FolderPoller* poller() { return m_poller.get(); }
+    void setPollInterval(int ms) { Timer1->setInterval(ms); }
+    // Every reported event also goes here (tests, logs).
+    void setReportHook(std::function<void(const std::string&)> hook) { m_reportHook = std::move(hook); }
+    void report(const std::string& line) override;
+
+    QPushButton* Command1 = nullptr;
+    std::array<QLabel*, 5> Label1{};
+    QListWidget* File1 = nullptr;
+    PictureBox* Picture1 = nullptr;
+    QTimer* Timer1 = nullptr;
+    PrinterDialog* printerDialog = nullptr;
+    QLabel* statusArea = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    // PrintHost
+    void setTimerEnabled(bool enabled) override;
+    void assignPrinterDialogSetting() override;
+    void yieldToWindow() override;
+    void setProgressTitle(const std::string& text) override;
+    bool abortRequested() const override { return m_stopping; }
+    // JobHost
+    Result<void> loadPicture(const std::string& path) override;
+    Result<std::string> printJob(std::int16_t qte, const std::string& jobName) override;
+    void showListing(const std::vector<ListedFile>& files) override;
+    bool stopping() const override { return m_stopping; }
+
+    PrintJob currentJob() const;
+    QRect fromTwips(int left, int top, int width, int height) const;
+
+    PrintSurface& m_surface;
+    QtImageArea& m_area;
+    RunSettings m_settings;
+    std::unique_ptr<FolderPoller> m_poller;
+    std::string m_jobName;
+    std::function<void(const std::string&)> m_reportHook;
+    bool m_tickRunning = false;
+    bool m_manualRunning = false;
+    bool m_stopping = false;
+};
+
+}  // namespace plx

@@ -1,0 +1,18 @@
+#pragma once
+// Message boxes of the station: OK only, no icon, titled with the application's name.
+
+#include <QMessageBox>
+#include <QString>
+
+class QWidget;
+
+namespace plx::MessageBox {
+
+// Shows the box and waits for it to be closed.
+void show(QWidget* parent, const QString& text);
+
+// Test seam: the next box is answered at once without being shown; its text is kept.
+void setNextAnswer(QMessageBox::StandardButton answer);
+QString lastText();
+
+}  // namespace plx::MessageBox

@@ -1,0 +1,64 @@
+#include "tests/support/station_rig.h"
+
+#include <QFile>
+#include <filesystem>
+
+namespace plx::test {
+
+QImage pictureWith(int w, int h, const std::vector<std::pair<QPoint, ColorValue>>& dots) {
+    QImage img(w, h, QImage::Format_RGB32);
+    img.fill(Qt::white);
+    for (const auto& [p, c] : dots) img.setPixel(p, qRgb(redOf(c), greenOf(c), blueOf(c)));
+    return img;
+}
+
+StationRig::StationRig(const std::string& mode, const std::string& offsets) {
+    folder = dir.path().toStdString() + "/jobs";
+    std::filesystem::create_directories(folder);
+    form.setReportHook([this](const std::string& line) { reports.push_back(line); });
+    // A folder setting cannot hold "/": the station reads backslashes as separators.
+    std::string field = folder;
+    for (char& c : field) {
+        if (c == '/') c = '\\';
+    }
+    form.Form_Load("QLS-4100 Xe drivers standard/" + field + "/" + mode + "/" + offsets);
+    reports.clear();
+}
+
+std::string StationRig::path(const std::string& name) const { return folder + "/" + name; }
+
+std::string StationRig::drop(const std::string& name, int w, int h,
+                             const std::vector<std::pair<QPoint, ColorValue>>& dots) {
+    const std::string p = path(name);
+    pictureWith(w, h, dots).save(QString::fromStdString(p), "BMP");
+    return p;
+}
+
+bool StationRig::exists(const std::string& name) const {
+    std::error_code ec;
+    return std::filesystem::symlink_status(path(name), ec).type() !=
+           std::filesystem::file_type::not_found;
+}
+
+std::vector<std::string> StationRig::takeReports() {
+    std::vector<std::string> out;
+    out.swap(reports);
+    return out;
+}
+
+bool StationRig::reported(const std::string& fragment) const {
+    for (const auto& r : reports) {
+        if (r.find(fragment) != std::string::npos) return true;
+    }
+    return false;
+}
+
+std::vector<std::string> StationRig::listing() const {
+    std::vector<std::string> names;
+    for (int i = 0; i < form.File1->count(); ++i) {
+        names.push_back(form.File1->item(i)->data(Qt::UserRole).toString().toStdString());
+    }
+    return names;
+}
+
+}  // namespace plx::test

@@ -1,0 +1,162 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTimer>
+
+#include "app/message_box.h"
+#include "tests/support/station_rig.h"
+
+using namespace plx;
+using plx::test::RecordingSurface;
+using plx::test::StationRig;
+
+TEST(MainWindow, ShowsTheSettingsAndTheDesignControls) {
+    RecordingSurface surface;
+    QtImageArea area;
+    Form1 form(surface, area);
+    ASSERT_TRUE(form.Form_Load("QLS-4100 Xe drivers standard/\\srv\\labels/1/60/20/extra"));
+    form.show();
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("Vemorin Plixagram Printing"));
+    EXPECT_EQ(form.Command1->text(), QStringLiteral("Command1"));
+    const char* expected[5] = {"QLS-4100 Xe drivers standard", "\\srv\\labels", "1", "60", "20"};
+    for (int k = 0; k < 5; ++k) EXPECT_EQ(form.Label1[k]->text(), QString::fromUtf8(expected[k]));
+    EXPECT_EQ(form.File1->count(), 0);
+    EXPECT_EQ(form.Timer1->interval(), 10000);
+    EXPECT_TRUE(form.Timer1->isActive());
+    EXPECT_EQ(area.width(), 0);
+    EXPECT_EQ(area.height(), 0);
+
+    // Left to right along the top, file list under the button, picture to its right.
+    for (int k = 1; k < 5; ++k) EXPECT_LT(form.Label1[k - 1]->x(), form.Label1[k]->x());
+    EXPECT_LT(form.Command1->geometry().bottom(), form.File1->y());
+    EXPECT_LT(form.File1->geometry().right(), form.Picture1->x());
+    // The status line is visible, below the design area, and covers no control.
+    ASSERT_TRUE(form.statusArea->isVisible());
+    const QRect status(form.statusArea->mapTo(&form, QPoint(0, 0)), form.statusArea->size());
+    for (QWidget* w : {static_cast<QWidget*>(form.Command1), static_cast<QWidget*>(form.File1),
+                       static_cast<QWidget*>(form.Label1[0])}) {
+        const QRect r(w->mapTo(&form, QPoint(0, 0)), w->size());
+        EXPECT_FALSE(status.intersects(r)) << w->objectName().toStdString();
+    }
+    EXPECT_GT(status.height(), 0);
+    EXPECT_LE(status.bottom(), form.height());
+}
+
+TEST(MainWindow, EmptyFieldsLeaveEmptyLabels) {
+    RecordingSurface surface;
+    QtImageArea area;
+    Form1 form(surface, area);
+    ASSERT_TRUE(form.Form_Load("////"));
+    for (auto* l : form.Label1) EXPECT_TRUE(l->text().isEmpty());
+    EXPECT_FALSE(form.Form_Load("a/b"));
+    EXPECT_TRUE(form.Label1[0]->text().isEmpty());  // unchanged
+    form.loadSettings(RunSettings{" p ", "", "", "", ""});
+    EXPECT_EQ(form.Label1[0]->text(), QStringLiteral(" p "));
+}
+
+TEST(MainWindow, ModeThatPrintsNothingIsAnnouncedAtLoad) {
+    StationRig r("4");
+    EXPECT_TRUE(r.form.statusArea->text().contains(QStringLiteral("\"4\" prints nothing")));
+}
+
+TEST(MainWindow, ProgressTitleAfterADotPrint) {
+    StationRig r;
+    r.drop("a_b_1.bmp", 3, 943);
+    r.tick();
+    EXPECT_EQ(r.form.windowTitle(), QStringLiteral("940/943"));
+    // A scaled-image job leaves the title as it was.
+    StationRig three("3");
+    three.drop("a_b_1.bmp", 3, 10);
+    three.tick();
+    EXPECT_EQ(three.form.windowTitle(), QStringLiteral("Vemorin Plixagram Printing"));
+}
+
+TEST(MainWindow, LargePictureIsShownWholeAndKeepsItsOwnSize) {
+    StationRig r("4");
+    r.drop("big_b_1.bmp", 3000, 2000);
+    r.tick();
+    EXPECT_EQ(r.area.width(), 3000);
+    EXPECT_EQ(r.area.height(), 2000);
+    const QImage& shown = r.form.Picture1->shown();
+    ASSERT_FALSE(shown.isNull());
+    const QWidget* client = r.form.Picture1->parentWidget();
+    EXPECT_LE(r.form.Picture1->x() + shown.width(), client->width());
+    EXPECT_LE(r.form.Picture1->y() + shown.height(), client->height());
+}
+
+TEST(MainWindow, TestPrintShowsTheMessageAndKeepsThePicture) {
+    StationRig r("4");
+    r.drop("a_b_1.bmp", 1, 1, {{{0, 0}, kBlack}});
+    r.tick();  // mode 4 only loads the picture
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    r.form.Command1_Click();
+    EXPECT_EQ(MessageBox::lastText(), QStringLiteral("Impression Terminée !"));
+    ASSERT_EQ(r.surface.documents.size(), 1u);
+    EXPECT_EQ(r.surface.documents[0].dots,
+              (std::vector<test::RecordedDot>{{60, 20, kBlack}, {59, 20, kBlack}}));
+    EXPECT_EQ(r.area.width(), 1);
+    EXPECT_EQ(r.form.windowTitle(), QStringLiteral("1/1"));
+    EXPECT_TRUE(r.form.Timer1->isActive());  // as it was
+}
+
+TEST(MainWindow, ButtonIsDisabledWhileAHotFolderJobPrints) {
+    StationRig r;
+    r.drop("a_b_1.bmp", 4, 400);
+    bool sawDisabled = false;
+    int clicksDuringJob = 0;
+    // Fires inside the job's yields.
+    QTimer probe;
+    probe.setInterval(0);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        if (r.form.jobRunning()) {
+            sawDisabled |= !r.form.Command1->isEnabled();
+            r.form.Command1->click();  // a click on a disabled button does nothing
+            r.form.Command1_Click();   // nor does a direct call during a job
+            ++clicksDuringJob;
+        }
+    });
+    probe.start();
+    r.tick();
+    probe.stop();
+    EXPECT_GT(clicksDuringJob, 0);
+    EXPECT_TRUE(sawDisabled);
+    EXPECT_EQ(r.surface.documents.size(), 1u);
+    EXPECT_TRUE(r.form.Command1->isEnabled());
+}
+
+TEST(MainWindow, NoTickStartsAJobDuringATestPrint) {
+    StationRig r("4");
+    r.drop("pic_b_1.bmp", 4, 200);
+    r.tick();  // mode 4 loads the picture for the test print
+    r.drop("job_b_1.bmp");  // would print if a tick ran
+    bool timerActiveDuring = true;
+    int ticksDuring = 0;
+    QTimer probe;
+    probe.setInterval(0);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        if (r.form.manualPrintRunning()) {
+            timerActiveDuring &= r.form.Timer1->isActive();
+            r.form.Timer1_Timer();
+            ++ticksDuring;
+        }
+    });
+    probe.start();
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    r.form.Command1_Click();
+    probe.stop();
+    EXPECT_GT(ticksDuring, 0);
+    EXPECT_FALSE(timerActiveDuring);
+    EXPECT_EQ(r.surface.documents.size(), 1u);  // only the test print
+    EXPECT_TRUE(r.form.Timer1->isActive());     // restored
+}
+
+TEST(MainWindow, ClosingDuringAJobAbandonsItAndKeepsTheFile) {
+    StationRig r;
+    r.drop("a_b_1.bmp", 4, 400);
+    QTimer::singleShot(0, &r.form, [&] { r.form.close(); });
+    r.tick();
+    EXPECT_TRUE(r.surface.documents.empty());
+    EXPECT_EQ(r.surface.aborted, 1);
+    EXPECT_TRUE(r.exists("a_b_1.bmp"));
+    EXPECT_FALSE(r.form.Timer1->isActive());
+}
