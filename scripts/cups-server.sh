@@ -11,8 +11,9 @@ set -euo pipefail
 readonly CUPS_LIB=/usr/lib/cups
 readonly BASE_DRIVER=drv:///cupsfilters.drv/pwgrast.ppd
 # The generic driver hands CUPS raster (imagetoraster's "3SaR", cropped to the picture) to
-# the device unchanged while claiming PWG raster; rastertopwg makes it real full-page PWG.
-readonly PWG_FILTER='*cupsFilter2: "application/vnd.cups-raster image/pwg-raster 0 rastertopwg"'
+# the device unchanged while claiming PWG raster; plx-topwg makes every job full-page PWG.
+readonly PWG_FILTER='*cupsFilter2: "application/vnd.cups-raster image/pwg-raster 0 plx-topwg"'
+readonly SCRIPT_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd -P)
 readonly START_TIMEOUT_S=30
 readonly STOP_TIMEOUT_S=20
 
@@ -137,66 +138,16 @@ EOF
 write_server_bin() {
     local bin=$STATE_DIR/bin
     mkdir -p "$bin/backend"
-    local sub
-    for sub in filter daemon driver cgi-bin monitor notifier; do
+    local sub f
+    for sub in daemon driver cgi-bin monitor notifier; do
         [[ -e $CUPS_LIB/$sub ]] && ln -sfn "$CUPS_LIB/$sub" "$bin/$sub"
     done
-    cat >"$bin/backend/capture" <<'EOF'
-#!/bin/bash
-# Capture backend: stores each job's printer data as a file instead of printing it.
-# Device URI capture:/ABSOLUTE/FOLDER. Writes job-<id>.txt (job facts), then job-<id>.pwg;
-# the .pwg appears by rename only when the data is complete.
-if [[ $# -eq 0 ]]; then
-    echo 'direct capture "Unknown" "Capture to folder"'
-    exit 0
-fi
-if [[ $# -lt 5 || $# -gt 6 ]]; then
-    echo "ERROR: usage: capture job-id user title copies options [file]" >&2
-    exit 1
-fi
-job=$1 user=$2 title=$3 copies=$4 options=$5
-uri=${DEVICE_URI:-}
-dir=${uri#capture:}
-while [[ $dir == //* ]]; do dir=${dir#/}; done
-if [[ $uri != capture:* || $dir != /* || $dir == *..* ]]; then
-    echo "ERROR: bad device URI '$uri'" >&2
-    exit 1
-fi
-if [[ ! $job =~ ^[0-9]+$ ]]; then
-    echo "ERROR: bad job id '$job'" >&2
-    exit 1
-fi
-one_line() { printf '%s' "$1" | tr '\r\n' '  '; }
-# cupsd starts backends with umask 077; the captured jobs are for everyone to read.
-umask 022
-mkdir -p "$dir" || { echo "ERROR: cannot create $dir" >&2; exit 1; }
-base=$dir/job-$job
-{
-    echo "title=$(one_line "$title")"
-    echo "copies=$(one_line "$copies")"
-    echo "user=$(one_line "$user")"
-    echo "options=$(one_line "$options")"
-} >"$base.txt.tmp" && mv -f "$base.txt.tmp" "$base.txt" || {
-    echo "ERROR: cannot write $base.txt" >&2
-    exit 1
-}
-if [[ $# -eq 6 ]]; then
-    cat -- "$6" >"$base.pwg.tmp"
-else
-    cat >"$base.pwg.tmp"
-fi
-status=$?
-if [[ $status -ne 0 ]]; then
-    rm -f "$base.pwg.tmp"
-    echo "ERROR: cannot store the job data in $base.pwg" >&2
-    exit 1
-fi
-sync -- "$base.pwg.tmp" 2>/dev/null
-mv -f "$base.pwg.tmp" "$base.pwg" || { echo "ERROR: cannot rename $base.pwg.tmp" >&2; exit 1; }
-exit 0
-EOF
-    # 0700: cupsd runs a backend only root may execute as root, so it can write anywhere.
-    chmod 0700 "$bin/backend/capture"
+    mkdir -p "$bin/filter"
+    for f in "$CUPS_LIB"/filter/*; do ln -sfn "$f" "$bin/filter/"; done
+    # Filters run as lp: 0755.
+    install -m 0755 "$SCRIPT_DIR/cups/plx-topwg" "$bin/filter/plx-topwg"
+    # 0700: cupsd runs a backend that only root may execute as root, so it can write anywhere.
+    install -m 0700 "$SCRIPT_DIR/cups/capture" "$bin/backend/capture"
 }
 
 # A copy of the generic PWG raster PPD with other defaults.
@@ -226,7 +177,8 @@ add_queue() {
 start_server() {
     stop_server
     rm -rf "$CONF_DIR" "$STATE_DIR/spool" "$STATE_DIR/cache" "$STATE_DIR/state" \
-        "$STATE_DIR/tmp" "$STATE_DIR/bin" "$STATE_DIR/ppd-src" "$LOG_DIR" "$OUTPUT_DIR"
+        "$STATE_DIR/tmp" "$STATE_DIR/bin" "$STATE_DIR/ppd-src" "$LOG_DIR" "$OUTPUT_DIR" \
+        "$STATE_DIR/test-input"
     rm -f "$SOCKET"
     mkdir -p "$CONF_DIR/ppd" "$STATE_DIR/spool" "$STATE_DIR/cache" "$STATE_DIR/state" \
         "$STATE_DIR/tmp" "$STATE_DIR/ppd-src" "$LOG_DIR" "$OUTPUT_DIR"
@@ -265,6 +217,9 @@ error_log: $(tail -n 20 "$LOG_DIR/error_log" 2>/dev/null)"
         sleep 0.1
         waited=$((waited + 1))
     done
+
+    # stop must find this very process again through the pid file.
+    running_pid >/dev/null || die "cupsd runs, but not as pid $pid; stop it by hand"
 
     local ppd=$STATE_DIR/ppd-src
     make_ppd "$ppd/label-600.ppd" 4x6 600dpi
