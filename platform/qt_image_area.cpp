@@ -1,0 +1,214 @@
+#include "platform/qt_image_area.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QByteArray>
+#include <QFile>
+#include <QIODevice>
+#include <QImageReader>
+#include <array>
+#include <bit>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "platform/bmp_check.h"
+
+namespace plx {
+
+namespace {
+
+// Enough for kMaxPicturePixels at 4 bytes a pixel, the deepest format the BMP reader produces.
+// Qt's default (128 MB) would refuse a 1200-dpi 4 x 6 inch label.
+constexpr int kAllocationLimitMb = int((kMaxPicturePixels * 4 + (1 << 20) - 1) >> 20) + 1;
+
+Error fileError(const std::string& path, int err) {
+    const ErrorKind kind = (err == ENOENT || err == ENOTDIR) ? ErrorKind::NotFound : ErrorKind::Io;
+    return makeError(kind, path + ": " + std::strerror(err));
+}
+
+// The original file seen through a different header: `prefix`, then the file from `skip` on.
+// Lets Qt read header layouts it does not know without copying the pixel data.
+class SplicedDevice : public QIODevice {
+  public:
+    SplicedDevice(QByteArray prefix, QIODevice* file, qint64 skip)
+        : m_prefix(std::move(prefix)), m_file(file), m_skip(skip) {}
+    qint64 size() const override { return m_prefix.size() + m_file->size() - m_skip; }
+
+  protected:
+    qint64 readData(char* data, qint64 maxSize) override {
+        qint64 pos = this->pos(), done = 0;
+        if (pos < m_prefix.size()) {
+            done = std::min(maxSize, m_prefix.size() - pos);
+            std::memcpy(data, m_prefix.constData() + pos, std::size_t(done));
+            pos += done;
+        }
+        if (done < maxSize) {
+            if (!m_file->seek(m_skip + pos - m_prefix.size())) return done > 0 ? done : -1;
+            const qint64 n = m_file->read(data + done, maxSize - done);
+            if (n < 0) return done > 0 ? done : -1;
+            done += n;
+        }
+        return done;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+  private:
+    QByteArray m_prefix;
+    QIODevice* m_file;
+    qint64 m_skip;
+};
+
+// A channel of n bits expanded to 8 by repeating its bits, so that full scale stays full scale
+// (5-bit 31 is 255, not 248 as Qt's reader leaves it).
+std::uint8_t expandChannel(unsigned v, int n) {
+    unsigned out = 0;
+    int filled = 0;
+    while (filled < 8) {
+        out = (out << n) | v;
+        filled += n;
+    }
+    return std::uint8_t(out >> (filled - 8));
+}
+
+// Qt reads an n-bit channel (n < 8) as v << (8 - n); rebuild the full-scale value in place.
+void expandNarrowChannels(QImage& image, const BmpInfo& info) {
+    const std::uint32_t masks[3] = {info.redMask, info.greenMask, info.blueMask};
+    std::array<std::array<std::uint8_t, 256>, 3> lut{};
+    bool needed = false;
+    for (int c = 0; c < 3; ++c) {
+        const int n = std::popcount(masks[c]);
+        for (unsigned v = 0; v < 256; ++v)
+            lut[c][v] = (n > 0 && n < 8) ? expandChannel(v >> (8 - n), n) : std::uint8_t(v);
+        needed = needed || (n > 0 && n < 8);
+    }
+    if (!needed) return;
+    for (int y = 0; y < image.height(); ++y) {
+        std::uint8_t* p = image.scanLine(y);  // R, G, B, X in memory
+        for (int x = 0; x < image.width(); ++x, p += 4) {
+            p[0] = lut[0][p[0]];
+            p[1] = lut[1][p[1]];
+            p[2] = lut[2][p[2]];
+        }
+    }
+}
+
+// A palette index past the palette has no colour; Qt would make one up.
+bool indicesWithinPalette(const QImage& image) {
+    const int colors = image.colorCount();
+    if (image.format() == QImage::Format_Indexed8) {
+        if (colors >= 256) return true;
+        for (int y = 0; y < image.height(); ++y) {
+            const std::uint8_t* row = image.constScanLine(y);
+            for (int x = 0; x < image.width(); ++x)
+                if (row[x] >= colors) return false;
+        }
+        return true;
+    }
+    if (image.format() == QImage::Format_Mono || image.format() == QImage::Format_MonoLSB) {
+        if (colors >= 2) return true;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (image.pixelIndex(x, y) >= colors) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+Result<void> QtImageArea::load(const std::string& path) {
+    const auto fail = [&](ErrorKind kind, const std::string& why) {
+        return makeError(kind, path + ": " + why);
+    };
+
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return fileError(path, errno);
+    QFile file;  // owns fd from here on
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return fail(ErrorKind::Io, "cannot open: " + file.errorString().toStdString());
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return fileError(path, errno);
+    if (S_ISDIR(st.st_mode)) return fail(ErrorKind::Invalid, "is a directory, not a picture");
+    if (!S_ISREG(st.st_mode)) return fail(ErrorKind::Invalid, "is not a regular file");
+
+    std::array<std::uint8_t, 2> sig{};
+    BmpFdSource source(fd, std::uint64_t(st.st_size));
+    const std::int64_t sigLen = source.read(0, sig);
+    if (sigLen < 0) return fileError(path, errno);
+    const bool bmp = looksLikeBmp(std::span(sig.data(), std::size_t(sigLen)));
+
+    BmpInfo info;
+    std::unique_ptr<SplicedDevice> spliced;
+    QIODevice* device = &file;
+    if (bmp) {
+        auto checked = checkBmp(source);
+        if (!checked) return fail(checked.error().kind, checked.error().message);
+        info = *checked;
+        if (info.needsPlainHeader) {
+            std::uint64_t skip = 0;
+            const std::vector<std::uint8_t> prefix = normalizedBmpPrefix(info, &skip);
+            spliced = std::make_unique<SplicedDevice>(
+                QByteArray(reinterpret_cast<const char*>(prefix.data()), qsizetype(prefix.size())),
+                &file, qint64(skip));
+            spliced->open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+            device = spliced.get();
+        }
+    }
+
+    QImageReader::setAllocationLimit(kAllocationLimitMb);  // process-wide in Qt 6
+    QImageReader reader(device, bmp ? QByteArray("bmp") : QByteArray());
+    if (!bmp) {
+        if (!reader.canRead())
+            return fail(ErrorKind::Invalid, "not a picture format this station reads");
+        const QSize size = reader.size();
+        if (size.isValid() && std::int64_t(size.width()) * size.height() > kMaxPicturePixels)
+            return fail(ErrorKind::Invalid, std::to_string(size.width()) + " x " +
+                                                std::to_string(size.height()) +
+                                                " pixels is more than the " +
+                                                std::to_string(kMaxPicturePixels) + "-pixel limit");
+    }
+    QImage image;
+    if (!reader.read(&image) || image.isNull())
+        return fail(ErrorKind::Invalid, "cannot be decoded: " + reader.errorString().toStdString());
+    file.close();
+    if (std::int64_t(image.width()) * image.height() > kMaxPicturePixels)
+        return fail(ErrorKind::Invalid,
+                    "more than the " + std::to_string(kMaxPicturePixels) + "-pixel limit");
+    if (bmp && (image.width() != info.width || image.height() != info.height))
+        return fail(ErrorKind::Invalid, "decoded to a different size than its header declares");
+    if (!indicesWithinPalette(image))
+        return fail(ErrorKind::Invalid, "pixels use colour indices past the end of the palette");
+
+    // Alpha is ignored: keep the stored colours rather than blending them with anything.
+    if (image.format() == QImage::Format_ARGB32) image.reinterpretAsFormat(QImage::Format_RGB32);
+    if (image.format() == QImage::Format_RGBA8888)
+        image.reinterpretAsFormat(QImage::Format_RGBX8888);
+    image.convertTo(QImage::Format_RGBX8888);  // in place where the depths match
+    if (image.isNull() || image.format() != QImage::Format_RGBX8888)
+        return fail(ErrorKind::Invalid, "cannot be converted to RGB (out of memory?)");
+    if (bmp && info.bitCount >= 16) expandNarrowChannels(image, info);
+
+    m_image = std::move(image);
+    if (m_changed) m_changed();
+    return {};
+}
+
+void QtImageArea::clear() {
+    m_image = QImage();
+    if (m_changed) m_changed();
+}
+
+PictureView QtImageArea::picture() const {
+    if (m_image.isNull()) return {};
+    return PictureView{reinterpret_cast<const std::uint32_t*>(m_image.constBits()), m_image.width(),
+                       m_image.height(), m_image.bytesPerLine() / 4};
+}
+
+ColorValue QtImageArea::pixel(int x, int y) const { return picture().at(x, y); }
+
+}  // namespace plx
