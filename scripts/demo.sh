@@ -6,7 +6,7 @@
 # PNG under demo-output/. With a display the window stays open until closed.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd -P)
-BUILD=${1:?usage: demo.sh BUILD_DIR [MODE]}
+BUILD=$(cd "${1:?usage: demo.sh BUILD_DIR [MODE]}" && pwd -P)
 MODE=${2:-1}
 STATE=$BUILD/demo-cups
 JOBS=$ROOT/demo-jobs
@@ -26,7 +26,7 @@ trap cleanup EXIT
 
 rm -rf "$JOBS" "$OUT"
 mkdir -p "$JOBS" "$OUT"
-"$BUILD/tools/make_samples" "$JOBS" >/dev/null
+QT_QPA_PLATFORM=offscreen "$BUILD/tools/make_samples" "$JOBS" >/dev/null
 samples=$(ls "$JOBS" | wc -l)
 
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
