@@ -1,0 +1,378 @@
+// The CUPS print surface against the private print server: what is drawn must arrive in the
+// printer's raster at exactly the device dots and in exactly the colours it was drawn with.
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/cups_print_surface.h"
+#include "tests/support/cups_test_server.h"
+#include "tools/pwg/pwg_raster.h"
+
+namespace plx {
+namespace {
+namespace fs = std::filesystem;
+
+constexpr int kJobTimeoutMs = 90000;
+
+struct Printed {
+    std::string jobId;
+    int id = -1;
+    std::vector<PwgPage> pages;
+};
+
+// Ends the document on the current printer and waits for the captured raster.
+Printed printAndCapture(CupsPrintSurface& surface, const std::string& jobName) {
+    Printed out;
+    const std::string queue = surface.current().value_or(PrinterInfo{}).queue;
+    auto r = surface.endDocument(jobName);
+    EXPECT_TRUE(r.ok()) << (r.ok() ? "" : r.error().message);
+    if (!r) return out;
+    out.jobId = *r;
+    EXPECT_EQ(out.jobId.rfind(queue + "-", 0), 0u) << out.jobId;
+    out.id = test::parseJobId(out.jobId);
+    EXPECT_GT(out.id, 0) << out.jobId;
+    const std::string path = test::waitForJobRaster(queue, out.id, kJobTimeoutMs);
+    EXPECT_FALSE(path.empty()) << "no raster for " << out.jobId;
+    if (path.empty()) return out;
+    auto pages = readPwgRaster(path);
+    EXPECT_TRUE(pages.ok()) << (pages.ok() ? "" : pages.error().message);
+    if (pages) out.pages = std::move(pages.value());
+    return out;
+}
+
+std::vector<RasterDot> sorted(std::vector<RasterDot> dots) {
+    std::sort(dots.begin(), dots.end(), [](const RasterDot& a, const RasterDot& b) {
+        return a.y != b.y ? a.y < b.y : a.x < b.x;
+    });
+    return dots;
+}
+
+// The page holds exactly these dots and is otherwise white.
+void expectExactly(const PwgPage& page, const std::vector<RasterDot>& expected) {
+    const auto got = nonWhiteDots(page);
+    const auto want = sorted(expected);
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t i = 0; i < want.size(); ++i) {
+        ASSERT_EQ(got[i], want[i])
+            << "dot " << i << ": got (" << got[i].x << "," << got[i].y << ") 0x" << std::hex
+            << got[i].color << ", want (" << std::dec << want[i].x << "," << want[i].y << ") 0x"
+            << std::hex << want[i].color;
+    }
+}
+
+std::size_t filesIn(const std::string& dir) {
+    std::error_code ec;
+    if (!fs::is_directory(dir, ec)) return 0;
+    return std::size_t(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
+}
+
+const ColorValue kPrintColors[] = {kBlack,   kPureRed, kPureGreen, kPureBlue,
+                                   0x0000FE, 0x00FF01, 0xFE0000};
+
+TEST(CupsPrintSurface, PrintersAndSelectionByQueueNameOrDescription) {
+    CupsPrintSurface surface;
+    const auto printers = surface.printers();
+    auto has = [&](const std::string& queue, const std::string& description) {
+        return std::find(printers.begin(), printers.end(), PrinterInfo{queue, description}) !=
+               printers.end();
+    };
+    EXPECT_TRUE(has("QLS-4100-Xe", "QLS-4100 Xe drivers standard"));
+    EXPECT_TRUE(has("Office", "Office colour printer"));
+    for (const char* q : {"Label-300", "Label-1200", "Label-Rejecting"}) {
+        EXPECT_TRUE(std::any_of(printers.begin(), printers.end(), [&](const PrinterInfo& p) {
+            return p.queue == q;
+        })) << q;
+    }
+
+    // The server's default destination until something is selected.
+    ASSERT_TRUE(surface.current().has_value());
+    EXPECT_EQ(surface.current()->queue, "Office");
+    EXPECT_EQ(surface.current()->description, "Office colour printer");
+
+    EXPECT_TRUE(selectPrinterByName(surface, "  label-300 "));
+    EXPECT_EQ(surface.current()->queue, "Label-300");
+    EXPECT_TRUE(selectPrinterByName(surface, " qls-4100 XE drivers STANDARD  "));
+    EXPECT_EQ(surface.current()->queue, "QLS-4100-Xe");
+    EXPECT_FALSE(selectPrinterByName(surface, "QLS-4100"));
+    EXPECT_FALSE(selectPrinterByName(surface, "No such printer"));
+    EXPECT_EQ(surface.current()->queue, "QLS-4100-Xe");
+
+    // A selected printer is where the job goes.
+    surface.plot(3, 4, kPureRed);
+    const Printed p = printAndCapture(surface, "selected printer");
+    ASSERT_EQ(p.pages.size(), 1u);
+    EXPECT_EQ(test::readJobInfo("QLS-4100-Xe", p.id)["title"], "selected printer");
+}
+
+TEST(CupsPrintSurface, DotsArriveAtTheirDevicePixelsInTheirColoursAtEachResolution) {
+    const struct {
+        const char* queue;
+        int dpi;
+    } cases[] = {{"Label-300", 300}, {"QLS-4100-Xe", 600}, {"Label-1200", 1200}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.queue);
+        CupsPrintSurface surface;
+        ASSERT_TRUE(selectPrinterByName(surface, c.queue));
+        surface.setUnit(Unit::Pixel);
+        const int w = 4 * c.dpi, h = 6 * c.dpi;  // 4 x 6 in labels
+        std::vector<RasterDot> expected;
+        auto plot = [&](float x, float y, ColorValue color, int ex, int ey) {
+            surface.plot(x, y, color);
+            expected.push_back(RasterDot{ex, ey, color});
+        };
+        for (int i = 0; i < 7; ++i) {
+            plot(float(10 + 13 * i), float(7 + 5 * i), kPrintColors[i], 10 + 13 * i, 7 + 5 * i);
+            // Neighbours in one row, and fractional positions floored.
+            plot(float(150 + i) + 0.75f, 33.5f, kPrintColors[i], 150 + i, 33);
+        }
+        plot(0, 0, kPureGreen, 0, 0);
+        plot(float(w - 1), float(h - 1), kPureBlue, w - 1, h - 1);
+        plot(float(w - 1), 0, kPureRed, w - 1, 0);
+        // Off the page: clipped, never wrapped or clamped onto the edge.
+        for (auto [x, y] : {std::pair<float, float>{-1, 5},
+                            {5, -1},
+                            {float(w), 5},
+                            {5, float(h)},
+                            {-0.5f, -0.5f}}) {
+            surface.plot(x, y, kBlack);
+        }
+        // A later dot over an earlier one wins.
+        surface.plot(60, 60, kPureRed);
+        plot(60, 60, kPureBlue, 60, 60);
+
+        const Printed p = printAndCapture(surface, std::string("dots ") + c.queue);
+        ASSERT_EQ(p.pages.size(), 1u);
+        const PwgPage& page = p.pages[0];
+        EXPECT_EQ(page.resX, unsigned(c.dpi));
+        EXPECT_EQ(page.resY, unsigned(c.dpi));
+        ASSERT_EQ(page.width, unsigned(w));
+        ASSERT_EQ(page.height, unsigned(h));
+        expectExactly(page, expected);
+    }
+}
+
+TEST(CupsPrintSurface, InchUnitCopiesAndPrintQualityReachTheJob) {
+    CupsPrintSurface surface;
+    ASSERT_TRUE(selectPrinterByName(surface, "QLS-4100-Xe"));
+    surface.setCopies(3);
+    surface.setPrintQuality(1200);
+    surface.setUnit(Unit::Inch);
+    surface.plot(0.5f, 0.25f, kPureRed);  // (600, 300) at 1200 dpi
+    surface.plot(1.0f, 2.0f, 0x00FF01);   // (1200, 2400)
+    surface.setUnit(Unit::Pixel);         // now one unit is one 1200-dpi dot
+    surface.plot(1201, 2400, kPureBlue);
+    surface.plot(4799, 7199, kBlack);
+    EXPECT_EQ(surface.documentDpi(), 1200);
+    const std::vector<RasterDot> expected{{600, 300, kPureRed},
+                                          {1200, 2400, 0x00FF01},
+                                          {1201, 2400, kPureBlue},
+                                          {4799, 7199, kBlack}};
+    const Printed p = printAndCapture(surface, "three copies");
+    ASSERT_EQ(p.pages.size(), 3u) << "copies arrive as repeated pages on this driver";
+    for (const PwgPage& page : p.pages) {
+        EXPECT_EQ(page.resX, 1200u);
+        EXPECT_EQ(page.resY, 1200u);
+        ASSERT_EQ(page.width, 4800u);
+        ASSERT_EQ(page.height, 7200u);
+        expectExactly(page, expected);
+    }
+    EXPECT_EQ(test::readJobInfo("QLS-4100-Xe", p.id)["copies"], "3");
+
+    // Copies and quality stay for the next job on the same printer...
+    surface.plot(10, 10, kBlack);
+    const Printed again = printAndCapture(surface, "still three");
+    ASSERT_EQ(again.pages.size(), 3u);
+    EXPECT_EQ(again.pages[0].resX, 1200u);
+
+    // ...and selecting a printer resets them: one copy at the printer's own 600 dpi.
+    ASSERT_TRUE(selectPrinterByName(surface, "QLS-4100-Xe"));
+    surface.plot(10, 10, kBlack);
+    const Printed reset = printAndCapture(surface, "after select");
+    ASSERT_EQ(reset.pages.size(), 1u);
+    EXPECT_EQ(reset.pages[0].resX, 600u);
+    expectExactly(reset.pages[0], {{10, 10, kBlack}});
+    EXPECT_EQ(test::readJobInfo("QLS-4100-Xe", reset.id)["copies"], "1");
+}
+
+TEST(CupsPrintSurface, StretchedPictureFillsItsRectangleWithExactColours) {
+    // 63 x 79 picture pixels into 3.15 x 3.95 in at 1200 dpi: 60 x 60 dots per pixel.
+    const int pw = 63, ph = 79;
+    const ColorValue palette[] = {kBlack, kPureRed, kPureGreen, kPureBlue, 0x0000FE, 0x123456};
+    std::mt19937 rng(11);
+    std::vector<std::uint32_t> pixels(std::size_t(pw) * ph);
+    std::vector<ColorValue> colors(pixels.size());
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        colors[i] = palette[rng() % 6];
+        pixels[i] = colors[i] | 0xAB000000u;  // the top byte means nothing
+    }
+    CupsPrintSurface surface;
+    ASSERT_TRUE(selectPrinterByName(surface, "QLS-4100-Xe"));
+    surface.setPrintQuality(1200);
+    surface.setUnit(Unit::Inch);
+    surface.drawPicture(PictureView{pixels.data(), pw, ph, pw}, 0.5, 0.25, 3.15, 3.95);
+    std::fill(pixels.begin(), pixels.end(), 0xFFFFFFFFu);  // the caller clears it
+
+    const Printed p = printAndCapture(surface, "stretched picture");
+    ASSERT_EQ(p.pages.size(), 1u);
+    const PwgPage& page = p.pages[0];
+    ASSERT_EQ(page.resX, 1200u);
+    // The painted area is the rectangle (600, 300) .. (4379, 5039), within one dot.
+    int minX = 1 << 30, minY = 1 << 30, maxX = -1, maxY = -1;
+    for (const RasterDot& d : nonWhiteDots(page)) {
+        minX = std::min(minX, d.x);
+        maxX = std::max(maxX, d.x);
+        minY = std::min(minY, d.y);
+        maxY = std::max(maxY, d.y);
+    }
+    EXPECT_NEAR(minX, 600, 1);
+    EXPECT_NEAR(minY, 300, 1);
+    EXPECT_NEAR(maxX, 600 + 3780 - 1, 1);
+    EXPECT_NEAR(maxY, 300 + 4740 - 1, 1);
+    // Each picture pixel's area, one dot in from its edges, is exactly its colour.
+    int wrong = 0;
+    for (int py = 0; py < ph; ++py) {
+        for (int px = 0; px < pw; ++px) {
+            const ColorValue want = colors[std::size_t(py) * pw + px];
+            for (int y = 300 + py * 60 + 1; y < 300 + (py + 1) * 60 - 1; ++y) {
+                for (int x = 600 + px * 60 + 1; x < 600 + (px + 1) * 60 - 1; ++x) {
+                    if (page.pixel(unsigned(x), unsigned(y)) != want && ++wrong <= 5) {
+                        ADD_FAILURE() << "(" << x << "," << y << ") 0x" << std::hex
+                                      << page.pixel(unsigned(x), unsigned(y)) << " want 0x" << want;
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
+TEST(CupsPrintSurface, PictureAtOneDotPerPixelIsExactEverywhereAndDotsPaintInOrder) {
+    const int pw = 301, ph = 203;
+    std::mt19937 rng(5);
+    std::vector<std::uint32_t> pixels(std::size_t(pw) * ph);
+    for (auto& px : pixels) px = std::uint32_t(rng());  // every colour, garbage top byte
+
+    CupsPrintSurface surface;
+    ASSERT_TRUE(selectPrinterByName(surface, "QLS-4100-Xe"));
+    surface.setUnit(Unit::Pixel);
+    surface.plot(40, 45, kPureGreen);  // under the picture: covered
+    surface.plot(20, 20, kPureRed);    // beside it: stays
+    surface.drawPicture(PictureView{pixels.data(), pw, ph, pw}, 37, 41, pw, ph);
+    surface.plot(37, 41, kPureBlue);  // on top of the picture's first pixel
+    surface.plot(500, 400, 0xFE0000);
+
+    std::vector<RasterDot> expected;
+    for (int y = 0; y < ph; ++y) {
+        for (int x = 0; x < pw; ++x) {
+            const ColorValue c = pixels[std::size_t(y) * pw + x] & 0xFFFFFF;
+            if ((x != 0 || y != 0) && c != 0xFFFFFF) expected.push_back({37 + x, 41 + y, c});
+        }
+    }
+    expected.push_back({37, 41, kPureBlue});
+    expected.push_back({20, 20, kPureRed});
+    expected.push_back({500, 400, 0xFE0000});
+    std::fill(pixels.begin(), pixels.end(), 0u);
+
+    const Printed p = printAndCapture(surface, "one dot per pixel");
+    ASSERT_EQ(p.pages.size(), 1u);
+    EXPECT_EQ(p.pages[0].resX, 600u);
+    expectExactly(p.pages[0], expected);
+}
+
+TEST(CupsPrintSurface, FailedAndAbortedDocumentsSendNothingAndAreClosed) {
+    CupsPrintSurface surface;
+
+    // A queue that rejects jobs.
+    const std::string rejectDir = test::queueOutputDir("Label-Rejecting");
+    const std::size_t before = filesIn(rejectDir);
+    ASSERT_TRUE(selectPrinterByName(surface, "Label-Rejecting"));
+    surface.plot(5, 5, kPureRed);
+    auto r = surface.endDocument("rejected");
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error().kind, ErrorKind::PrintServer);
+    EXPECT_NE(r.error().message.find("not accepting"), std::string::npos) << r.error().message;
+
+    // The refused document is gone: a good job afterwards holds only its own dots.
+    ASSERT_TRUE(selectPrinterByName(surface, "QLS-4100-Xe"));
+    surface.plot(7, 8, kPureBlue);
+    const Printed first = printAndCapture(surface, "after rejection");
+    ASSERT_EQ(first.pages.size(), 1u);
+    expectExactly(first.pages[0], {{7, 8, kPureBlue}});
+
+    // No copies: refused before anything reaches the server (no job id is used up).
+    surface.setCopies(0);
+    surface.plot(1, 1, kBlack);
+    r = surface.endDocument("no copies");
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error().kind, ErrorKind::Invalid);
+    surface.setCopies(-4);
+    r = surface.endDocument("negative copies");
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error().kind, ErrorKind::Invalid);
+
+    // A resolution the printer does not offer would be scaled by the server: refused.
+    surface.setCopies(1);
+    surface.setPrintQuality(1000);
+    surface.plot(2, 2, kBlack);
+    r = surface.endDocument("odd resolution");
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error().kind, ErrorKind::Invalid);
+    EXPECT_NE(r.error().message.find("1000"), std::string::npos) << r.error().message;
+    surface.setPrintQuality(0);
+
+    // Aborted: nothing sent, and the next document starts empty.
+    surface.plot(3, 3, kPureRed);
+    surface.abortDocument();
+    surface.plot(9, 9, kPureGreen);
+    const Printed second = printAndCapture(surface, "after abort");
+    ASSERT_EQ(second.pages.size(), 1u);
+    expectExactly(second.pages[0], {{9, 9, kPureGreen}});
+    EXPECT_EQ(second.id, first.id + 1) << "a refused or aborted document created a job";
+
+    // A document without drawing is a blank page.
+    const Printed blank = printAndCapture(surface, "blank");
+    ASSERT_EQ(blank.pages.size(), 1u);
+    EXPECT_TRUE(nonWhiteDots(blank.pages[0]).empty());
+
+    EXPECT_EQ(filesIn(rejectDir), before);
+}
+
+TEST(CupsPrintSurface, UnknownQueueAndUnreachableServerAreServerErrors) {
+    CupsPrintSurface surface;
+    surface.select(PrinterInfo{"No-Such-Queue", "nowhere"});
+    surface.plot(1, 1, kBlack);
+    auto r = surface.endDocument("unknown queue");
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error().kind, ErrorKind::PrintServer);
+    EXPECT_NE(r.error().message.find("No-Such-Queue"), std::string::npos) << r.error().message;
+
+    const std::string bogus = test::cupsStateDir() + "/no-such-server.sock";
+    CupsPrintSurface offline(bogus);
+    EXPECT_TRUE(offline.printers().empty());
+    EXPECT_FALSE(offline.current().has_value());
+    EXPECT_FALSE(selectPrinterByName(offline, "Office"));
+    offline.plot(1, 1, kBlack);
+    offline.drawPicture(PictureView{}, 0, 0, 1, 1);
+    r = offline.endDocument("no server");
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error().kind, ErrorKind::PrintServer);
+    EXPECT_NE(r.error().message.find(bogus), std::string::npos) << r.error().message;
+    // Selected by hand, the queue still cannot be reached.
+    offline.select(PrinterInfo{"Office", "Office colour printer"});
+    offline.plot(1, 1, kBlack);
+    r = offline.endDocument("still no server");
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error().kind, ErrorKind::PrintServer);
+
+    // The real server is unaffected by the other surface.
+    ASSERT_TRUE(surface.current().has_value());
+    EXPECT_TRUE(selectPrinterByName(surface, "Office"));
+}
+
+}  // namespace
+}  // namespace plx
