@@ -96,7 +96,10 @@ void Form1::loadSettings(const RunSettings& settings) {
     const std::string* fields[5] = {&m_settings.printer_name, &m_settings.watch_folder,
                                     &m_settings.print_mode, &m_settings.offset_x,
                                     &m_settings.offset_y};
-    for (int k = 0; k < 5; ++k) Label1[k]->setText(fromStd(*fields[k]));
+    for (int k = 0; k < 5; ++k) {
+        Label1[k]->setText(fromStd(*fields[k]));
+        Label1[k]->setToolTip(fromStd(*fields[k]));  // the design width cuts long names
+    }
     JobHost& host = *this;
     m_poller = std::make_unique<FolderPoller>(
         host, PollerSettings{m_settings.watch_folder, m_settings.print_mode,
@@ -188,6 +191,8 @@ Result<void> Form1::loadPicture(const std::string& path) { return m_area.load(pa
 
 Result<std::string> Form1::printJob(std::int16_t qte, const std::string& jobName) {
     m_jobName = jobName;
+    statusArea->setText(fromStd("printing " + jobName + " (" + std::to_string(qte) +
+                                (qte == 1 ? " copy)" : " copies)")));
     const std::string& mode = m_settings.print_mode;
     if (mode == "1") return lance_impression(qte);
     if (mode == "2") return lance_impression_champagne(qte);

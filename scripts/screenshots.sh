@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Screenshots for the README: the window under Xvfb with a window manager, while it prints.
+#   scripts/screenshots.sh BUILD_DIR   (needs xvfb, openbox, xdotool, imagemagick)
+set -euo pipefail
+ROOT=$(cd "$(dirname "$0")/.." && pwd -P)
+BUILD=$(cd "${1:?usage: screenshots.sh BUILD_DIR}" && pwd -P)
+WORK=$(mktemp -d)
+STATE=$WORK/cups
+trap 'kill $(jobs -p) 2>/dev/null; "$ROOT/scripts/cups-server.sh" stop "$STATE" >/dev/null 2>&1; rm -rf "$WORK"' EXIT
+
+"$ROOT/scripts/cups-server.sh" start "$STATE" >/dev/null
+export CUPS_SERVER=$STATE/cups.sock
+Xvfb :77 -screen 0 1280x800x24 >/dev/null 2>&1 &
+sleep 1
+export DISPLAY=:77
+openbox >/dev/null 2>&1 &
+sleep 1
+
+mkdir -p "$WORK/jobs"
+QT_QPA_PLATFORM=offscreen "$BUILD/tools/make_samples" "$WORK/jobs" >/dev/null
+# A large label so the scan takes long enough to be seen in progress.
+convert "$WORK/jobs/lot42_front_2.bmp" -filter point -resize 400% "BMP3:$WORK/big.bmp"
+rm "$WORK/jobs/"*.bmp
+folder=${WORK//\//\\}\\jobs
+PLIXAGRAM_TICK_MS=2000 "$BUILD/plixagram" "QLS-4100 Xe drivers standard/$folder/1/60/20" 2>"$WORK/log" &
+sleep 1
+cp "$WORK/big.bmp" "$WORK/jobs/.tmp" && mv "$WORK/jobs/.tmp" "$WORK/jobs/lot42_front_2.bmp"
+cp "$WORK/big.bmp" "$WORK/jobs/lot43_back_1.bmp"
+# Grab the screen until the title shows a row in progress.
+for i in $(seq 1 400); do
+    title=$(xdotool search --name '^[0-9]+/[0-9]+$' getwindowname 2>/dev/null | head -1 || true)
+    if [ -n "$title" ] && [ "${title%%/*}" -gt 200 ] && [ "${title%%/*}" -lt 2000 ]; then
+        import -window root "$ROOT/docs/window.png"
+        echo "screenshot at row $title: docs/window.png"
+        break
+    fi
+    sleep 0.02
+done
+sleep 8
+cat "$WORK/log" >&2
