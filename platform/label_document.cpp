@@ -17,7 +17,7 @@ namespace {
 // Flate (zlib) compression into a growing string, fed in pieces.
 class Deflater {
   public:
-    explicit Deflater(std::string& out, int level = Z_DEFAULT_COMPRESSION) : m_out(out) {
+    explicit Deflater(std::string& out, int level = Z_BEST_SPEED) : m_out(out) {
         m_z.zalloc = Z_NULL;
         m_z.zfree = Z_NULL;
         m_z.opaque = Z_NULL;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -154,6 +155,33 @@ TEST(CupsPrintSurface, DotsArriveAtTheirDevicePixelsInTheirColoursAtEachResoluti
         ASSERT_EQ(page.height, unsigned(h));
         expectExactly(page, expected);
     }
+}
+
+TEST(CupsPrintSurface, ADenseFieldOfRandomDotsArrivesExactly) {
+    // A third of a large area in random pure and near colours, some dots plotted twice.
+    CupsPrintSurface surface;
+    ASSERT_TRUE(selectPrinterByName(surface, "QLS-4100-Xe"));
+    std::mt19937 rng(17);
+    std::map<std::pair<int, int>, ColorValue> want;
+    for (int y = 500; y < 1400; ++y) {
+        for (int x = 300; x < 1500; ++x) {
+            if (rng() % 10 >= 3) continue;
+            const ColorValue c = kPrintColors[rng() % 7];
+            surface.plot(float(x), float(y), c);
+            want[{x, y}] = c;
+        }
+    }
+    for (int i = 0; i < 5000; ++i) {
+        const int x = 300 + int(rng() % 1200), y = 500 + int(rng() % 900);
+        const ColorValue c = kPrintColors[rng() % 7];
+        surface.plot(float(x), float(y), c);
+        want[{x, y}] = c;
+    }
+    std::vector<RasterDot> expected;
+    for (const auto& [pos, c] : want) expected.push_back({pos.first, pos.second, c});
+    const Printed p = printAndCapture(surface, "dense dots");
+    ASSERT_EQ(p.pages.size(), 1u);
+    expectExactly(p.pages[0], expected);
 }
 
 TEST(CupsPrintSurface, InchUnitCopiesAndPrintQualityReachTheJob) {
