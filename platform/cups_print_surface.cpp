@@ -82,6 +82,8 @@ Result<Http> connectTo(const std::string& server) {
         return makeError(ErrorKind::PrintServer,
                          "cannot reach the print server " + server + ": " + cause);
     }
+    // A server that accepts but never answers must not hang the station.
+    httpSetTimeout(h, 60.0, nullptr, nullptr);
     return Http(h);
 }
 
@@ -172,6 +174,50 @@ Result<PageSetup> pageSetupOf(const std::string& server, const std::string& queu
     if (dpi <= 0) return serverError("print queue \"" + queue + "\" states no resolution");
     setup.page.dpi = dpi;
     return setup;
+}
+
+// The server replaces a job name that is not UTF-8 or longer than 255 bytes by "Untitled".
+// File names often come in Latin-1: invalid bytes are read as Latin-1, control characters
+// become blanks, and the name is cut at a character boundary.
+std::string ippJobName(const std::string& name) {
+    std::string out;
+    const auto* p = reinterpret_cast<const unsigned char*>(name.data());
+    const std::size_t n = name.size();
+    for (std::size_t i = 0; i < n;) {
+        std::size_t len = 0;
+        if (p[i] < 0x80) {
+            len = 1;
+        } else if ((p[i] & 0xE0) == 0xC0 && p[i] >= 0xC2) {
+            len = 2;
+        } else if ((p[i] & 0xF0) == 0xE0) {
+            len = 3;
+        } else if ((p[i] & 0xF8) == 0xF0 && p[i] <= 0xF4) {
+            len = 4;
+        }
+        bool valid = len > 0 && i + len <= n;
+        for (std::size_t k = 1; valid && k < len; ++k) valid = (p[i + k] & 0xC0) == 0x80;
+        if (valid && len == 3) {
+            const unsigned cp = (p[i] & 0x0Fu) << 12 | (p[i + 1] & 0x3Fu) << 6;
+            valid = cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF);
+        }
+        if (valid && len == 4) {
+            const unsigned cp = (p[i] & 0x07u) << 18 | (p[i + 1] & 0x3Fu) << 12;
+            valid = cp >= 0x10000 && cp <= 0x10FFFF;
+        }
+        std::string ch;
+        if (!valid) {
+            ch = {char(0xC0 | (p[i] >> 6)), char(0x80 | (p[i] & 0x3F))};
+            len = 1;
+        } else if (len == 1 && (p[i] < 0x20 || p[i] == 0x7F)) {
+            ch = " ";
+        } else {
+            ch.assign(name, i, len);
+        }
+        if (out.size() + ch.size() > 255) break;
+        out += ch;
+        i += len;
+    }
+    return out.empty() ? std::string("label") : out;
 }
 
 }  // namespace
@@ -350,7 +396,7 @@ Result<std::string> CupsPrintSurface::endDocument(const std::string& jobName) {
     if (!m_docMedia.empty()) options.add("media", m_docMedia);
 
     int jobId = 0;
-    const std::string title = jobName.empty() ? std::string("label") : jobName;
+    const std::string title = ippJobName(jobName);
     if (cupsCreateDestJob(h, dest, info, &jobId, title.c_str(), options.count(), options.get()) >
             IPP_STATUS_OK_CONFLICTING ||
         jobId <= 0) {

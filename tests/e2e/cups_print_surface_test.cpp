@@ -110,6 +110,25 @@ TEST(CupsPrintSurface, PrintersAndSelectionByQueueNameOrDescription) {
     EXPECT_EQ(test::readJobInfo("QLS-4100-Xe", p.id)["title"], "selected printer");
 }
 
+TEST(CupsPrintSurface, JobNamesSurviveTheServer) {
+    // The server would replace a name that is not UTF-8 or too long by "Untitled".
+    CupsPrintSurface surface;
+    ASSERT_TRUE(selectPrinterByName(surface, "QLS-4100-Xe"));
+    const std::string longName(400, 'n');
+    const std::pair<std::string, std::string> cases[] = {
+        {"Etikett \xC3\xBC 1.bmp", "Etikett \xC3\xBC 1.bmp"},  // UTF-8 stays as it is
+        {"caf\xE9.bmp", "caf\xC3\xA9.bmp"},                    // Latin-1 is read as such
+        {"two\nlines", "two lines"},
+        {longName, std::string(255, 'n')},
+    };
+    for (const auto& [name, title] : cases) {
+        surface.plot(1, 1, kBlack);
+        const Printed p = printAndCapture(surface, name);
+        ASSERT_EQ(p.pages.size(), 1u);
+        EXPECT_EQ(test::readJobInfo("QLS-4100-Xe", p.id)["title"], title);
+    }
+}
+
 TEST(CupsPrintSurface, DotsArriveAtTheirDevicePixelsInTheirColoursAtEachResolution) {
     const struct {
         const char* queue;
