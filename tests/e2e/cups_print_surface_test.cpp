@@ -12,58 +12,24 @@
 
 #include "platform/cups_print_surface.h"
 #include "tests/support/cups_test_server.h"
+#include "tests/support/raster_capture.h"
 #include "tools/pwg/pwg_raster.h"
 
 namespace plx {
 namespace {
 namespace fs = std::filesystem;
 
-constexpr int kJobTimeoutMs = 90000;
-
-struct Printed {
-    std::string jobId;
-    int id = -1;
-    std::vector<PwgPage> pages;
-};
+using Printed = test::CapturedJob;
+using test::expectExactDots;
 
 // Ends the document on the current printer and waits for the captured raster.
 Printed printAndCapture(CupsPrintSurface& surface, const std::string& jobName) {
-    Printed out;
     const std::string queue = surface.current().value_or(PrinterInfo{}).queue;
     auto r = surface.endDocument(jobName);
     EXPECT_TRUE(r.ok()) << (r.ok() ? "" : r.error().message);
-    if (!r) return out;
-    out.jobId = *r;
-    EXPECT_EQ(out.jobId.rfind(queue + "-", 0), 0u) << out.jobId;
-    out.id = test::parseJobId(out.jobId);
-    EXPECT_GT(out.id, 0) << out.jobId;
-    const std::string path = test::waitForJobRaster(queue, out.id, kJobTimeoutMs);
-    EXPECT_FALSE(path.empty()) << "no raster for " << out.jobId;
-    if (path.empty()) return out;
-    auto pages = readPwgRaster(path);
-    EXPECT_TRUE(pages.ok()) << (pages.ok() ? "" : pages.error().message);
-    if (pages) out.pages = std::move(pages.value());
-    return out;
-}
-
-std::vector<RasterDot> sorted(std::vector<RasterDot> dots) {
-    std::sort(dots.begin(), dots.end(), [](const RasterDot& a, const RasterDot& b) {
-        return a.y != b.y ? a.y < b.y : a.x < b.x;
-    });
-    return dots;
-}
-
-// The page holds exactly these dots and is otherwise white.
-void expectExactly(const PwgPage& page, const std::vector<RasterDot>& expected) {
-    const auto got = nonWhiteDots(page);
-    const auto want = sorted(expected);
-    ASSERT_EQ(got.size(), want.size());
-    for (std::size_t i = 0; i < want.size(); ++i) {
-        ASSERT_EQ(got[i], want[i])
-            << "dot " << i << ": got (" << got[i].x << "," << got[i].y << ") 0x" << std::hex
-            << got[i].color << ", want (" << std::dec << want[i].x << "," << want[i].y << ") 0x"
-            << std::hex << want[i].color;
-    }
+    if (!r) return {};
+    EXPECT_EQ(r->rfind(queue + "-", 0), 0u) << *r;
+    return test::captureJob(*r);
 }
 
 std::size_t filesIn(const std::string& dir) {
@@ -172,7 +138,7 @@ TEST(CupsPrintSurface, DotsArriveAtTheirDevicePixelsInTheirColoursAtEachResoluti
         EXPECT_EQ(page.resY, unsigned(c.dpi));
         ASSERT_EQ(page.width, unsigned(w));
         ASSERT_EQ(page.height, unsigned(h));
-        expectExactly(page, expected);
+        expectExactDots(page, expected);
     }
 }
 
@@ -200,7 +166,7 @@ TEST(CupsPrintSurface, ADenseFieldOfRandomDotsArrivesExactly) {
     for (const auto& [pos, c] : want) expected.push_back({pos.first, pos.second, c});
     const Printed p = printAndCapture(surface, "dense dots");
     ASSERT_EQ(p.pages.size(), 1u);
-    expectExactly(p.pages[0], expected);
+    expectExactDots(p.pages[0], expected);
 }
 
 TEST(CupsPrintSurface, InchUnitCopiesAndPrintQualityReachTheJob) {
@@ -226,7 +192,7 @@ TEST(CupsPrintSurface, InchUnitCopiesAndPrintQualityReachTheJob) {
         EXPECT_EQ(page.resY, 1200u);
         ASSERT_EQ(page.width, 4800u);
         ASSERT_EQ(page.height, 7200u);
-        expectExactly(page, expected);
+        expectExactDots(page, expected);
     }
     EXPECT_EQ(test::readJobInfo("QLS-4100-Xe", p.id)["copies"], "3");
 
@@ -242,7 +208,7 @@ TEST(CupsPrintSurface, InchUnitCopiesAndPrintQualityReachTheJob) {
     const Printed reset = printAndCapture(surface, "after select");
     ASSERT_EQ(reset.pages.size(), 1u);
     EXPECT_EQ(reset.pages[0].resX, 600u);
-    expectExactly(reset.pages[0], {{10, 10, kBlack}});
+    expectExactDots(reset.pages[0], {{10, 10, kBlack}});
     EXPECT_EQ(test::readJobInfo("QLS-4100-Xe", reset.id)["copies"], "1");
 }
 
@@ -328,7 +294,7 @@ TEST(CupsPrintSurface, PictureAtOneDotPerPixelIsExactEverywhereAndDotsPaintInOrd
     const Printed p = printAndCapture(surface, "one dot per pixel");
     ASSERT_EQ(p.pages.size(), 1u);
     EXPECT_EQ(p.pages[0].resX, 600u);
-    expectExactly(p.pages[0], expected);
+    expectExactDots(p.pages[0], expected);
 }
 
 TEST(CupsPrintSurface, FailedAndAbortedDocumentsSendNothingAndAreClosed) {
@@ -349,7 +315,7 @@ TEST(CupsPrintSurface, FailedAndAbortedDocumentsSendNothingAndAreClosed) {
     surface.plot(7, 8, kPureBlue);
     const Printed first = printAndCapture(surface, "after rejection");
     ASSERT_EQ(first.pages.size(), 1u);
-    expectExactly(first.pages[0], {{7, 8, kPureBlue}});
+    expectExactDots(first.pages[0], {{7, 8, kPureBlue}});
 
     // No copies: refused before anything reaches the server (no job id is used up).
     surface.setCopies(0);
@@ -378,7 +344,7 @@ TEST(CupsPrintSurface, FailedAndAbortedDocumentsSendNothingAndAreClosed) {
     surface.plot(9, 9, kPureGreen);
     const Printed second = printAndCapture(surface, "after abort");
     ASSERT_EQ(second.pages.size(), 1u);
-    expectExactly(second.pages[0], {{9, 9, kPureGreen}});
+    expectExactDots(second.pages[0], {{9, 9, kPureGreen}});
     EXPECT_EQ(second.id, first.id + 1) << "a refused or aborted document created a job";
 
     // A document without drawing is a blank page.
