@@ -1,6 +1,8 @@
 #include "intake/folder_poller.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <system_error>
 
 #include "common/number.h"
@@ -20,6 +22,12 @@ bool lessIgnoringCase(const std::string& a, const std::string& b) {
     }
     if (a.size() != b.size()) return a.size() < b.size();
     return a < b;  // names that differ only in case keep a fixed order
+}
+
+std::string formatSeconds(double s) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.2f", s);
+    return buf;
 }
 
 bool isPrintingMode(std::string_view mode) { return mode == "1" || mode == "2" || mode == "3"; }
@@ -184,7 +192,10 @@ FolderPoller::Outcome FolderPoller::process(const Entry& entry, std::string& mar
         return Outcome::Next;
     }
 
+    const auto started = std::chrono::steady_clock::now();
     const Result<std::string> job = m_host.printJob(*qte, entry.name);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (!job) {
         const Error& e = job.error();
         if (e.kind == ErrorKind::PrintServer) {
@@ -208,7 +219,8 @@ FolderPoller::Outcome FolderPoller::process(const Entry& entry, std::string& mar
 
     const std::string printed = "printed in mode " + m_settings.printMode + ", " +
                                 std::to_string(*qte) + (*qte == 1 ? " copy" : " copies") +
-                                ", printer \"" + m_settings.printerName + "\", job " + *job;
+                                ", printer \"" + m_settings.printerName + "\", job " + *job +
+                                " (" + formatSeconds(seconds) + " s)";
     ec = m_remove(path);
     if (ec) {
         mark = "printed, but could not be deleted (" + ec.message() +

@@ -81,7 +81,7 @@ TEST(FolderPoller, PrintsInNameOrderIgnoringCaseAndDeletes) {
     EXPECT_TRUE(r.exists("notes_x_1.png"));
     EXPECT_TRUE(r.form.Timer1->isActive());
     EXPECT_TRUE(r.reported("b_x_2.bmp: printed in mode 1, 2 copies, printer \"QLS-4100 Xe "
-                           "drivers standard\", job QLS-4100-Xe-2"));
+                           "drivers standard\", job QLS-4100-Xe-2 ("));
     // Each job was its own document with its own dots, at the printer the settings name.
     ASSERT_EQ(r.surface.documents.size(), 4u);
     for (const auto& d : r.surface.documents) {
