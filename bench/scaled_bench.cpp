@@ -1,0 +1,144 @@
+// Mode "3": printScaledImage at print quality 1200 over the real CupsPrintSurface, for the
+// 2400 x 3000 picture with 30 % print colours: time and document bytes.
+//
+//   scaled_bench [google benchmark flags]
+//   env: CUPS_SERVER (the private server), PLX_CUPS_STATE (its state folder)
+//
+// Jobs go to the Label-1200 queue, disabled for the run so that the server keeps them
+// unprocessed (no filter competes with the figures); they are cancelled at the end. Once,
+// before timing, the document the server spooled is read back from its spool folder and the
+// embedded image inflated and compared with the picture, pixel for pixel.
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "bench/bench_support.h"
+#include "platform/cups_print_surface.h"
+
+namespace plx::bench {
+namespace {
+
+const Picture& picture() {
+    static const Picture p = randomColours(kPictureWidth, kPictureHeight, kPrintShare);
+    return p;
+}
+
+const PrintJob kJob{"Label-1200", "0", "0", "scaled"};
+
+struct Submitted {
+    Result<std::string> job;
+    SubmissionFigures figures;
+};
+
+Submitted submitOnce() {
+    BufferArea area(picture());
+    CupsPrintSurface surface;
+    auto job = printScaledImage(surface, area, kJob, 1);
+    return {std::move(job), surface.lastSubmission()};
+}
+
+bool verifyLossless(const std::string& jobId, std::string& why) {
+    const char* state = std::getenv("PLX_CUPS_STATE");
+    const auto dash = jobId.rfind('-');
+    if (state == nullptr || dash == std::string::npos) {
+        why = "PLX_CUPS_STATE is not set or the job id has no number";
+        return false;
+    }
+    char name[64];
+    std::snprintf(name, sizeof name, "/spool/d%05d-001", std::atoi(jobId.c_str() + dash + 1));
+    std::ifstream in(std::string(state) + name, std::ios::binary);
+    if (!in) {
+        why = std::string("cannot read the spooled document ") + state + name;
+        return false;
+    }
+    const std::string pdf((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<PdfImage> images = pdfImages(pdf);
+    if (images.size() != 1 || images[0].indexed) {
+        why = "expected one RGB image, found " + std::to_string(images.size());
+        return false;
+    }
+    const PdfImage& img = images[0];
+    const Picture& pic = picture();
+    if (img.width != pic.width || img.height != pic.height) {
+        why = "the image is " + std::to_string(img.width) + " x " + std::to_string(img.height);
+        return false;
+    }
+    for (int y = 0; y < pic.height; ++y)
+        for (int x = 0; x < pic.width; ++x)
+            if (img.at(x, y) != pic.view().at(x, y)) {
+                why = "pixel " + std::to_string(x) + "," + std::to_string(y) + " differs";
+                return false;
+            }
+    std::printf("spooled document %s: %zu bytes, its image decoded back: all %d x %d pixels "
+                "exact\n",
+                name + 1, pdf.size(), pic.width, pic.height);
+    return true;
+}
+
+void ScaledImage(benchmark::State& state) {
+    double build = 0.0, submit = 0.0;
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        Submitted s = submitOnce();
+        if (!s.job) {
+            state.SkipWithError(s.job.error().message.c_str());
+            return;
+        }
+        build += s.figures.buildSeconds;
+        submit += s.figures.submitSeconds;
+        bytes = s.figures.documentBytes;
+    }
+    state.counters["bytes"] = double(bytes);
+    state.counters["build_s"] = benchmark::Counter(build, benchmark::Counter::kAvgIterations);
+    state.counters["submit_s"] = benchmark::Counter(submit, benchmark::Counter::kAvgIterations);
+}
+
+BENCHMARK(ScaledImage)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+int sh(const std::string& cmd) {
+    const int rc = std::system(cmd.c_str());
+    if (rc != 0) std::fprintf(stderr, "scaled_bench: \"%s\" failed (%d)\n", cmd.c_str(), rc);
+    return rc;
+}
+
+}  // namespace
+}  // namespace plx::bench
+
+int main(int argc, char** argv) {
+    using namespace plx::bench;
+    if (std::getenv("CUPS_SERVER") == nullptr) {
+        std::fprintf(stderr, "scaled_bench: CUPS_SERVER must name the private print server\n");
+        return 2;
+    }
+    if (sh("cupsdisable Label-1200") != 0) return 1;
+    struct Restore {
+        ~Restore() { sh("cancel -a Label-1200 && cupsenable Label-1200"); }
+    } restore;
+
+    Submitted first = submitOnce();
+    if (!first.job) {
+        std::fprintf(stderr, "scaled_bench: %s\n", first.job.error().message.c_str());
+        return 1;
+    }
+    std::string why;
+    if (!verifyLossless(*first.job, why)) {
+        std::fprintf(stderr, "scaled_bench: the mode 3 document is not lossless: %s\n", why.c_str());
+        return 1;
+    }
+
+    MedianReporter reporter;
+    if (!runBenchmarks(&argc, argv, reporter)) return 1;
+    const double t = reporter.seconds("ScaledImage");
+    char m[200];
+    std::snprintf(m, sizeof m, "%.3f s (document build %.3f s, submit %.3f s)", t,
+                  reporter.counter("ScaledImage", "build_s"),
+                  reporter.counter("ScaledImage", "submit_s"));
+    printFigure("Scaled picture (mode 3, 1200 dpi): time", "(reported)", m, std::nullopt);
+    std::snprintf(m, sizeof m, "%.3f MB", reporter.counter("ScaledImage", "bytes") / 1e6);
+    printFigure("Scaled picture (mode 3, 1200 dpi): size", "(reported)", m, std::nullopt);
+    printFigure("Scaled picture (mode 3, 1200 dpi): lossless", "decoded image == picture",
+                "exact", true);
+    return 0;
+}

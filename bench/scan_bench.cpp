@@ -1,0 +1,165 @@
+// Mode "1" scan: every pixel of a 2400 x 3000 picture with 30 % print colours looked at, each
+// print-coloured one plotted. Beside it a plain sum over the same words, the speed of memory.
+//
+//   scan_bench [google benchmark flags]     (CUPS_SERVER: the private server, for PlotCups)
+//
+// ScanCounting   printDotReplication over a surface that only counts the dots: the scan.
+// ScanPlotCups   the same over the real CupsPrintSurface (page set up by the print server,
+//                dots collected by the label document), dropped unsubmitted at the end.
+// PlotDocument   the label document's dot collection alone, fed straight from the picture.
+#include <cstdio>
+#include <numeric>
+
+#include "bench/bench_support.h"
+#include "platform/cups_print_surface.h"
+#include "platform/label_document.h"
+
+namespace plx::bench {
+namespace {
+
+const Picture& picture() {
+    static const Picture p = randomColours(kPictureWidth, kPictureHeight, kPrintShare);
+    return p;
+}
+
+const PrintJob kJob{"QLS-4100 Xe drivers standard", "0", "0", "scan"};
+
+void pixelCounters(benchmark::State& state) {
+    const auto pixels = std::int64_t(picture().words.size());
+    state.SetItemsProcessed(state.iterations() * pixels);
+    state.counters["px_per_s"] =
+        benchmark::Counter(double(state.iterations()) * double(pixels), benchmark::Counter::kIsRate);
+}
+
+void PlainRead(benchmark::State& state) {
+    const Picture& p = picture();
+    for (auto _ : state) {
+        std::uint64_t sum = 0;
+        for (std::uint32_t w : p.words) sum += w;
+        benchmark::DoNotOptimize(sum);
+    }
+    pixelCounters(state);
+}
+
+// A print surface that keeps nothing but a count: what remains is the scan itself.
+class CountingSurface : public PrintSurface {
+  public:
+    std::vector<PrinterInfo> printers() override { return {{"QLS-4100-Xe", std::string(kJob.printerName)}}; }
+    void select(const PrinterInfo& p) override { m_current = p; }
+    std::optional<PrinterInfo> current() const override { return m_current; }
+    void setCopies(std::int16_t) override {}
+    void setUnit(Unit) override {}
+    void setPrintQuality(int) override {}
+    void plot(float x, float y, ColorValue c) override {
+        ++dots;
+        checksum += std::uint64_t(x) + std::uint64_t(y) + c;
+    }
+    void drawPicture(const PictureView&, double, double, double, double) override {}
+    Result<std::string> endDocument(const std::string&) override { return std::string("counted"); }
+    void abortDocument() override {}
+    std::size_t dots = 0;
+    std::uint64_t checksum = 0;
+
+  private:
+    std::optional<PrinterInfo> m_current;
+};
+
+void ScanCounting(benchmark::State& state) {
+    BufferArea area(picture());
+    QuietHost host;
+    CountingSurface surface;
+    const std::size_t expected = picture().printDots();
+    for (auto _ : state) {
+        area.rearm();
+        surface.dots = 0;
+        auto r = printDotReplication(surface, area, host, kJob, 1, DotMode::Full);
+        if (!r || surface.dots != expected) {
+            state.SkipWithError("the scan plotted the wrong number of dots");
+            return;
+        }
+        benchmark::DoNotOptimize(surface.checksum);
+    }
+    pixelCounters(state);
+    state.counters["dots"] = double(surface.dots);
+}
+
+// Drops the document at the end like UnsubmittedSurface, after noting how it was laid out.
+class CheckedSurface : public UnsubmittedSurface {
+  public:
+    explicit CheckedSurface(CupsPrintSurface& cups) : UnsubmittedSurface(cups), m_cups(cups) {}
+    Result<std::string> endDocument(const std::string& name) override {
+        lastDpi = m_cups.documentDpi();
+        return UnsubmittedSurface::endDocument(name);
+    }
+    int lastDpi = 0;
+
+  private:
+    CupsPrintSurface& m_cups;
+};
+
+void ScanPlotCups(benchmark::State& state) {
+    BufferArea area(picture());
+    QuietHost host;
+    CupsPrintSurface cups;
+    CheckedSurface surface(cups);
+    for (auto _ : state) {
+        area.rearm();
+        auto r = printDotReplication(surface, area, host, kJob, 1, DotMode::Full);
+        // 600 dpi means the page came from the queue, not the blind fallback layout.
+        if (!r || surface.lastDpi != 600) {
+            state.SkipWithError("the document was not laid out for the QLS-4100-Xe queue "
+                                "(is CUPS_SERVER the private server?)");
+            return;
+        }
+    }
+    pixelCounters(state);
+}
+
+void PlotDocument(benchmark::State& state) {
+    const PictureView v = picture().view();
+    std::size_t dots = 0;
+    for (auto _ : state) {
+        LabelDocument doc(LabelPage{288.0, 432.0, 600});
+        for (int y = 0; y < v.height; ++y) {
+            const std::uint32_t* row = v.row(y);
+            for (int x = 0; x < v.width; ++x) {
+                const ColorValue c = row[x] & 0x00FFFFFFu;
+                if (isMainPrintColor(c)) doc.plot(x, y, c);
+            }
+        }
+        dots = doc.dotCount();
+        benchmark::DoNotOptimize(dots);
+    }
+    pixelCounters(state);
+    state.counters["dots"] = double(dots);
+}
+
+BENCHMARK(PlainRead)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(ScanCounting)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(ScanPlotCups)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(PlotDocument)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+}  // namespace plx::bench
+
+int main(int argc, char** argv) {
+    using namespace plx::bench;
+    MedianReporter reporter;
+    if (!runBenchmarks(&argc, argv, reporter)) return 1;
+    const double limit = reporter.counter("PlainRead", "px_per_s");
+    std::printf("\n2400 x 3000 picture, %zu print-coloured pixels (%.1f %%)\n",
+                picture().printDots(), 100.0 * double(picture().printDots()) / 7.2e6);
+    auto line = [&](const char* name, const char* figure) {
+        const double v = reporter.counter(name, "px_per_s");
+        const double ratio = limit > 0 ? v / limit : 0.0;
+        char measured[160];
+        std::snprintf(measured, sizeof measured, "%.0f Mpx/s = %.3f of %.0f Mpx/s plain read",
+                      v / 1e6, ratio, limit / 1e6);
+        printFigure(figure, ">= 0.2 of plain read", measured,
+                    v > 0 ? std::optional<bool>(ratio >= 0.2) : std::optional<bool>(false));
+    };
+    line("ScanCounting", "Scan, mode 1 (counting surface)");
+    line("ScanPlotCups", "Scan + plot, mode 1 (CupsPrintSurface, unsubmitted)");
+    line("PlotDocument", "Plot into the label document alone");
+    return 0;
+}

@@ -1,0 +1,401 @@
+// Figures of the real program (plixagram) run against the private print server.
+//
+//   station_bench memory PROGRAM STATE_DIR WORK_DIR
+//       One 4800 x 7200 24-bit BMP (30 % print colours) printed in mode "1". Peak resident
+//       memory (VmHWM) is read once the job is printed, then the program gets SIGTERM. The
+//       raster that arrives is checked: exactly the picture's dots that fall on the page.
+//   station_bench intake PROGRAM STATE_DIR WORK_DIR [JOBS]
+//       JOBS (500) small job files in the folder before the first tick; every one must be
+//       printed once as its own job and its raster arrive. Jobs per second from the first to
+//       the last "printed" line, and from the first "printed" line to the last raster.
+//
+// The program runs with QT_QPA_PLATFORM=offscreen, PLIXAGRAM_TICK_MS=1000 (first tick after
+// one second) and CUPS_SERVER=STATE_DIR/cups.sock. Not a Google Benchmark program: each figure
+// is one run of a whole process; the script runs it several times and takes the median.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/color.h"
+#include "tools/pwg/pwg_raster.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+const std::string kPrinter = "QLS-4100 Xe drivers standard";
+const std::string kQueue = "QLS-4100-Xe";
+
+[[noreturn]] void fail(const std::string& why) {
+    std::fprintf(stderr, "station_bench: %s\n", why.c_str());
+    std::exit(1);
+}
+
+double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// A 24-bit bottom-up BMP written row by row.
+class BmpFile {
+  public:
+    BmpFile(const fs::path& path, int w, int h) : m_out(path, std::ios::binary), m_w(w) {
+        const std::uint32_t rowBytes = (std::uint32_t(w) * 3 + 3) & ~3u;
+        const std::uint32_t image = rowBytes * std::uint32_t(h);
+        unsigned char hdr[54] = {'B', 'M'};
+        auto put32 = [&](int at, std::uint32_t v) {
+            for (int i = 0; i < 4; ++i) hdr[at + i] = std::uint8_t(v >> (8 * i));
+        };
+        put32(2, 54 + image);
+        put32(10, 54);
+        put32(14, 40);
+        put32(18, std::uint32_t(w));
+        put32(22, std::uint32_t(h));
+        hdr[26] = 1;
+        hdr[28] = 24;
+        put32(34, image);
+        put32(38, 2835);
+        put32(42, 2835);
+        m_out.write(reinterpret_cast<const char*>(hdr), sizeof hdr);
+        m_row.resize(rowBytes, 0);
+    }
+    // Rows bottom first, as stored.
+    void writeRow(const std::vector<plx::ColorValue>& row) {
+        for (int x = 0; x < m_w; ++x) {
+            m_row[3 * x] = plx::blueOf(row[x]);
+            m_row[3 * x + 1] = plx::greenOf(row[x]);
+            m_row[3 * x + 2] = plx::redOf(row[x]);
+        }
+        m_out.write(reinterpret_cast<const char*>(m_row.data()), std::streamsize(m_row.size()));
+    }
+    void close() {
+        m_out.close();
+        if (!m_out) fail("cannot write a BMP file");
+    }
+
+  private:
+    std::ofstream m_out;
+    int m_w;
+    std::vector<unsigned char> m_row;
+};
+
+std::string backslashed(const fs::path& p) {
+    std::string s = p.string();
+    for (char& c : s)
+        if (c == '/') c = '\\';
+    return s;
+}
+
+// The station as a child process, its stderr read line by line.
+class Station {
+  public:
+    Station(const std::string& program, const fs::path& state, const fs::path& folder) {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) fail("pipe");
+        const std::string arg = kPrinter + "/" + backslashed(folder) + "/1/0/0";
+        const std::string server = (state / "cups.sock").string();
+        m_pid = ::fork();
+        if (m_pid < 0) fail("fork");
+        if (m_pid == 0) {
+            ::dup2(fds[1], 2);
+            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            ::setenv("PLIXAGRAM_TICK_MS", "1000", 1);
+            ::setenv("CUPS_SERVER", server.c_str(), 1);
+            ::execl(program.c_str(), program.c_str(), arg.c_str(), static_cast<char*>(nullptr));
+            std::_Exit(127);
+        }
+        ::close(fds[1]);
+        m_fd = fds[0];
+    }
+    ~Station() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    pid_t pid() const { return m_pid; }
+
+    // The next line, or nothing once `deadline` passes or the program ends.
+    std::optional<std::string> line(Clock::time_point deadline) {
+        for (;;) {
+            const auto nl = m_buffer.find('\n');
+            if (nl != std::string::npos) {
+                std::string l = m_buffer.substr(0, nl);
+                m_buffer.erase(0, nl + 1);
+                return l;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - Clock::now());
+            if (left.count() <= 0) return std::nullopt;
+            pollfd p{m_fd, POLLIN, 0};
+            if (::poll(&p, 1, int(std::min<long long>(left.count(), 1000))) <= 0) continue;
+            char buf[65536];
+            const ssize_t n = ::read(m_fd, buf, sizeof buf);
+            if (n <= 0) return std::nullopt;
+            m_buffer.append(buf, std::size_t(n));
+        }
+    }
+
+    // SIGTERM, then the exit status (the station exits 0 on a stop request).
+    int stop() {
+        ::kill(m_pid, SIGTERM);
+        int status = 0;
+        const auto deadline = Clock::now() + std::chrono::seconds(30);
+        while (::waitpid(m_pid, &status, WNOHANG) == 0) {
+            if (Clock::now() > deadline) fail("the station did not exit within 30 s of SIGTERM");
+            ::usleep(20000);
+        }
+        m_pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+  private:
+    pid_t m_pid = -1;
+    int m_fd = -1;
+    std::string m_buffer;
+};
+
+long statusKb(pid_t pid, const char* key) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string l;
+    const std::size_t n = std::strlen(key);
+    while (std::getline(in, l))
+        if (l.compare(0, n, key) == 0 && l.size() > n && l[n] == ':')
+            return std::strtol(l.c_str() + n + 1, nullptr, 10);
+    fail(std::string("no ") + key + " in /proc/" + std::to_string(pid) + "/status");
+}
+
+struct Printed {
+    std::string file;
+    std::string jobId;  // e.g. QLS-4100-Xe-12
+    int jobNumber = 0;
+};
+
+// "<stamp> <file>: printed in mode 1, 1 copy, printer "...", job <id> ..."
+std::optional<Printed> parsePrinted(const std::string& l) {
+    const auto space = l.find(' ');
+    const auto mark = l.find(": printed in mode ");
+    const auto job = l.rfind(", job ");
+    if (space == std::string::npos || mark == std::string::npos || job == std::string::npos)
+        return std::nullopt;
+    // The id runs to the next blank: the line may go on (e.g. with the print's duration).
+    const auto idEnd = l.find(' ', job + 6);
+    Printed p{l.substr(space + 1, mark - space - 1),
+              l.substr(job + 6, idEnd == std::string::npos ? std::string::npos : idEnd - job - 6),
+              0};
+    const auto dash = p.jobId.rfind('-');
+    if (dash == std::string::npos) return std::nullopt;
+    p.jobNumber = std::atoi(p.jobId.c_str() + dash + 1);
+    return p;
+}
+
+fs::path rasterOf(const fs::path& state, int job) {
+    return state / "output" / kQueue / ("job-" + std::to_string(job) + ".pwg");
+}
+
+bool waitForFile(const fs::path& p, Clock::time_point deadline) {
+    while (!fs::exists(p)) {
+        if (Clock::now() > deadline) return false;
+        ::usleep(20000);
+    }
+    return true;
+}
+
+fs::path freshFolder(const fs::path& work, const char* name) {
+    const fs::path folder = work / name;
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    return folder;
+}
+
+int memory(const std::string& program, const fs::path& state, const fs::path& work) {
+    constexpr int W = 4800, H = 7200;
+    const fs::path folder = freshFolder(work, "memory");
+    const std::string name = "big_mode1_1.bmp";
+    // The picture's dots that land on the 2400 x 3600 page, to check the raster against.
+    std::map<std::pair<int, int>, plx::ColorValue> onPage;
+    {
+        BmpFile bmp(folder / (name + ".part"), W, H);
+        std::mt19937 rng(7);
+        const plx::ColorValue colours[] = {plx::kBlack, plx::kPureRed, plx::kPureGreen,
+                                           plx::kPureBlue};
+        std::vector<plx::ColorValue> row(W);
+        for (int y = H - 1; y >= 0; --y) {
+            for (int x = 0; x < W; ++x) {
+                const bool dot = rng() < std::uint32_t(0.30 * 4294967296.0);
+                row[x] = dot ? colours[rng() & 3u] : 0xFFFFFFu;
+                // A sample of the page is enough to catch misplaced or lost dots.
+                if (dot && x < 2400 && y < 3600 && y % 37 == 0) onPage[{x, y}] = row[x];
+            }
+            bmp.writeRow(row);
+        }
+        bmp.close();
+        fs::rename(folder / (name + ".part"), folder / name);  // whole when it appears
+    }
+    const double decoded = double(W) * H * 4;
+
+    Station station(program, state, folder);
+    const auto deadline = Clock::now() + std::chrono::seconds(300);
+    long startKb = 0;
+    std::optional<Printed> printed;
+    while (auto l = station.line(deadline)) {
+        std::fprintf(stderr, "  | %s\n", l->c_str());
+        if (startKb == 0 && l->find("watching \"") != std::string::npos)
+            startKb = statusKb(station.pid(), "VmHWM");
+        if (l->find(": not printed") != std::string::npos || l->find("trouble") != std::string::npos)
+            fail("the job was not printed: " + *l);
+        if ((printed = parsePrinted(*l))) break;
+    }
+    if (!printed) fail("no \"printed\" line within 300 s");
+    const long hwmKb = statusKb(station.pid(), "VmHWM");
+    const int rc = station.stop();
+    if (rc != 0) fail("the station exited with " + std::to_string(rc) + " after SIGTERM");
+    if (fs::exists(folder / name)) fail("the printed job file was not deleted");
+
+    const fs::path raster = rasterOf(state, printed->jobNumber);
+    if (!waitForFile(raster, Clock::now() + std::chrono::seconds(600)))
+        fail("no raster " + raster.string() + " within 600 s");
+    auto pages = plx::readPwgRaster(raster.string());
+    if (!pages || pages->size() != 1) fail("the raster is not one readable page");
+    const plx::PwgPage& page = (*pages)[0];
+    std::size_t checked = 0;
+    for (unsigned y = 0; y < page.height; y += 37)
+        for (unsigned x = 0; x < page.width; ++x) {
+            const auto it = onPage.find({int(x), int(y)});
+            const plx::ColorValue want = it == onPage.end() ? 0xFFFFFFu : it->second;
+            if (page.pixel(x, y) != want)
+                fail("raster pixel " + std::to_string(x) + "," + std::to_string(y) + " is wrong");
+            ++checked;
+        }
+
+    const double hwm = double(hwmKb) * 1024.0;
+    std::printf("memory: job %s, raster %u x %u checked on %zu pixels (every 37th row): exact\n",
+                printed->jobId.c_str(), page.width, page.height, checked);
+    std::printf("memory: VmHWM at start-up %.1f MB, after the print %.1f MB; decoded picture "
+                "%.1f MB; ratio %.2f\n",
+                double(startKb) * 1024.0 / 1e6, hwm / 1e6, decoded / 1e6, hwm / decoded);
+    std::printf("RESULT memory_vmhwm_bytes=%.0f ratio=%.3f\n", hwm, hwm / decoded);
+    return 0;
+}
+
+int intake(const std::string& program, const fs::path& state, const fs::path& work, int jobs) {
+    const fs::path folder = freshFolder(work, "intake");
+    std::set<std::string> names;
+    for (int i = 0; i < jobs; ++i) {
+        // 40 x 30 pictures, each with its number as a row of dots so no two are alike.
+        char name[64];
+        std::snprintf(name, sizeof name, "intake%04d_label_1.bmp", i);
+        const int w = 40, h = 30;
+        BmpFile bmp(folder / name, w, h);
+        std::vector<plx::ColorValue> row(w);
+        for (int y = h - 1; y >= 0; --y) {
+            for (int x = 0; x < w; ++x)
+                row[x] = (y == 5 && x < 16 && ((i >> x) & 1)) || (x == y) ? plx::kPureRed
+                                                                          : 0xFFFFFFu;
+            bmp.writeRow(row);
+        }
+        bmp.close();
+        names.insert(name);
+    }
+
+    Station station(program, state, folder);
+    std::map<std::string, Printed> printed;
+    std::set<int> jobNumbers;
+    std::optional<Clock::time_point> first;
+    Clock::time_point last{};
+    const auto deadline = Clock::now() + std::chrono::seconds(60 + jobs);
+    while (printed.size() < names.size()) {
+        auto l = station.line(deadline);
+        if (!l) break;
+        auto p = parsePrinted(*l);
+        if (!p) {
+            std::fprintf(stderr, "  | %s\n", l->c_str());
+            if (l->find("not printed") != std::string::npos || l->find("trouble") != std::string::npos)
+                fail("a job failed: " + *l);
+            continue;
+        }
+        const auto now = Clock::now();
+        if (!first) first = now;
+        last = now;
+        if (!names.count(p->file)) fail("printed a file that was not put there: " + p->file);
+        if (!printed.emplace(p->file, *p).second) fail("printed twice: " + p->file);
+        if (!jobNumbers.insert(p->jobNumber).second) fail("two files in one job: " + p->jobId);
+    }
+    if (printed.size() != names.size())
+        fail("only " + std::to_string(printed.size()) + " of " + std::to_string(jobs) +
+             " printed in time");
+
+    // Every raster, with the job's title naming its own file.
+    Clock::time_point lastRaster{};
+    const auto rasterDeadline = Clock::now() + std::chrono::seconds(30 + 10 * jobs);
+    std::set<int> pending = jobNumbers;
+    while (!pending.empty()) {
+        for (auto it = pending.begin(); it != pending.end();) {
+            if (fs::exists(rasterOf(state, *it))) {
+                lastRaster = Clock::now();
+                it = pending.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        if (pending.empty()) break;
+        if (Clock::now() > rasterDeadline)
+            fail(std::to_string(pending.size()) + " rasters did not arrive in time");
+        ::usleep(20000);
+    }
+    for (const auto& [file, p] : printed) {
+        std::ifstream info(state / "output" / kQueue / ("job-" + std::to_string(p.jobNumber) + ".txt"));
+        std::string titleLine;
+        std::getline(info, titleLine);
+        if (titleLine != "title=" + file) fail("job " + p.jobId + " is titled \"" + titleLine + "\"");
+    }
+    // Nothing more is printed: the folder is empty and a further tick sends nothing.
+    ::usleep(2500 * 1000);
+    int left = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(folder)) ++left;
+    if (left != 0) fail(std::to_string(left) + " job files are still in the folder");
+    const int rc = station.stop();
+    if (rc != 0) fail("the station exited with " + std::to_string(rc) + " after SIGTERM");
+
+    const double printedSpan = seconds(last - *first);
+    const double rasterSpan = seconds(lastRaster - *first);
+    std::printf("intake: %d files, %d printed once each, %zu distinct jobs, all rasters "
+                "arrived, titles match\n",
+                jobs, int(printed.size()), jobNumbers.size());
+    std::printf("intake: first..last printed line %.2f s = %.1f jobs/s; first printed line.."
+                "last raster %.2f s = %.1f jobs/s\n",
+                printedSpan, (jobs - 1) / printedSpan, rasterSpan, (jobs - 1) / rasterSpan);
+    std::printf("RESULT intake_printed_jobs_per_s=%.2f intake_raster_jobs_per_s=%.2f\n",
+                (jobs - 1) / printedSpan, (jobs - 1) / rasterSpan);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 5) {
+        std::fprintf(stderr, "usage: station_bench memory|intake PROGRAM STATE_DIR WORK_DIR [JOBS]\n");
+        return 2;
+    }
+    const std::string what = argv[1];
+    const fs::path state = fs::absolute(argv[3]);
+    const fs::path work = fs::absolute(argv[4]);
+    if (what == "memory") return memory(argv[2], state, work);
+    if (what == "intake") return intake(argv[2], state, work, argc > 5 ? std::atoi(argv[5]) : 500);
+    std::fprintf(stderr, "station_bench: unknown figure \"%s\"\n", what.c_str());
+    return 2;
+}

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# The benchmarks (./run bench): a Release build in build-bench/ with -DPLX_BENCH=ON, a private
+# print server of its own for the run, every figure with its goal, and a summary table.
+#
+#   PLX_BENCH_REPS   repetitions of each Google Benchmark figure, median reported (5)
+#   PLX_BENCH_RUNS   runs of each whole-program figure (memory, intake), median reported (3)
+#   PLX_BENCH_JOBS   job files in the intake figure (500)
+#
+# Figures are noisy on a shared machine: the medians are what bench/README.md records.
+set -euo pipefail
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd -P)
+BUILD=$ROOT/build-bench
+STATE=$BUILD/bench-cups
+WORK=$BUILD/bench-work
+OUT=$BUILD/bench-results
+REPS=${PLX_BENCH_REPS:-5}
+RUNS=${PLX_BENCH_RUNS:-3}
+JOBS=${PLX_BENCH_JOBS:-500}
+
+cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DPLX_BENCH=ON -DBUILD_TESTING=OFF \
+    -DPLX_WERROR="${PLX_WERROR:-OFF}" >/dev/null
+cmake --build "$BUILD" -j2
+
+"$ROOT/scripts/cups-server.sh" start "$STATE"
+trap '"$ROOT/scripts/cups-server.sh" stop "$STATE"' EXIT
+export CUPS_SERVER=$STATE/cups.sock PLX_CUPS_STATE=$STATE QT_QPA_PLATFORM=offscreen
+
+rm -rf "$OUT" "$WORK"
+mkdir -p "$OUT" "$WORK"
+GB=(--benchmark_repetitions="$REPS" --benchmark_report_aggregates_only=true
+    --benchmark_color=false)
+
+section() { printf '\n=== %s\n' "$*"; }
+
+section "Scan (mode 1), 2400 x 3000, 30 % print colours"
+"$BUILD/bench/scan_bench" "${GB[@]}" | tee "$OUT/scan.txt"
+
+section "Print document, random and checkerboard pictures"
+"$BUILD/bench/document_bench" "${GB[@]}" | tee "$OUT/document.txt"
+
+section "Document figures (bench/document_figures, submitted to QLS-4100-Xe)"
+"$BUILD/bench/document_figures" QLS-4100-Xe | tee "$OUT/document_figures.txt"
+
+section "Scaled picture (mode 3, print quality 1200)"
+"$BUILD/bench/scaled_bench" "${GB[@]}" | tee "$OUT/scaled.txt"
+
+median() { sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) exit 1; print v[int((NR + 1) / 2)] }'; }
+# The value of KEY=... in a RESULT line.
+result() { grep '^RESULT' "$1" | tr ' ' '\n' | sed -n "s/^$2=//p"; }
+
+section "Memory: the real program printing a 4800 x 7200 24-bit BMP in mode 1 ($RUNS runs)"
+for i in $(seq "$RUNS"); do
+    "$BUILD/bench/station_bench" memory "$BUILD/plixagram" "$STATE" "$WORK" \
+        >"$OUT/memory-$i.txt" 2>"$OUT/memory-$i.log" \
+        || { cat "$OUT/memory-$i.log" >&2; exit 1; }
+    cat "$OUT/memory-$i.txt"
+done
+hwm=$(for i in $(seq "$RUNS"); do result "$OUT/memory-$i.txt" memory_vmhwm_bytes; done | median)
+ratio=$(awk -v h="$hwm" 'BEGIN { printf "%.2f", h / (4800 * 7200 * 4) }')
+met=$(awk -v r="$ratio" 'BEGIN { print (r <= 3 ? "yes" : "NO") }')
+printf 'FIGURE | Memory: VmHWM printing 4800 x 7200 in mode 1 | <= 3 x decoded picture (414.7 MB) | %.1f MB = %s x | %s\n' \
+    "$(awk -v h="$hwm" 'BEGIN { print h / 1e6 }')" "$ratio" "$met" | tee -a "$OUT/station.txt"
+
+section "Intake: $JOBS job files at one tick ($RUNS runs)"
+for i in $(seq "$RUNS"); do
+    "$BUILD/bench/station_bench" intake "$BUILD/plixagram" "$STATE" "$WORK" "$JOBS" \
+        >"$OUT/intake-$i.txt" 2>"$OUT/intake-$i.log" \
+        || { cat "$OUT/intake-$i.log" >&2; exit 1; }
+    cat "$OUT/intake-$i.txt"
+done
+printed=$(for i in $(seq "$RUNS"); do result "$OUT/intake-$i.txt" intake_printed_jobs_per_s; done | median)
+raster=$(for i in $(seq "$RUNS"); do result "$OUT/intake-$i.txt" intake_raster_jobs_per_s; done | median)
+{
+    echo "FIGURE | Intake: $JOBS files, each printed once as its own job | all printed once, own job | yes | yes"
+    echo "FIGURE | Intake: jobs/s, first to last \"printed\" line | (reported) | $printed jobs/s | -"
+    echo "FIGURE | Intake: jobs/s, first \"printed\" line to last raster | (reported) | $raster jobs/s | -"
+} | tee -a "$OUT/station.txt"
+
+section "Summary (medians): figure | goal | measured | met?"
+cat "$OUT"/scan.txt "$OUT"/document.txt "$OUT"/scaled.txt "$OUT"/station.txt \
+    | grep '^FIGURE' | sed 's/^FIGURE | //' | tee "$OUT/summary.txt"
+printf '\nmachine: %s cores, %s, %s memory\n' "$(nproc)" \
+    "$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)" \
+    "$(awk '/MemTotal/ { printf "%.1f GB", $2 / 1048576 }' /proc/meminfo)"
+exit 0
