@@ -327,8 +327,14 @@ Result<BmpInfo> checkBmp(BmpByteSource& src) {
         if ((info.redMask | info.greenMask | info.blueMask) == 0)
             return invalid("all colour masks are empty");
     }
-    info.needsPlainHeader =
-        hs == 16 || hs == 52 || hs == 56 || comp == BmpCompression::AlphaBitfields;
+    // The station ignores alpha, but Qt's reader takes a 108/124-byte header's alpha mask as it
+    // is and refuses some that share bits with the colours (all ones): read such files
+    // through a header without one.
+    const bool alphaOverlaps =
+        bitfields && hs >= 108 &&
+        (u32(ih + 52) & (info.redMask | info.greenMask | info.blueMask)) != 0;
+    info.needsPlainHeader = hs == 16 || hs == 52 || hs == 56 ||
+                            comp == BmpCompression::AlphaBitfields || alphaOverlaps;
 
     if (fileSize < paletteEnd)
         return incomplete("the palette is cut short: the file ends at byte " +

@@ -47,7 +47,8 @@ struct BmpInfo {
     // Channel masks for 16/24/32 bits (the defaults when the file has none); 0 otherwise.
     std::uint32_t redMask = 0, greenMask = 0, blueMask = 0;
     // Qt's reader cannot read this header layout (OS/2 v2 short header, 52/56-byte headers,
-    // alpha bitfields): decode through normalizedBmpPrefix() instead.
+    // alpha bitfields, an alpha mask that overlaps the colour masks): decode through
+    // normalizedBmpPrefix() instead.
     bool needsPlainHeader = false;
 };
 
