@@ -165,6 +165,8 @@ void Form1::requestStop() {
     m_stopping = true;
     Timer1->stop();
     close();
+    // Also leaves a message box's own event loop, which would otherwise keep the program up.
+    QCoreApplication::exit(0);
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
