@@ -3,6 +3,7 @@
 #
 #   cups-server.sh start STATE_DIR   fresh cupsd on STATE_DIR/cups.sock with the test queues
 #   cups-server.sh stop  STATE_DIR   stop that cupsd (and only that one)
+#   cups-server.sh resume STATE_DIR  start that cupsd again, keeping its queues and jobs
 #
 # Clients reach it with CUPS_SERVER=STATE_DIR/cups.sock. The system's cupsd is never touched.
 # Every job's printer data lands in STATE_DIR/output/<queue>/job-<id>.pwg (see the capture backend).
@@ -23,7 +24,7 @@ die() {
 }
 
 usage() {
-    echo "usage: $0 start|stop STATE_DIR" >&2
+    echo "usage: $0 start|stop|resume STATE_DIR" >&2
     exit 2
 }
 
@@ -174,26 +175,8 @@ add_queue() {
         || die "lpadmin could not create queue $name"
 }
 
-start_server() {
-    stop_server
-    rm -rf "$CONF_DIR" "$STATE_DIR/spool" "$STATE_DIR/cache" "$STATE_DIR/state" \
-        "$STATE_DIR/tmp" "$STATE_DIR/bin" "$STATE_DIR/ppd-src" "$LOG_DIR" "$OUTPUT_DIR" \
-        "$STATE_DIR/test-input"
-    rm -f "$SOCKET"
-    mkdir -p "$CONF_DIR/ppd" "$STATE_DIR/spool" "$STATE_DIR/cache" "$STATE_DIR/state" \
-        "$STATE_DIR/tmp" "$STATE_DIR/ppd-src" "$LOG_DIR" "$OUTPUT_DIR"
-    # Filters run as lp: they must reach the state folder and write the temp folder.
-    chmod 0755 "$STATE_DIR" "$OUTPUT_DIR"
-    chgrp lp "$STATE_DIR/tmp" && chmod 1770 "$STATE_DIR/tmp"
-    write_config
-    write_server_bin
-
-    "$CUPS_LIB/daemon/cups-driverd" cat "$BASE_DRIVER" >"$STATE_DIR/ppd-src/pwgrast.ppd" 2>"$LOG_DIR/driverd.log" \
-        || die "cannot read the driver $BASE_DRIVER: $(tail -n 5 "$LOG_DIR/driverd.log")"
-
-    cupsd -t -c "$CONF_DIR/cupsd.conf" -s "$CONF_DIR/cups-files.conf" >"$LOG_DIR/cupsd-test.log" 2>&1 \
-        || die "cupsd rejects the configuration: $(tail -n 20 "$LOG_DIR/cupsd-test.log")"
-
+# Starts cupsd on the configuration in CONF_DIR and waits until it answers.
+launch_cupsd() {
     # setsid: the server must outlive the shell (and the ctest step) that started it.
     setsid cupsd -f -c "$CONF_DIR/cupsd.conf" -s "$CONF_DIR/cups-files.conf" \
         </dev/null >"$LOG_DIR/cupsd.out" 2>&1 &
@@ -220,6 +203,29 @@ error_log: $(tail -n 20 "$LOG_DIR/error_log" 2>/dev/null)"
 
     # stop must find this very process again through the pid file.
     running_pid >/dev/null || die "cupsd runs, but not as pid $pid; stop it by hand"
+}
+
+start_server() {
+    stop_server
+    rm -rf "$CONF_DIR" "$STATE_DIR/spool" "$STATE_DIR/cache" "$STATE_DIR/state" \
+        "$STATE_DIR/tmp" "$STATE_DIR/bin" "$STATE_DIR/ppd-src" "$LOG_DIR" "$OUTPUT_DIR" \
+        "$STATE_DIR/test-input"
+    rm -f "$SOCKET"
+    mkdir -p "$CONF_DIR/ppd" "$STATE_DIR/spool" "$STATE_DIR/cache" "$STATE_DIR/state" \
+        "$STATE_DIR/tmp" "$STATE_DIR/ppd-src" "$LOG_DIR" "$OUTPUT_DIR"
+    # Filters run as lp: they must reach the state folder and write the temp folder.
+    chmod 0755 "$STATE_DIR" "$OUTPUT_DIR"
+    chgrp lp "$STATE_DIR/tmp" && chmod 1770 "$STATE_DIR/tmp"
+    write_config
+    write_server_bin
+
+    "$CUPS_LIB/daemon/cups-driverd" cat "$BASE_DRIVER" >"$STATE_DIR/ppd-src/pwgrast.ppd" 2>"$LOG_DIR/driverd.log" \
+        || die "cannot read the driver $BASE_DRIVER: $(tail -n 5 "$LOG_DIR/driverd.log")"
+
+    cupsd -t -c "$CONF_DIR/cupsd.conf" -s "$CONF_DIR/cups-files.conf" >"$LOG_DIR/cupsd-test.log" 2>&1 \
+        || die "cupsd rejects the configuration: $(tail -n 20 "$LOG_DIR/cupsd-test.log")"
+
+    launch_cupsd
 
     local ppd=$STATE_DIR/ppd-src
     make_ppd "$ppd/label-600.ppd" 4x6 600dpi
@@ -235,11 +241,26 @@ error_log: $(tail -n 20 "$LOG_DIR/error_log" 2>/dev/null)"
     cupsreject -r "Rejecting on purpose (test queue)" Label-Rejecting \
         || die "cupsreject failed for Label-Rejecting"
     lpadmin -d Office || die "lpadmin could not make Office the default destination"
-    echo "cupsd $pid running on $SOCKET"
+    echo "cupsd $(running_pid) running on $SOCKET"
+}
+
+# The same server again after a stop: configuration, queues, their states and pending jobs
+# are kept (the fault drills take the server down and bring it back).
+resume_server() {
+    [[ -f $CONF_DIR/cupsd.conf && -f $CONF_DIR/cups-files.conf ]] \
+        || die "no server configuration in $CONF_DIR: use start"
+    if running_pid >/dev/null; then
+        echo "cupsd $(running_pid) already running on $SOCKET"
+        return 0
+    fi
+    rm -f "$SOCKET"
+    launch_cupsd
+    echo "cupsd $(running_pid) running again on $SOCKET"
 }
 
 case "$action" in
     start) start_server ;;
+    resume) resume_server ;;
     stop) stop_server ;;
     *) usage ;;
 esac

@@ -1,0 +1,338 @@
+// The built plixagram program, started as a process on the private print server: job files
+// dropped into its folder come out of the captured printer dot for dot, and are deleted.
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/bmp_writer.h"
+#include "tests/support/cups_test_server.h"
+#include "tests/support/station_process.h"
+#include "tools/pwg/pwg_raster.h"
+
+namespace plx::test {
+namespace {
+
+constexpr ColorValue kWhite = 0xFFFFFF;
+constexpr const char* kPrinter = "QLS-4100 Xe drivers standard";
+constexpr const char* kQueue = "QLS-4100-Xe";
+constexpr int kStartMs = 15000;
+constexpr int kJobMs = 90000;
+// Shortened tick for the tests that are not about the tick itself.
+constexpr int kFastTickMs = 300;
+
+// A picture mixing the four print colours with colours that must not print: grey, white and
+// the near colours one step off red, green, blue and black.
+std::vector<ColorValue> mixedPicture(int w, int h, unsigned seed) {
+    static const ColorValue palette[] = {kWhite,   kWhite,   kWhite,   kBlack,   kPureRed,
+                                         kPureGreen, kPureBlue, 0x808080, 0x0000FE, 0xFE0000,
+                                         0x00FF01, 0x010101, 0xFFFFFE, 0x00FFFF};
+    std::vector<ColorValue> px(std::size_t(w) * std::size_t(h));
+    unsigned state = seed * 2654435761u + 1;
+    for (auto& c : px) {
+        state = state * 1103515245u + 12345u;
+        c = palette[(state >> 16) % (sizeof palette / sizeof palette[0])];
+    }
+    return px;
+}
+
+bool isPrintColour(ColorValue c) {
+    return c == kBlack || c == kPureRed || c == kPureGreen || c == kPureBlue;
+}
+
+// The dots dot replication must give: the pure colours moved by the offsets, rows 0..lastRow.
+std::vector<RasterDot> expectedDots(const std::vector<ColorValue>& px, int w, int h, int ox,
+                                    int oy, int lastRow) {
+    std::vector<RasterDot> dots;
+    for (int y = 0; y < h && y <= lastRow; ++y)
+        for (int x = 0; x < w; ++x)
+            if (isPrintColour(px[std::size_t(y) * std::size_t(w) + std::size_t(x)]))
+                dots.push_back({x + ox, y + oy, px[std::size_t(y) * std::size_t(w) + std::size_t(x)]});
+    return dots;  // row by row, left to right, as nonWhiteDots lists them
+}
+
+void expectSameDots(const std::vector<RasterDot>& got, const std::vector<RasterDot>& want,
+                    const std::string& what) {
+    ASSERT_EQ(got.size(), want.size()) << what;
+    for (std::size_t i = 0; i < want.size(); ++i) {
+        ASSERT_EQ(got[i], want[i]) << what << ": dot " << i << " is (" << got[i].x << ","
+                                   << got[i].y << ") " << std::hex << got[i].color
+                                   << ", expected (" << std::dec << want[i].x << "," << want[i].y
+                                   << ") " << std::hex << want[i].color;
+    }
+}
+
+// The raster of the job a "printed" line names, once the printer has it.
+std::vector<PwgPage> rasterOfLine(const std::string& line) {
+    const int id = printedJobId(line);
+    EXPECT_GT(id, 0) << line;
+    if (id <= 0) return {};
+    const std::string path = waitForJobRaster(kQueue, id, kJobMs);
+    EXPECT_FALSE(path.empty()) << "no raster for job " << id;
+    if (path.empty()) return {};
+    auto pages = readPwgRaster(path);
+    EXPECT_TRUE(pages.ok()) << (pages.ok() ? "" : pages.error().message);
+    return pages ? std::move(pages.value()) : std::vector<PwgPage>{};
+}
+
+std::string lineFor(StationProcess& station, const std::string& fragment, int timeoutMs) {
+    const int at = station.waitForLine(fragment, timeoutMs);
+    if (at < 0) return {};
+    return station.lines()[std::size_t(at)];
+}
+
+void stopWithSigterm(StationProcess& station) {
+    ASSERT_TRUE(station.signal(SIGTERM));
+    const auto status = station.waitForExit(15000);
+    ASSERT_TRUE(status.has_value()) << "no exit within 15 s of SIGTERM";
+    EXPECT_TRUE(status->exited) << "ended by signal " << status->signal;
+    EXPECT_EQ(status->code, 0);
+    EXPECT_GE(station.countLines("stop requested by signal"), 1u);
+}
+
+struct QueueRestorer {
+    ~QueueRestorer() {
+        cupsAccept(kQueue);
+        cupsEnable(kQueue);
+    }
+};
+
+// Mode 1 at the real 10-second tick: two pictures, one of them in two copies.
+TEST(StationProgram, ModeOneAtTheRealTickPrintsExactDotsAndCopiesThenDeletes) {
+    JobFolder folder("mode1");
+    constexpr int w = 48, h = 40, ox = 60, oy = 20;
+    const auto front = mixedPicture(w, h, 1);
+    const auto back = mixedPicture(w, h, 2);
+    folder.put("e2em1_front_1.bmp", encodeBmp(w, h, front));
+    folder.put("e2em1_back_2.bmp", encodeBmp(w, h, back, {BmpFormat::Rgb32}));
+
+    StationProcess station;
+    ASSERT_TRUE(station.start(stationRun(std::string(kPrinter) + "/" + folder.field() + "/1/60/20")))
+        << station.startError();
+    ASSERT_GE(station.waitForLine("watching", kStartMs), 0);
+    // The first look into the folder comes one tick after start, not at once.
+    EXPECT_LT(station.waitForLine(": printed", 4000), 0);
+    EXPECT_TRUE(folder.exists("e2em1_front_1.bmp"));
+
+    const std::string frontLine = lineFor(station, "e2em1_front_1.bmp: printed in mode 1, 1 copy", 30000);
+    const std::string backLine = lineFor(station, "e2em1_back_2.bmp: printed in mode 1, 2 copies", 30000);
+    ASSERT_FALSE(frontLine.empty());
+    ASSERT_FALSE(backLine.empty());
+    EXPECT_NE(frontLine.find("printer \"QLS-4100 Xe drivers standard\""), std::string::npos);
+    EXPECT_TRUE(folder.names().empty()) << "printed files are deleted";
+
+    const auto frontPages = rasterOfLine(frontLine);
+    ASSERT_EQ(frontPages.size(), 1u);
+    EXPECT_EQ(frontPages[0].resX, 600u);
+    expectSameDots(nonWhiteDots(frontPages[0]), expectedDots(front, w, h, ox, oy, h), "front");
+
+    const auto backPages = rasterOfLine(backLine);
+    ASSERT_EQ(backPages.size(), 2u) << "two copies are two pages";
+    for (const PwgPage& p : backPages)
+        expectSameDots(nonWhiteDots(p), expectedDots(back, w, h, ox, oy, h), "back");
+    const auto info = readJobInfo(kQueue, printedJobId(backLine));
+    EXPECT_EQ(info.count("copies") ? info.at("copies") : "", "2");
+    EXPECT_EQ(info.count("title") ? info.at("title") : "", "e2em1_back_2.bmp");
+
+    stopWithSigterm(station);
+}
+
+// Mode 2 prints rows 0..180 only.
+TEST(StationProgram, ModeTwoPrintsOnlyTheFirstRows) {
+    JobFolder folder("mode2");
+    constexpr int w = 30, h = 200, ox = 7, oy = 3;
+    const auto px = mixedPicture(w, h, 3);
+    folder.put("e2em2_tall_3.bmp", encodeBmp(w, h, px));
+
+    StationProcess station;
+    ASSERT_TRUE(station.start(stationRun(std::string(kPrinter) + "/" + folder.field() + "/2/7/3", kFastTickMs)))
+        << station.startError();
+    const std::string line = lineFor(station, "e2em2_tall_3.bmp: printed in mode 2, 3 copies", kJobMs);
+    ASSERT_FALSE(line.empty());
+    EXPECT_FALSE(folder.exists("e2em2_tall_3.bmp"));
+    const auto pages = rasterOfLine(line);
+    ASSERT_EQ(pages.size(), 3u);
+    const auto want = expectedDots(px, w, h, ox, oy, 180);
+    ASSERT_TRUE(std::any_of(px.begin() + 181 * w, px.end(), isPrintColour))
+        << "the picture must have print colours below row 180 for this test to mean anything";
+    for (const PwgPage& p : pages) expectSameDots(nonWhiteDots(p), want, "mode 2");
+    stopWithSigterm(station);
+}
+
+// Mode 3 stretches the picture over 3.15 x 3.95 inches at 1200 dpi at the inch offsets.
+TEST(StationProgram, ModeThreeStretchesThePictureOntoTheLabelAt1200Dpi) {
+    JobFolder folder("mode3");
+    // 63 x 79 pixels: each becomes a block of 60 x 60 device dots (3780 x 4740 in all).
+    constexpr int w = 63, h = 79, cell = 60, left = 600, top = 300;
+    std::vector<ColorValue> px(std::size_t(w) * h);
+    static const ColorValue colours[] = {kBlack, kPureRed, kPureGreen, kPureBlue, 0x336699,
+                                         0x808080, 0x00FFFF, 0xFF00FF, 0x102030};
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) px[std::size_t(y) * w + x] = colours[(x * 7 + y * 3) % 9];
+    folder.put("e2em3_big_2.bmp", encodeBmp(w, h, px));
+
+    StationProcess station;
+    ASSERT_TRUE(station.start(stationRun(std::string(kPrinter) + "/" + folder.field() + "/3/0.5/0.25", kFastTickMs)))
+        << station.startError();
+    const std::string line = lineFor(station, "e2em3_big_2.bmp: printed in mode 3, 2 copies", kJobMs);
+    ASSERT_FALSE(line.empty());
+    const auto pages = rasterOfLine(line);
+    ASSERT_EQ(pages.size(), 2u);
+    for (const PwgPage& page : pages) {
+        ASSERT_EQ(page.resX, 1200u);
+        ASSERT_EQ(page.resY, 1200u);
+        ASSERT_EQ(page.width, 4800u);
+        // The picture's extent: first and last non-white column and row, within one dot.
+        int minX = int(page.width), minY = int(page.height), maxX = -1, maxY = -1;
+        for (unsigned y = 0; y < page.height; y += 1) {
+            for (unsigned x = 0; x < page.width; ++x) {
+                if (page.pixel(x, y) == kWhite) continue;
+                minX = std::min(minX, int(x));
+                maxX = std::max(maxX, int(x));
+                minY = std::min(minY, int(y));
+                maxY = std::max(maxY, int(y));
+            }
+        }
+        EXPECT_NEAR(minX, left, 1);
+        EXPECT_NEAR(minY, top, 1);
+        EXPECT_NEAR(maxX + 1, left + w * cell, 1) << "width 3780 dots";
+        EXPECT_NEAR(maxY + 1, top + h * cell, 1) << "height 4740 dots";
+        // Every picture pixel fills its block: the inside of each block has its exact colour.
+        int wrong = 0;
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                const ColorValue want = px[std::size_t(y) * w + x];
+                for (int d : {2, cell / 2, cell - 3}) {
+                    const ColorValue got = page.pixel(unsigned(left + x * cell + d),
+                                                      unsigned(top + y * cell + (cell - 1 - d)));
+                    if (got != want && ++wrong <= 5)
+                        ADD_FAILURE() << "block (" << x << "," << y << ") has " << std::hex << got
+                                      << ", expected " << want;
+                }
+            }
+        }
+        EXPECT_EQ(wrong, 0);
+    }
+    stopWithSigterm(station);
+}
+
+// A file still being written is left until it is complete, then printed once.
+TEST(StationProgram, HalfWrittenFilePrintsOnceAfterItIsComplete) {
+    JobFolder folder("halfwritten");
+    constexpr int w = 40, h = 40;
+    const auto px = mixedPicture(w, h, 4);
+    const std::vector<std::uint8_t> bytes = encodeBmp(w, h, px);
+    const std::string name = "e2ehalf_label_1.bmp";
+    // Header and part of the pixel rows now; the rest later.
+    const std::size_t cut = 54 + (bytes.size() - 54) / 2;
+    {
+        std::ofstream out(folder.file(name), std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(cut));
+    }
+
+    StationProcess station;
+    ASSERT_TRUE(station.start(stationRun(std::string(kPrinter) + "/" + folder.field() + "/1/0/0", kFastTickMs)))
+        << station.startError();
+    ASSERT_GE(station.waitForLine(name + ": waiting:", kStartMs), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(6 * kFastTickMs));
+    EXPECT_TRUE(folder.exists(name));
+    EXPECT_EQ(station.countLines(name + ": printed"), 0u);
+    EXPECT_EQ(station.countLines(name + ": waiting:"), 1u) << "said once, not at every tick";
+
+    {
+        std::ofstream out(folder.file(name), std::ios::binary | std::ios::app);
+        out.write(reinterpret_cast<const char*>(bytes.data() + cut),
+                  std::streamsize(bytes.size() - cut));
+    }
+    const std::string line = lineFor(station, name + ": printed", kJobMs);
+    ASSERT_FALSE(line.empty());
+    const auto pages = rasterOfLine(line);
+    ASSERT_EQ(pages.size(), 1u);
+    expectSameDots(nonWhiteDots(pages[0]), expectedDots(px, w, h, 0, 0, h), "completed file");
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(6 * kFastTickMs));
+    EXPECT_TRUE(waitForQueueIdle(kQueue, kJobMs));
+    EXPECT_EQ(station.countLines(name + ": printed"), 1u);
+    EXPECT_EQ(capturedTitles(kQueue)[name], 1);
+    stopWithSigterm(station);
+}
+
+// While the queue rejects jobs the files stay; once it accepts again each prints once.
+TEST(StationProgram, RejectingQueueThenAcceptingGivesOnePrintPerFile) {
+    QueueRestorer restore;
+    JobFolder folder("rejecting");
+    ASSERT_EQ(cupsReject(kQueue, "e2e drill").exitCode, 0);
+    const std::vector<std::string> names{"e2erej_a_1.bmp", "e2erej_b_2.bmp", "e2erej_c_1.bmp"};
+    for (const std::string& n : names) folder.put(n, encodeBmp(8, 8, mixedPicture(8, 8, 5)));
+
+    StationProcess station;
+    ASSERT_TRUE(station.start(stationRun(std::string(kPrinter) + "/" + folder.field() + "/1/0/0", kFastTickMs)))
+        << station.startError();
+    ASSERT_GE(station.waitForLine("print server trouble", kStartMs), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5 * kFastTickMs));
+    EXPECT_EQ(folder.names(), names);
+    EXPECT_EQ(station.countLines(": printed"), 0u);
+    EXPECT_EQ(station.countLines("print server trouble"), 1u) << "said once, not at every tick";
+
+    ASSERT_EQ(cupsAccept(kQueue).exitCode, 0);
+    ASSERT_TRUE(station.waitForCount(": printed", names.size(), kJobMs));
+    EXPECT_GE(station.countLines("print server available again"), 1u);
+    const auto counts = waitForTitles(kQueue, names, kJobMs);
+    EXPECT_TRUE(waitForQueueIdle(kQueue, kJobMs));
+    for (const std::string& n : names) {
+        EXPECT_EQ(station.countLines(n + ": printed"), 1u) << n;
+        EXPECT_EQ(capturedTitles(kQueue)[n], 1) << n;
+    }
+    EXPECT_TRUE(folder.names().empty());
+    stopWithSigterm(station);
+}
+
+// Start-up: fewer than five fields is refused with exit 2; an unknown mode only warns.
+TEST(StationProgram, BadArgumentsExitTwoAndUnknownModeLeavesJobsInPlace) {
+    JobFolder folder("arguments");
+    const std::vector<std::string> names{"e2earg_a_1.bmp", "e2earg_b_1.bmp"};
+    for (const std::string& n : names) folder.put(n, encodeBmp(8, 8, mixedPicture(8, 8, 6)));
+    std::filesystem::create_directory(folder.file("b"));
+    JobFolder inner("arguments/b");
+    inner.put("e2earg_inner_1.bmp", encodeBmp(8, 8, mixedPicture(8, 8, 7)));
+    {
+        // The working directory holds job files and a folder "b": none may be touched.
+        StationProcess station;
+        ASSERT_TRUE(station.start(stationRun("a/b", kFastTickMs, folder.path))) << station.startError();
+        const auto status = station.waitForExit(kStartMs);
+        ASSERT_TRUE(status.has_value());
+        EXPECT_TRUE(status->exited);
+        EXPECT_EQ(status->code, 2);
+        const std::string log = station.log();
+        for (const char* word : {"printer", "folder", "mode", "x", "y", "five"})
+            EXPECT_NE(log.find(word), std::string::npos) << word << " in: " << log;
+        EXPECT_EQ(folder.names(), (std::vector<std::string>{"b", names[0], names[1]}));
+        EXPECT_EQ(inner.names(), std::vector<std::string>{"e2earg_inner_1.bmp"});
+    }
+    std::filesystem::remove_all(inner.path);
+    {
+        StationProcess station;
+        ASSERT_TRUE(station.start(stationRun("p/" + folder.field() + "/4/0/0", kFastTickMs)))
+            << station.startError();
+        const int at = station.waitForLine("prints nothing", kStartMs);
+        ASSERT_GE(at, 0);
+        const std::string warning = station.lines()[std::size_t(at)];
+        for (const char* mode : {"\"1\"", "\"2\"", "\"3\"", "\"4\""})
+            EXPECT_NE(warning.find(mode), std::string::npos) << mode << " in: " << warning;
+        for (const std::string& n : names) EXPECT_GE(station.waitForLine(n + ": shown only", kStartMs), 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(4 * kFastTickMs));
+        EXPECT_EQ(folder.names(), names);
+        EXPECT_EQ(station.countLines(": printed"), 0u);
+        stopWithSigterm(station);
+    }
+}
+
+}  // namespace
+}  // namespace plx::test
