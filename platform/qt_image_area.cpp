@@ -8,11 +8,13 @@
 #include <QFile>
 #include <QIODevice>
 #include <QImageReader>
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "platform/bmp_check.h"
@@ -117,6 +119,27 @@ bool indicesWithinPalette(const QImage& image) {
     return true;
 }
 
+// Why the file cannot be complete yet, or empty: a JPEG ends with its end-of-image marker, a
+// PNG with its IEND chunk, a GIF with its trailer byte.
+std::string missingEndMarker(const QByteArray& format, BmpByteSource& file) {
+    static const std::uint8_t jpeg[] = {0xFF, 0xD9};
+    static const std::uint8_t png[] = {'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+    static const std::uint8_t gif[] = {0x3B};
+    std::span<const std::uint8_t> marker;
+    if (format == "jpeg" || format == "jpg") marker = jpeg;
+    else if (format == "png") marker = png;
+    else if (format == "gif") marker = gif;
+    else return {};
+    std::array<std::uint8_t, 8> tail{};
+    const std::uint64_t size = file.size();
+    const std::string what = "the " + format.toStdString() + " file ";
+    if (size < marker.size()) return what + "ends before its end marker";
+    const std::int64_t n = file.read(size - marker.size(), std::span(tail.data(), marker.size()));
+    if (n != std::int64_t(marker.size()) || !std::equal(marker.begin(), marker.end(), tail.begin()))
+        return what + "does not end with its end marker (still being written?)";
+    return {};
+}
+
 }  // namespace
 
 Result<void> QtImageArea::load(const std::string& path) {
@@ -171,6 +194,10 @@ Result<void> QtImageArea::load(const std::string& path) {
                                                 std::to_string(size.height()) +
                                                 " pixels is more than the " +
                                                 std::to_string(kMaxPicturePixels) + "-pixel limit");
+        // Qt decodes a JPEG cut short with the missing part grey and reports success; a file
+        // still being written must wait instead. These formats end with a fixed marker.
+        const std::string missing = missingEndMarker(reader.format(), source);
+        if (!missing.empty()) return fail(ErrorKind::Incomplete, missing);
     }
     QImage image;
     if (!reader.read(&image) || image.isNull())
