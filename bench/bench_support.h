@@ -99,6 +99,8 @@ class MedianReporter : public benchmark::ConsoleReporter {
         double realSeconds = 0.0;  // per iteration
         std::map<std::string, double> counters;
     };
+    // Plain tables: the output goes to files and the summary is grepped.
+    MedianReporter() : ConsoleReporter(OO_Tabular) {}
     bool ReportContext(const Context& context) override;
     void ReportRuns(const std::vector<Run>& runs) override;
     // Looked up by the benchmark's name without the aggregate suffix.
