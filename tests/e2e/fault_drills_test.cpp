@@ -1,0 +1,329 @@
+// Fault drills on the real program: the print server going down, the station killed, queues
+// held or rejecting, the watch folder vanishing, and a folder full of bad job files. In every
+// drill each good file must print exactly once and no file may be lost.
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/bmp_writer.h"
+#include "tests/support/cups_test_server.h"
+#include "tests/support/station_process.h"
+#include "tools/pwg/pwg_raster.h"
+
+namespace plx::test {
+namespace {
+namespace fs = std::filesystem;
+
+constexpr const char* kPrinter = "QLS-4100 Xe drivers standard";
+constexpr const char* kQueue = "QLS-4100-Xe";
+constexpr int kTickMs = 250;
+constexpr int kStartMs = 15000;
+constexpr int kJobsMs = 120000;
+
+std::vector<std::uint8_t> smallLabel(unsigned seed) {
+    std::vector<ColorValue> px(16 * 16, 0xFFFFFF);
+    for (unsigned i = 0; i < 16; ++i) px[(i * 17 + seed * 5) % px.size()] = kPureRed;
+    px[seed % px.size()] = kBlack;
+    return encodeBmp(16, 16, px);
+}
+
+std::string run(const std::string& folderField, const std::string& printer = kPrinter) {
+    return printer + "/" + folderField + "/1/10/10";
+}
+
+std::string printedLine(const std::string& name) { return " " + name + ": printed"; }
+
+// Whatever a drill did to the print server, the next test finds it up with its queues
+// enabled and accepting.
+struct ServerRestorer {
+    ~ServerRestorer() {
+        const pid_t pid = cupsServerPid();
+        if (pid > 0) ::kill(pid, SIGCONT);
+        if (!cupsServerRunning()) {
+            std::string out;
+            if (!cupsServerScript("resume", &out)) ADD_FAILURE() << "cannot resume the server: " << out;
+        }
+        for (const char* q : {kQueue, "Label-300"}) {
+            cupsAccept(q);
+            cupsEnable(q);
+        }
+    }
+};
+
+void stopWithSigterm(StationProcess& station) {
+    ASSERT_TRUE(station.signal(SIGTERM));
+    const auto status = station.waitForExit(15000);
+    ASSERT_TRUE(status.has_value()) << "no exit within 15 s of SIGTERM";
+    EXPECT_TRUE(status->exited);
+    EXPECT_EQ(status->code, 0);
+}
+
+// Every name has exactly one complete job in the queue and the queue has nothing left to do.
+void expectPrintedOnceEach(const std::string& queue, const std::vector<std::string>& names) {
+    waitForTitles(queue, names, kJobsMs);
+    EXPECT_TRUE(waitForQueueIdle(queue, kJobsMs)) << runCupsTool({"lpstat", "-o", queue}).output;
+    auto titles = capturedTitles(queue);
+    for (const std::string& n : names) EXPECT_EQ(titles[n], 1) << n;
+}
+
+// The server taken down (a clean cupsd shutdown: its socket is gone, connections fail) in the
+// middle of a run of jobs, more files arriving meanwhile, then the same server started again
+// with its queues and the jobs it had accepted.
+TEST(FaultDrill, PrintServerStoppedMidRunAndStartedAgainPrintsEveryFileOnce) {
+    ServerRestorer restore;
+    JobFolder folder("drill-server");
+    std::vector<std::string> names;
+    for (int i = 0; i < 40; ++i) {
+        names.push_back("drsrv_" + std::to_string(100 + i) + "_1.bmp");
+        folder.put(names.back(), smallLabel(unsigned(i)));
+    }
+    StationProcess station;
+    ASSERT_TRUE(station.start(stationRun(run(folder.field()), kTickMs))) << station.startError();
+    ASSERT_TRUE(station.waitForCount(": printed", 8, kStartMs));
+    std::string out;
+    ASSERT_TRUE(cupsServerScript("stop", &out)) << out;
+    ASSERT_GE(station.waitForLine("print server trouble", kJobsMs), 0);
+    for (int i = 0; i < 10; ++i) {
+        names.push_back("drsrv-late" + std::to_string(i) + "_x_1.bmp");
+        folder.put(names.back(), smallLabel(unsigned(50 + i)));
+    }
+    // Down for a few ticks: nothing is printed and nothing is deleted meanwhile.
+    const std::size_t printedWhenDown = station.countLines(": printed");
+    std::this_thread::sleep_for(std::chrono::milliseconds(6 * kTickMs));
+    EXPECT_EQ(station.countLines(": printed"), printedWhenDown);
+    EXPECT_EQ(folder.names().size(), names.size() - printedWhenDown);
+    EXPECT_LT(printedWhenDown, 40u) << "the server went down after the whole run: no drill";
+
+    ASSERT_TRUE(cupsServerScript("resume", &out)) << out;
+    ASSERT_TRUE(station.waitForCount(": printed", names.size(), kJobsMs));
+    EXPECT_GE(station.countLines("print server available again"), 1u);
+    EXPECT_TRUE(folder.names().empty());
+    for (const std::string& n : names) EXPECT_EQ(station.countLines(printedLine(n)), 1u) << n;
+    expectPrintedOnceEach(kQueue, names);
+    stopWithSigterm(station);
+}
+
+// SIGKILL while a job is under way (the station is talking to the print server, which is
+// paused so that the job cannot finish first): the file stays and prints once at the next start.
+TEST(FaultDrill, StationKilledMidJobLosesNothingAndPrintsTheJobAfterRestart) {
+    ServerRestorer restore;
+    JobFolder folder("drill-kill");
+    const std::string name = "drkill_mid_1.bmp";
+    {
+        StationProcess station;
+        ASSERT_TRUE(station.start(stationRun(run(folder.field()), kTickMs))) << station.startError();
+        ASSERT_GE(station.waitForLine("watching", kStartMs), 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2 * kTickMs));
+        const int idleSockets = openSockets(station.pid());
+        ASSERT_GE(idleSockets, 0);
+        const pid_t cupsd = cupsServerPid();
+        ASSERT_GT(cupsd, 0);
+        ASSERT_EQ(::kill(cupsd, SIGSTOP), 0);
+        folder.put(name, smallLabel(1));
+        bool talking = false;
+        for (int i = 0; i < 200 && !talking; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            talking = openSockets(station.pid()) > idleSockets;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const ExitStatus killed = station.kill();
+        ::kill(cupsd, SIGCONT);
+        ASSERT_TRUE(talking) << "the station never connected to the print server for the job";
+        EXPECT_EQ(killed.signal, SIGKILL);
+        EXPECT_EQ(station.countLines(": printed"), 0u);
+        EXPECT_TRUE(folder.exists(name)) << "the interrupted job's file is gone";
+    }
+    // A run of jobs killed part-way: every file is either printed or still there.
+    std::vector<std::string> run2;
+    for (int i = 0; i < 30; ++i) {
+        run2.push_back("drkill-run" + std::to_string(i) + "_a_1.bmp");
+        folder.put(run2.back(), smallLabel(unsigned(i)));
+    }
+    {
+        StationProcess station;
+        ASSERT_TRUE(station.start(stationRun(run(folder.field()), kTickMs))) << station.startError();
+        ASSERT_TRUE(station.waitForCount(": printed", 6, kStartMs));
+        station.kill();
+        waitForQueueIdle(kQueue, kJobsMs);
+        const auto titles = capturedTitles(kQueue);
+        int left = 0;
+        for (const std::string& n : run2) {
+            const bool printed = titles.count(n) != 0;
+            left += folder.exists(n);
+            EXPECT_TRUE(printed != folder.exists(n))
+                << n << (printed ? " printed and still there" : " neither printed nor there");
+        }
+        EXPECT_GT(left, 0) << "killed after the whole run: no drill";
+    }
+    StationProcess again;
+    ASSERT_TRUE(again.start(stationRun(run(folder.field()), kTickMs))) << again.startError();
+    ASSERT_GE(again.waitForLine(printedLine(name), kJobsMs), 0);
+    for (const std::string& n : run2) {
+        if (capturedTitles(kQueue).count(n) == 0 && folder.exists(n)) {
+            EXPECT_GE(again.waitForLine(printedLine(n), kJobsMs), 0) << n;
+        }
+    }
+    std::vector<std::string> all = run2;
+    all.push_back(name);
+    expectPrintedOnceEach(kQueue, all);
+    EXPECT_TRUE(folder.names().empty());
+    stopWithSigterm(again);
+}
+
+// A disabled queue still accepts jobs and holds them: the station hands each job over, so the
+// file is deleted once CUPS has it, and the job prints when the queue is enabled again. A queue
+// that rejects jobs leaves the files in the folder. Restored, everything prints once.
+TEST(FaultDrill, DisabledThenRejectingQueuePrintsEveryFileOnceWhenRestored) {
+    ServerRestorer restore;
+    JobFolder folder("drill-queue");
+    ASSERT_EQ(cupsDisable(kQueue, "drill: paused").exitCode, 0);
+    StationProcess station;
+    ASSERT_TRUE(station.start(stationRun(run(folder.field()), kTickMs))) << station.startError();
+
+    std::vector<std::string> held, rejected;
+    for (int i = 0; i < 4; ++i) {
+        held.push_back("drq-held" + std::to_string(i) + "_a_1.bmp");
+        folder.put(held.back(), smallLabel(unsigned(i)));
+    }
+    ASSERT_TRUE(station.waitForCount(": printed", held.size(), kJobsMs));
+    EXPECT_TRUE(folder.names().empty());
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    for (const std::string& n : held)
+        EXPECT_EQ(capturedTitles(kQueue).count(n), 0u) << n << " printed on a disabled queue";
+
+    ASSERT_EQ(cupsReject(kQueue, "drill: rejecting").exitCode, 0);
+    for (int i = 0; i < 4; ++i) {
+        rejected.push_back("drq-rej" + std::to_string(i) + "_a_2.bmp");
+        folder.put(rejected.back(), smallLabel(unsigned(10 + i)));
+    }
+    ASSERT_GE(station.waitForLine("print server trouble", kJobsMs), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(4 * kTickMs));
+    EXPECT_EQ(folder.names(), (std::vector<std::string>(rejected.begin(), rejected.end())));
+    EXPECT_EQ(station.countLines(": printed"), held.size());
+
+    ASSERT_EQ(cupsAccept(kQueue).exitCode, 0);
+    ASSERT_EQ(cupsEnable(kQueue).exitCode, 0);
+    ASSERT_TRUE(station.waitForCount(": printed", held.size() + rejected.size(), kJobsMs));
+    std::vector<std::string> all = held;
+    all.insert(all.end(), rejected.begin(), rejected.end());
+    for (const std::string& n : all) EXPECT_EQ(station.countLines(printedLine(n)), 1u) << n;
+    expectPrintedOnceEach(kQueue, all);
+    EXPECT_EQ(readJobInfo(kQueue, printedJobId(station.lines()[std::size_t(
+                                      station.waitForLine(printedLine(rejected[0]), 0))]))["copies"],
+              "2");
+    stopWithSigterm(station);
+}
+
+// The watch folder removed and made again under the running station.
+TEST(FaultDrill, WatchFolderRemovedAndCreatedAgainIsReportedAndWatchedAgain) {
+    JobFolder folder("drill-folder");
+    folder.put("drfold_before_1.bmp", smallLabel(1));
+    StationProcess station;
+    ASSERT_TRUE(station.start(stationRun(run(folder.field()), kTickMs))) << station.startError();
+    ASSERT_GE(station.waitForLine(printedLine("drfold_before_1.bmp"), kJobsMs), 0);
+
+    fs::remove_all(folder.path);
+    const int trouble = station.waitForLine("folder trouble", kStartMs);
+    ASSERT_GE(trouble, 0);
+    EXPECT_NE(station.lines()[std::size_t(trouble)].find(folder.field()), std::string::npos);
+    std::this_thread::sleep_for(std::chrono::milliseconds(4 * kTickMs));
+    EXPECT_EQ(station.countLines("folder trouble"), 1u) << "said once, not at every tick";
+
+    fs::create_directories(folder.path);
+    folder.put("drfold_after_1.bmp", smallLabel(2));
+    ASSERT_GE(station.waitForLine("is readable again", kStartMs), 0);
+    ASSERT_GE(station.waitForLine(printedLine("drfold_after_1.bmp"), kJobsMs), 0);
+    EXPECT_TRUE(folder.names().empty());
+    expectPrintedOnceEach(kQueue, {"drfold_before_1.bmp", "drfold_after_1.bmp"});
+    stopWithSigterm(station);
+}
+
+// 200 job files, a quarter of them bad, on the 300-dpi label printer.
+TEST(FaultDrill, TwoHundredFilesAQuarterBadEveryGoodOnePrintsOnceEveryBadOneStays) {
+    const std::string queue = "Label-300";
+    JobFolder folder("drill-bulk");
+    const std::string outside = std::string(PLX_BINARY_DIR) + "/e2e-jobs/drill-bulk-target.bmp";
+    writeFile(outside, smallLabel(99));
+
+    std::vector<std::string> good;
+    for (int i = 0; i < 60; ++i) good.push_back("bulk_" + std::to_string(i) + "_" + (i % 10 == 0 ? "2" : "1") + ".bmp");
+    for (int i = 0; i < 30; ++i) good.push_back("bulk job " + std::to_string(i) + "_x y_1 copy.bmp");
+    good.push_back("étiquette_ü_1.bmp");
+    for (int i = 1; i < 30; ++i) good.push_back("étiquette" + std::to_string(i) + "_ü_1.bmp");
+    for (int i = 0; i < 30; ++i) {
+        std::string n = "long" + std::to_string(i) + "_";
+        n += std::string(200 - n.size() - 6, 'L') + "_1.bmp";
+        good.push_back(n);
+    }
+    for (std::size_t i = 0; i < good.size(); ++i) folder.put(good[i], smallLabel(unsigned(i)));
+
+    // Bad files and the reason each must be reported with.
+    std::vector<std::pair<std::string, std::string>> bad;
+    for (int i = 0; i < 13; ++i) {
+        const std::string n = "corrupt_" + std::to_string(i) + "_1.bmp";
+        std::vector<std::uint8_t> junk(300 + std::size_t(i) * 7);
+        for (std::size_t k = 0; k < junk.size(); ++k) junk[k] = std::uint8_t(k * 31 + std::size_t(i));
+        if (i % 2 == 0) junk[0] = 'B', junk[1] = 'M';  // a BMP signature over garbage
+        folder.put(n, junk);
+        bad.emplace_back(n, ": not printed: ");
+    }
+    for (int i = 0; i < 13; ++i) {
+        const std::string n = "trunc_" + std::to_string(i) + "_1.bmp";
+        std::vector<std::uint8_t> bytes = smallLabel(unsigned(i));
+        bytes.resize(54 + std::size_t(i) * 20);
+        folder.put(n, bytes);
+        bad.emplace_back(n, ": waiting: ");
+    }
+    for (int i = 0; i < 6; ++i) {
+        const std::string n = "nocount" + std::to_string(i) + ".bmp";
+        folder.put(n, smallLabel(unsigned(i)));
+        bad.emplace_back(n, ": not printed: the name has no copy count");
+    }
+    for (int i = 0; i < 6; ++i) {
+        const std::string n = "zero_" + std::to_string(i) + "_0.bmp";
+        folder.put(n, smallLabel(unsigned(i)));
+        bad.emplace_back(n, ": not printed: the copy count");
+    }
+    for (int i = 0; i < 12; ++i) {
+        const std::string n = "link_" + std::to_string(i) + "_1.bmp";
+        fs::create_symlink(outside, folder.file(n));
+        bad.emplace_back(n, ": not a regular file: never opened");
+    }
+    ASSERT_EQ(good.size() + bad.size(), 200u);
+
+    StationProcess station;
+    ASSERT_TRUE(station.start(stationRun(run(folder.field(), "Label printer 300 dpi"), kTickMs)))
+        << station.startError();
+    ASSERT_TRUE(station.waitForCount(": printed", good.size(), kJobsMs))
+        << station.countLines(": printed") << " printed";
+    std::this_thread::sleep_for(std::chrono::milliseconds(4 * kTickMs));
+    ASSERT_TRUE(station.running()) << "the station ended";
+
+    for (const std::string& n : good) EXPECT_EQ(station.countLines(printedLine(n)), 1u) << n;
+    std::set<std::string> left;
+    for (const std::string& n : folder.names()) left.insert(n);
+    for (const auto& [n, reason] : bad) {
+        EXPECT_TRUE(left.count(n)) << n << " is gone";
+        EXPECT_EQ(station.countLines(" " + n + reason), 1u) << n << " reported once with" << reason;
+        EXPECT_EQ(station.countLines(printedLine(n)), 0u) << n;
+    }
+    EXPECT_EQ(left.size(), bad.size());
+    EXPECT_TRUE(fs::exists(outside)) << "a symbolic link's target is never touched";
+
+    expectPrintedOnceEach(queue, good);
+    const auto titles = capturedTitles(queue);
+    for (const auto& [n, reason] : bad) EXPECT_EQ(titles.count(n), 0u) << n;
+    stopWithSigterm(station);
+}
+
+}  // namespace
+}  // namespace plx::test
