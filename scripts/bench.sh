@@ -70,6 +70,7 @@ for i in $(seq "$RUNS"); do
 done
 printed=$(for i in $(seq "$RUNS"); do result "$OUT/intake-$i.txt" intake_printed_jobs_per_s; done | median)
 raster=$(for i in $(seq "$RUNS"); do result "$OUT/intake-$i.txt" intake_raster_jobs_per_s; done | median)
+# Reaching this point means every run passed station_bench's checks (it exits 1 otherwise).
 {
     echo "FIGURE | Intake: $JOBS files, each printed once as its own job | all printed once, own job | yes | yes"
     echo "FIGURE | Intake: jobs/s, first to last \"printed\" line | (reported) | $printed jobs/s | -"
