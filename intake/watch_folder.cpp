@@ -9,7 +9,8 @@ std::filesystem::path watchFolderPath(std::string_view folderField) {
     for (char& c : p) {
         if (c == '\\') c = '/';
     }
-    if (p.empty()) p = ".";
+    // Not p = ".": GCC 12 at -O2 warns falsely (-Wrestrict) on that assignment.
+    if (p.empty()) return std::filesystem::path(".");
     return std::filesystem::path(p);
 }
 
