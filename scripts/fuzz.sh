@@ -32,6 +32,10 @@ RUNS="$BUILD/fuzz-runs"
 rm -rf "$RUNS"
 mkdir -p "$RUNS"
 
+# The job-file target's scratch file, in memory where possible; gone however the run ends.
+SCRATCH=$(mktemp -d "$( [ -w /dev/shm ] && echo /dev/shm || echo /tmp )/plx-fuzz.XXXXXX")
+trap 'rm -rf "$SCRATCH"' EXIT
+export PLX_FUZZ_TMP=$SCRATCH
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:detect_stack_use_after_return=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
