@@ -17,6 +17,7 @@ readonly PWG_FILTER='*cupsFilter2: "application/vnd.cups-raster image/pwg-raster
 readonly SCRIPT_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd -P)
 readonly START_TIMEOUT_S=30
 readonly STOP_TIMEOUT_S=20
+readonly REJECT_REASON="Rejecting on purpose (test queue)"
 
 die() {
     echo "cups-server.sh: $*" >&2
@@ -238,7 +239,7 @@ start_server() {
     add_queue Label-300 "Label printer 300 dpi" "$ppd/label-300.ppd"
     add_queue Label-1200 "Label printer 1200 dpi" "$ppd/label-1200.ppd"
     add_queue Label-Rejecting "Rejecting label printer" "$ppd/label-600.ppd"
-    cupsreject -r "Rejecting on purpose (test queue)" Label-Rejecting \
+    cupsreject -r "$REJECT_REASON" Label-Rejecting \
         || die "cupsreject failed for Label-Rejecting"
     lpadmin -d Office || die "lpadmin could not make Office the default destination"
     echo "cupsd $(running_pid) running on $SOCKET"
@@ -255,6 +256,10 @@ resume_server() {
     fi
     rm -f "$SOCKET"
     launch_cupsd
+    # cupsd keeps a queue's rejecting state but not its reason.
+    if lpstat -a Label-Rejecting 2>/dev/null | grep -q "not accepting"; then
+        cupsreject -r "$REJECT_REASON" Label-Rejecting || die "cupsreject failed for Label-Rejecting"
+    fi
     echo "cupsd $(running_pid) running again on $SOCKET"
 }
 
