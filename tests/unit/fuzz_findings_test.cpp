@@ -11,6 +11,7 @@
 #include "platform/bmp_check.h"
 #include "platform/qt_image_area.h"
 #include "tests/support/bmp_writer.h"
+#include "tests/support/temp_folder_test.h"
 
 using namespace plx;
 using namespace plx::test;
@@ -54,16 +55,7 @@ const Bytes kAlphaAllOnes = {
     0x00, 0x00,
 };
 
-class FuzzFindings : public ::testing::Test {
-  protected:
-    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
-    std::string write(const std::string& name, const Bytes& bytes) {
-        const std::string path = m_dir.filePath(QString::fromStdString(name)).toStdString();
-        writeFile(path, bytes);
-        return path;
-    }
-    QTemporaryDir m_dir;
-};
+class FuzzFindings : public plx::test::TempFolderTest {};
 
 }  // namespace
 

@@ -12,6 +12,7 @@
 
 #include "platform/qt_image_area.h"
 #include "tests/support/bmp_writer.h"
+#include "tests/support/temp_folder_test.h"
 
 using namespace plx;
 using namespace plx::test;
@@ -35,16 +36,7 @@ QImage picture() {
     return img;
 }
 
-class EndMarker : public ::testing::Test {
-  protected:
-    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
-    std::string write(const std::string& name, const Bytes& bytes) {
-        const std::string path = m_dir.filePath(QString::fromStdString(name)).toStdString();
-        writeFile(path, bytes);
-        return path;
-    }
-    QTemporaryDir m_dir;
-};
+class EndMarker : public plx::test::TempFolderTest {};
 
 }  // namespace
 

@@ -16,6 +16,7 @@
 
 #include "platform/bmp_check.h"
 #include "tests/support/bmp_writer.h"
+#include "tests/support/temp_folder_test.h"
 
 using namespace plx;
 using namespace plx::test;
@@ -61,16 +62,8 @@ std::vector<ColorValue> palettedPicture(int w, int h, const std::vector<ColorVal
 
 std::string suiteDir() { return PLX_SOURCE_DIR "/../shared/bmpsuite"; }
 
-class ImageAreaTest : public ::testing::Test {
+class ImageAreaTest : public plx::test::TempFolderTest {
   protected:
-    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
-    std::string path(const std::string& name) const {
-        return m_dir.filePath(QString::fromStdString(name)).toStdString();
-    }
-    std::string write(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-        writeFile(path(name), bytes);
-        return path(name);
-    }
     void expectPixels(const QtImageArea& area, int w, int h, const std::vector<ColorValue>& want,
                       const std::string& what) {
         ASSERT_EQ(area.width(), float(w)) << what;
@@ -84,7 +77,6 @@ class ImageAreaTest : public ::testing::Test {
                                   << area.pixel(x, y) << ", want " << want[std::size_t(y * w + x)];
                 }
     }
-    QTemporaryDir m_dir;
 };
 
 struct FormatCase {
