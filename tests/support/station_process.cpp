@@ -257,8 +257,8 @@ int openSockets(pid_t pid) {
     return ec ? -1 : n;
 }
 
-std::vector<CapturedJob> capturedJobs(const std::string& queue) {
-    std::vector<CapturedJob> jobs;
+std::vector<StoredJob> capturedJobs(const std::string& queue) {
+    std::vector<StoredJob> jobs;
     std::error_code ec;
     for (fs::directory_iterator it(queueOutputDir(queue), ec), end; !ec && it != end;
          it.increment(ec)) {
@@ -270,14 +270,14 @@ std::vector<CapturedJob> capturedJobs(const std::string& queue) {
         const int id = parseJobId(name.substr(0, name.size() - 4));
         if (id <= 0) continue;
         auto info = readJobInfo(queue, id);
-        jobs.push_back(CapturedJob{id, info["title"], info["copies"], it->path().string()});
+        jobs.push_back(StoredJob{id, info["title"], info["copies"], it->path().string()});
     }
     return jobs;
 }
 
 std::map<std::string, int> capturedTitles(const std::string& queue) {
     std::map<std::string, int> titles;
-    for (const CapturedJob& j : capturedJobs(queue)) ++titles[j.title];
+    for (const StoredJob& j : capturedJobs(queue)) ++titles[j.title];
     return titles;
 }
 

@@ -94,14 +94,14 @@ int openDescriptors(pid_t pid);
 int openSockets(pid_t pid);
 
 // One job the capture backend has stored completely (its .pwg exists).
-struct CapturedJob {
+struct StoredJob {
     int id = 0;
     std::string title;
     std::string copies;
     std::string rasterPath;
 };
 // Every complete job of a queue on the private print server.
-std::vector<CapturedJob> capturedJobs(const std::string& queue);
+std::vector<StoredJob> capturedJobs(const std::string& queue);
 // How many complete jobs of the queue carry each title.
 std::map<std::string, int> capturedTitles(const std::string& queue);
 
