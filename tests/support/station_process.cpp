@@ -1,8 +1,8 @@
 #include "tests/support/station_process.h"
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -76,26 +76,34 @@ bool StationProcess::start(const StationOptions& options, const std::string& pro
         m_startError = std::string("pipe: ") + std::strerror(errno);
         return false;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-    if (!options.workingDir.empty())
-        posix_spawn_file_actions_addchdir_np(&actions, options.workingDir.c_str());
-    // The child starts with default signal handling whatever the test runner blocks.
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &all);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, exe.c_str(), &actions, &attr, argv.data(), envp.data());
-    posix_spawnattr_destroy(&attr);
-    posix_spawn_file_actions_destroy(&actions);
+    // fork rather than posix_spawn: the child asks to be killed when the test process dies,
+    // so a crashed test leaves no station behind that would take the next test's job files.
+    if (::access(exe.c_str(), X_OK) != 0) {
+        m_startError = "cannot start " + exe + ": " + std::strerror(errno);
+        ::close(fds[0]);
+        ::close(fds[1]);
+        return false;
+    }
+    const int devnull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // Only async-signal-safe calls from here to exec.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) ::_exit(127);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        for (int sig = 1; sig < NSIG; ++sig) ::signal(sig, SIG_DFL);
+        ::dup2(devnull, 0);
+        ::dup2(devnull, 1);
+        ::dup2(fds[1], 2);
+        if (!options.workingDir.empty() && ::chdir(options.workingDir.c_str()) != 0) ::_exit(127);
+        ::execve(exe.c_str(), argv.data(), envp.data());
+        ::_exit(127);
+    }
+    const int rc = pid < 0 ? errno : 0;
+    if (devnull >= 0) ::close(devnull);
     ::close(fds[1]);
     if (rc != 0) {
         ::close(fds[0]);
