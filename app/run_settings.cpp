@@ -1,5 +1,7 @@
 #include "app/run_settings.h"
 
+#include "printing/print_procedures.h"
+
 namespace plx {
 
 std::vector<std::string> splitFields(std::string_view text, char separator) {
@@ -38,8 +40,6 @@ std::string runSettingsUsageError(std::string_view argumentString) {
            "printer/folder/mode/x/y (it has " +
            std::to_string(n) + "). Example: plixagram 'QLS-4100 Xe drivers standard/jobs/1/60/20'";
 }
-
-bool isPrintingMode(std::string_view mode) { return mode == "1" || mode == "2" || mode == "3"; }
 
 std::string printModeWarning(std::string_view mode) {
     if (isPrintingMode(mode)) return {};

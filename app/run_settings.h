@@ -28,7 +28,6 @@ std::optional<RunSettings> parseRunSettings(std::string_view argumentString);
 // The error shown when the argument string cannot start the station.
 std::string runSettingsUsageError(std::string_view argumentString);
 
-bool isPrintingMode(std::string_view mode);
 // Empty for modes "1", "2" and "3"; otherwise the warning to show at start-up.
 std::string printModeWarning(std::string_view mode);
 

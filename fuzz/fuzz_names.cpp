@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/run_settings.h"
+#include "printing/print_procedures.h"
 #include "common/number.h"
 #include "intake/folder_poller.h"
 #include "intake/watch_folder.h"

@@ -7,6 +7,7 @@
 
 #include "common/number.h"
 #include "intake/watch_folder.h"
+#include "printing/print_procedures.h"
 
 namespace plx {
 namespace {
@@ -29,8 +30,6 @@ std::string formatSeconds(double s) {
     std::snprintf(buf, sizeof buf, "%.2f", s);
     return buf;
 }
-
-bool isPrintingMode(std::string_view mode) { return mode == "1" || mode == "2" || mode == "3"; }
 
 std::vector<std::string> splitAt(std::string_view text, char sep) {
     std::vector<std::string> out;

@@ -48,6 +48,11 @@ constexpr bool isExtendedPrintColor(ColorValue c) {
     return isMainPrintColor(c) || c == 0x0000FE || c == 0x00FF01 || c == 0xFE0000;
 }
 
+// Modes "1", "2" and "3" print; any other mode only loads and shows job pictures.
+constexpr bool isPrintingMode(std::string_view mode) {
+    return mode == "1" || mode == "2" || mode == "3";
+}
+
 // "row/height", the height written as a plain integer when it is whole.
 std::string progressText(std::int32_t row, float height);
 
