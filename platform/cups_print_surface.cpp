@@ -139,7 +139,11 @@ Result<PageSetup> pageSetupOf(const std::string& server, const std::string& queu
     }
     if (!haveSize) haveSize = cupsGetDestMediaDefault(h, dest, info, 0, &size) != 0;
     if (!haveSize || size.width <= 0 || size.length <= 0) {
-        return serverError("print queue \"" + queue + "\" states no default page size");
+        // A queue without a driver (a raw queue) states no page size: lay out a Letter page,
+        // CUPS's own assumption, and name no media in the job.
+        size = cups_size_t{};
+        size.width = 21590;
+        size.length = 27940;
     }
     setup.page.widthPt = hundredthsMmToPt(size.width);
     setup.page.heightPt = hundredthsMmToPt(size.length);
@@ -171,7 +175,9 @@ Result<PageSetup> pageSetupOf(const std::string& server, const std::string& queu
         }
         dpi = requestedDpi;
     }
-    if (dpi <= 0) return serverError("print queue \"" + queue + "\" states no resolution");
+    // A queue without a driver (a raw queue) states no resolution: lay the page out at the
+    // common 600 dpi rather than refuse every job.
+    if (dpi <= 0) dpi = 600;
     setup.page.dpi = dpi;
     return setup;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <random>
 #include <string>
@@ -385,6 +386,38 @@ TEST(CupsPrintSurface, UnknownQueueAndUnreachableServerAreServerErrors) {
     // The real server is unaffected by the other surface.
     ASSERT_TRUE(surface.current().has_value());
     EXPECT_TRUE(selectPrinterByName(surface, "Office"));
+}
+
+}  // namespace
+}  // namespace plx
+
+namespace plx {
+namespace {
+
+// A queue without a driver states no resolution or page size of its own: the document is
+// still laid out (600 dpi) and sent, not refused.
+TEST(CupsPrintSurface, QueueWithoutDriverStillGetsTheDocument) {
+    const std::string queue = "Raw-Label";
+    const auto made = test::lpadmin({"-p", queue, "-D", "Raw label printer", "-E", "-v",
+                                     "capture:" + test::queueOutputDir(queue), "-m", "raw"});
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    struct Remove {
+        std::string q;
+        ~Remove() { test::lpadmin({"-x", q}); }
+    } remove{queue};
+    CupsPrintSurface surface;
+    ASSERT_TRUE(selectPrinterByName(surface, "raw label printer"));
+    surface.setUnit(Unit::Pixel);
+    surface.plot(3, 4, kPureRed);
+    const auto id = surface.endDocument("raw job");
+    ASSERT_TRUE(id) << id.error().message;
+    const int n = test::parseJobId(*id);
+    const std::string path = test::waitForJobRaster(queue, n, test::kJobTimeoutMs);
+    ASSERT_FALSE(path.empty());
+    std::ifstream in(path, std::ios::binary);
+    std::string head(5, '\0');
+    in.read(head.data(), 5);
+    EXPECT_EQ(head, "%PDF-");  // a raw queue hands the document over unchanged
 }
 
 }  // namespace
