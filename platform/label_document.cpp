@@ -32,7 +32,9 @@ class Deflater {
 
   private:
     void run(const unsigned char* data, std::size_t size, int flush) {
-        // zlib counts in uInt; feed huge buffers in slices.
+        // zlib counts in uInt; feed huge buffers in slices. Output goes through a fixed
+        // buffer so the stream is never grown and zero-filled ahead of what deflate writes.
+        unsigned char buf[64 * 1024];
         do {
             const std::size_t slice = std::min<std::size_t>(size, 1u << 30);
             m_z.next_in = const_cast<unsigned char*>(data);
@@ -40,14 +42,11 @@ class Deflater {
             const int f = (slice == size) ? flush : Z_NO_FLUSH;
             int rc = Z_OK;
             do {
-                const std::size_t old = m_out.size();
-                const std::size_t room = std::max<std::size_t>(slice / 4 + 4096, 65536);
-                m_out.resize(old + room);
-                m_z.next_out = reinterpret_cast<unsigned char*>(m_out.data() + old);
-                m_z.avail_out = static_cast<uInt>(room);
+                m_z.next_out = buf;
+                m_z.avail_out = sizeof buf;
                 rc = deflate(&m_z, f);
-                m_out.resize(old + room - m_z.avail_out);
                 if (rc == Z_STREAM_ERROR) throw std::runtime_error("zlib: deflate failed");
+                m_out.append(reinterpret_cast<const char*>(buf), sizeof buf - m_z.avail_out);
             } while (m_z.avail_out == 0 || (f == Z_FINISH && rc != Z_STREAM_END));
             if (data != nullptr) data += slice;
             size -= slice;
@@ -231,9 +230,10 @@ std::string LabelDocument::toPdf() const {
                     it = lookup.emplace(c, static_cast<std::uint8_t>(palette.size())).first;
                     palette.push_back(c);
                 }
-                indexOf[i] = it->second;
+                const std::size_t found = it->second;
+                indexOf[i] = static_cast<std::uint8_t>(found);
                 lastColor = c;
-                lastIndex = it->second;
+                lastIndex = static_cast<std::uint8_t>(found);
                 haveLast = true;
             }
         }
