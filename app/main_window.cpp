@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <cmath>
 #include <iostream>
 
 #include "app/message_box.h"
@@ -80,7 +81,7 @@ QRect Form1::fromTwips(int left, int top, int width, int height) const {
     const QScreen* s = screen();
     const double dpiX = s != nullptr ? s->logicalDotsPerInchX() : 96.0;
     const double dpiY = s != nullptr ? s->logicalDotsPerInchY() : 96.0;
-    auto px = [](int twips, double dpi) { return int(twips * dpi / 1440.0 + 0.5); };
+    auto px = [](int twips, double dpi) { return int(std::lround(twips * dpi / 1440.0)); };
     return QRect(px(left, dpiX), px(top, dpiY), px(width, dpiX), px(height, dpiY));
 }
 

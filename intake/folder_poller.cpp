@@ -66,7 +66,7 @@ Result<std::int16_t> FolderPoller::copyCount(std::string_view fileName) {
                          "the third giving the copies)");
     }
     const double n = leadingNumber(fields[2]);
-    const Result<std::int16_t> q = toInt16(n);
+    Result<std::int16_t> q = toInt16(n);
     if (!q) {
         return makeError(ErrorKind::OutOfRange,
                          "the copy count in \"" + fields[2] + "\" does not fit 16 bits");

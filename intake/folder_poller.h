@@ -62,7 +62,7 @@ private:
     };
     enum class State { Rejected, Waiting, PrintedNotDeleted, Shown, NotRegular };
     struct Remembered {
-        State state;
+        State state = State::Rejected;
         Stamp stamp;
         std::string mark;
     };
