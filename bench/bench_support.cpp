@@ -16,6 +16,11 @@ std::size_t Picture::printDots() const {
     return n;
 }
 
+const Picture& standardPicture() {
+    static const Picture p = randomColours(kPictureWidth, kPictureHeight, kPrintShare);
+    return p;
+}
+
 Picture randomColours(int width, int height, double share, unsigned seed) {
     Picture p{width, height, std::vector<std::uint32_t>(std::size_t(width) * height)};
     std::mt19937 rng(seed);

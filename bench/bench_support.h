@@ -36,6 +36,8 @@ struct Picture {
 // `share` of the pixels pure black/red/green/blue at random, the rest white. The top byte of
 // every word is set to garbage on purpose: readers must mask it off.
 Picture randomColours(int width, int height, double share, unsigned seed = 1);
+// The benchmarks' shared picture: kPictureWidth x kPictureHeight at kPrintShare, made once.
+const Picture& standardPicture();
 // Alternating black and white pixels: every dot its own run.
 Picture checkerboard(int width, int height);
 

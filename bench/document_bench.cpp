@@ -30,10 +30,7 @@ namespace {
 
 const LabelPage kPage{288.0, 432.0, 600};
 
-const Picture& randomPicture() {
-    static const Picture p = randomColours(kPictureWidth, kPictureHeight, kPrintShare);
-    return p;
-}
+const Picture& randomPicture() { return standardPicture(); }
 const Picture& checkerPicture() {
     static const Picture p = checkerboard(kPictureWidth, kPictureHeight);
     return p;

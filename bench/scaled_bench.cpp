@@ -20,10 +20,7 @@
 namespace plx::bench {
 namespace {
 
-const Picture& picture() {
-    static const Picture p = randomColours(kPictureWidth, kPictureHeight, kPrintShare);
-    return p;
-}
+const Picture& picture() { return standardPicture(); }
 
 const PrintJob kJob{"Label-1200", "0", "0", "scaled"};
 

@@ -19,10 +19,7 @@
 namespace plx::bench {
 namespace {
 
-const Picture& picture() {
-    static const Picture p = randomColours(kPictureWidth, kPictureHeight, kPrintShare);
-    return p;
-}
+const Picture& picture() { return standardPicture(); }
 
 const PrintJob kJob{"QLS-4100 Xe drivers standard", "0", "0", "scan"};
 
