@@ -103,10 +103,10 @@ void Form1::loadSettings(const RunSettings& settings) {
     }
     JobHost& host = *this;
     m_poller = std::make_unique<FolderPoller>(
-        host, PollerSettings{m_settings.watch_folder, m_settings.print_mode,
-                             m_settings.printer_name});
-    report("watching \"" + m_settings.watch_folder + "\" in print mode \"" +
-           m_settings.print_mode + "\" for printer \"" + m_settings.printer_name + "\"");
+        host,
+        PollerSettings{m_settings.watch_folder, m_settings.print_mode, m_settings.printer_name});
+    report("watching \"" + m_settings.watch_folder + "\" in print mode \"" + m_settings.print_mode +
+           "\" for printer \"" + m_settings.printer_name + "\"");
     const std::string warning = printModeWarning(m_settings.print_mode);
     if (!warning.empty()) report(warning);
     Timer1->start();
@@ -178,8 +178,10 @@ void Form1::closeEvent(QCloseEvent* event) {
 }
 
 void Form1::setTimerEnabled(bool enabled) {
-    if (enabled && !m_stopping) Timer1->start();
-    else Timer1->stop();
+    if (enabled && !m_stopping)
+        Timer1->start();
+    else
+        Timer1->stop();
 }
 
 void Form1::assignPrinterDialogSetting() {
@@ -206,10 +208,9 @@ Result<std::string> Form1::printJob(std::int16_t qte, const std::string& jobName
 void Form1::showListing(const std::vector<ListedFile>& files) {
     File1->clear();
     for (const ListedFile& f : files) {
-        auto* item = new QListWidgetItem(fromStd(f.mark.empty() || f.mark == "printed"
-                                                     ? f.name
-                                                     : f.name + "  (" + f.mark + ")"),
-                                         File1);
+        auto* item = new QListWidgetItem(
+            fromStd(f.mark.empty() || f.mark == "printed" ? f.name : f.name + "  (" + f.mark + ")"),
+            File1);
         item->setData(Qt::UserRole, fromStd(f.name));
         if (!f.mark.empty()) item->setToolTip(fromStd(f.mark));
     }

@@ -26,12 +26,12 @@ namespace plx {
 // Stands for the printer common dialog: it receives settings by member number and keeps them.
 class PrinterDialog : public QObject {
     Q_OBJECT
-public:
+  public:
     using QObject::QObject;
     void setMember(int member, const QVariant& value) { m_members[member] = value; }
     QVariant member(int member) const { return m_members.value(member); }
 
-private:
+  private:
     QMap<int, QVariant> m_members;
 };
 
@@ -41,7 +41,7 @@ inline constexpr const char* kPrintDoneMessage = "Impression Terminée !";
 
 class Form1 : public QWidget, private PrintHost, private JobHost {
     Q_OBJECT
-public:
+  public:
     Form1(PrintSurface& surface, QtImageArea& area, QWidget* parent = nullptr);
     ~Form1() override;
 
@@ -68,7 +68,9 @@ public:
     FolderPoller* poller() { return m_poller.get(); }
     void setPollInterval(int ms) { Timer1->setInterval(ms); }
     // Every reported event also goes here (tests, logs).
-    void setReportHook(std::function<void(const std::string&)> hook) { m_reportHook = std::move(hook); }
+    void setReportHook(std::function<void(const std::string&)> hook) {
+        m_reportHook = std::move(hook);
+    }
     void report(const std::string& line) override;
 
     QPushButton* Command1 = nullptr;
@@ -79,10 +81,10 @@ public:
     PrinterDialog* printerDialog = nullptr;
     QLabel* statusArea = nullptr;
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     // PrintHost
     void setTimerEnabled(bool enabled) override;
     void assignPrinterDialogSetting() override;

@@ -14,8 +14,8 @@ void show(QWidget* parent, const QString& text) {
         g_nextAnswer = QMessageBox::NoButton;
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), text,
-                    QMessageBox::Ok, parent);
+    QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), text, QMessageBox::Ok,
+                    parent);
     box.exec();
 }
 

@@ -9,17 +9,17 @@ namespace plx {
 
 class PictureBox : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit PictureBox(QWidget* parent = nullptr);
     void setPicture(const QImage& picture);
     // What is on screen: the picture or its scaled-down copy.
     const QImage& shown() const { return m_shown; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     QSize visibleSize() const;
     void rebuild();
 

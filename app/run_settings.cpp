@@ -45,7 +45,8 @@ std::string printModeWarning(std::string_view mode) {
     if (isPrintingMode(mode)) return {};
     return "Print mode \"" + std::string(mode) +
            "\" prints nothing: only modes \"1\" (dot replication), \"2\" (dot replication, first "
-           "181 rows) and \"3\" (scaled image) print. Job pictures are shown and left in the folder.";
+           "181 rows) and \"3\" (scaled image) print. Job pictures are shown and left in the "
+           "folder.";
 }
 
 }  // namespace plx

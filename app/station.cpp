@@ -1,5 +1,7 @@
 #include "app/station.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QApplication>
 #include <QMessageBox>
 #include <QSocketNotifier>
@@ -7,8 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "app/main_window.h"
 #include "app/run_settings.h"

@@ -196,7 +196,8 @@ int main(int argc, char** argv) {
     using namespace plx::bench;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);  // QPdfWriter's painter wants one
-    for (auto [name, pic] : {std::pair{"random", &randomPicture()}, {"checker", &checkerPicture()}}) {
+    for (auto [name, pic] :
+         {std::pair{"random", &randomPicture()}, {"checker", &checkerPicture()}}) {
         std::string why;
         if (!labelDocumentMatches(*pic, why)) {
             std::fprintf(stderr, "document_bench: the %s picture's document is wrong: %s\n", name,
@@ -204,7 +205,8 @@ int main(int argc, char** argv) {
             return 1;
         }
         std::printf("%s picture: label document decoded back and compared: exact\n", name);
-        for (auto [kind, fn] : {std::pair{"Label/", &Label}, {"NaivePlain/", &NaivePlain},
+        for (auto [kind, fn] : {std::pair{"Label/", &Label},
+                                {"NaivePlain/", &NaivePlain},
                                 {"NaiveFlate/", &NaiveFlate}}) {
             benchmark::RegisterBenchmark((std::string(kind) + name).c_str(), fn, pic)
                 ->Unit(benchmark::kMillisecond)
@@ -248,8 +250,8 @@ int main(int argc, char** argv) {
         const double qb = reporter.counter("NaiveQt/" + n, "bytes");
         std::snprintf(m, sizeof m, "%.1f x faster, %.1f x smaller (QPdfWriter %.3f s, %.2f MB)",
                       qt / t, qb / b, qt, qb / 1e6);
-        printFigure("Document " + n + ": vs naive QPdfWriter fillRect per dot", ">= 10 x (reference peer)", m,
-                    t > 0 && qt / t >= 10.0 && qb / b >= 10.0);
+        printFigure("Document " + n + ": vs naive QPdfWriter fillRect per dot",
+                    ">= 10 x (reference peer)", m, t > 0 && qt / t >= 10.0 && qb / b >= 10.0);
     }
     return 0;
 }

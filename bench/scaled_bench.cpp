@@ -68,9 +68,10 @@ bool verifyLossless(const std::string& jobId, std::string& why) {
                 why = "pixel " + std::to_string(x) + "," + std::to_string(y) + " differs";
                 return false;
             }
-    std::printf("spooled document %s: %zu bytes, its image decoded back: all %d x %d pixels "
-                "exact\n",
-                name + 1, pdf.size(), pic.width, pic.height);
+    std::printf(
+        "spooled document %s: %zu bytes, its image decoded back: all %d x %d pixels "
+        "exact\n",
+        name + 1, pdf.size(), pic.width, pic.height);
     return true;
 }
 
@@ -121,7 +122,8 @@ int main(int argc, char** argv) {
     }
     std::string why;
     if (!verifyLossless(*first.job, why)) {
-        std::fprintf(stderr, "scaled_bench: the mode 3 document is not lossless: %s\n", why.c_str());
+        std::fprintf(stderr, "scaled_bench: the mode 3 document is not lossless: %s\n",
+                     why.c_str());
         return 1;
     }
 
@@ -129,14 +131,13 @@ int main(int argc, char** argv) {
     if (!runBenchmarks(&argc, argv, reporter)) return 1;
     const double t = reporter.seconds("ScaledImage");
     char m[200];
-    std::snprintf(m, sizeof m,
-                  "%.3f s (toPdf %.3f s, submit %.3f s; the rest is drawPicture compressing)", t,
-                  reporter.counter("ScaledImage", "build_s"),
-                  reporter.counter("ScaledImage", "submit_s"));
+    std::snprintf(
+        m, sizeof m, "%.3f s (toPdf %.3f s, submit %.3f s; the rest is drawPicture compressing)", t,
+        reporter.counter("ScaledImage", "build_s"), reporter.counter("ScaledImage", "submit_s"));
     printFigure("Scaled picture (mode 3, 1200 dpi): time", "(reported)", m, std::nullopt);
     std::snprintf(m, sizeof m, "%.3f MB", reporter.counter("ScaledImage", "bytes") / 1e6);
     printFigure("Scaled picture (mode 3, 1200 dpi): size", "(reported)", m, std::nullopt);
-    printFigure("Scaled picture (mode 3, 1200 dpi): lossless", "decoded image == picture",
-                "exact", true);
+    printFigure("Scaled picture (mode 3, 1200 dpi): lossless", "decoded image == picture", "exact",
+                true);
     return 0;
 }

@@ -26,8 +26,8 @@ const PrintJob kJob{"QLS-4100 Xe drivers standard", "0", "0", "scan"};
 void pixelCounters(benchmark::State& state) {
     const auto pixels = std::int64_t(picture().words.size());
     state.SetItemsProcessed(state.iterations() * pixels);
-    state.counters["px_per_s"] =
-        benchmark::Counter(double(state.iterations()) * double(pixels), benchmark::Counter::kIsRate);
+    state.counters["px_per_s"] = benchmark::Counter(double(state.iterations()) * double(pixels),
+                                                    benchmark::Counter::kIsRate);
 }
 
 void PlainRead(benchmark::State& state) {
@@ -43,7 +43,9 @@ void PlainRead(benchmark::State& state) {
 // A print surface that keeps nothing but a count: what remains is the scan itself.
 class CountingSurface : public PrintSurface {
   public:
-    std::vector<PrinterInfo> printers() override { return {{"QLS-4100-Xe", std::string(kJob.printerName)}}; }
+    std::vector<PrinterInfo> printers() override {
+        return {{"QLS-4100-Xe", std::string(kJob.printerName)}};
+    }
     void select(const PrinterInfo& p) override { m_current = p; }
     std::optional<PrinterInfo> current() const override { return m_current; }
     void setCopies(std::int16_t) override {}
@@ -106,8 +108,9 @@ void ScanPlotCups(benchmark::State& state) {
         auto r = printDotReplication(surface, area, host, kJob, 1, DotMode::Full);
         // 600 dpi means the page came from the queue, not the blind fallback layout.
         if (!r || surface.lastDpi != 600) {
-            state.SkipWithError("the document was not laid out for the QLS-4100-Xe queue "
-                                "(is CUPS_SERVER the private server?)");
+            state.SkipWithError(
+                "the document was not laid out for the QLS-4100-Xe queue "
+                "(is CUPS_SERVER the private server?)");
             return;
         }
     }
@@ -188,7 +191,6 @@ int main(int argc, char** argv) {
     line("ScanCounting", "Scan, mode 1 (counting surface)");
     line("ScanPlotCups", "Scan + plot, mode 1 (CupsPrintSurface, unsubmitted)");
     line("PlotDocument", "Plot into the label document alone", false);
-    line("RowCollect", "Row-wise branch-free collection (not station code, a bound)",
-         false);
+    line("RowCollect", "Row-wise branch-free collection (not station code, a bound)", false);
     return 0;
 }

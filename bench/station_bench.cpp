@@ -138,8 +138,8 @@ class Station {
                 m_buffer.erase(0, nl + 1);
                 return l;
             }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - Clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             if (left.count() <= 0) return std::nullopt;
             pollfd p{m_fd, POLLIN, 0};
             if (::poll(&p, 1, int(std::min<long long>(left.count(), 1000))) <= 0) continue;
@@ -256,7 +256,8 @@ int memory(const std::string& program, const fs::path& state, const fs::path& wo
         std::fprintf(stderr, "  | %s\n", l->c_str());
         if (startKb == 0 && l->find("watching \"") != std::string::npos)
             startKb = statusKb(station.pid(), "VmHWM");
-        if (l->find(": not printed") != std::string::npos || l->find("trouble") != std::string::npos)
+        if (l->find(": not printed") != std::string::npos ||
+            l->find("trouble") != std::string::npos)
             fail("the job was not printed: " + *l);
         if ((printed = parsePrinted(*l))) break;
     }
@@ -285,9 +286,10 @@ int memory(const std::string& program, const fs::path& state, const fs::path& wo
     const double hwm = double(hwmKb) * 1024.0;
     std::printf("memory: job %s, raster %u x %u checked on %zu pixels (every 37th row): exact\n",
                 printed->jobId.c_str(), page.width, page.height, checked);
-    std::printf("memory: VmHWM at start-up %.1f MB, after the print %.1f MB; decoded picture "
-                "%.1f MB; ratio %.2f\n",
-                double(startKb) * 1024.0 / 1e6, hwm / 1e6, decoded / 1e6, hwm / decoded);
+    std::printf(
+        "memory: VmHWM at start-up %.1f MB, after the print %.1f MB; decoded picture "
+        "%.1f MB; ratio %.2f\n",
+        double(startKb) * 1024.0 / 1e6, hwm / 1e6, decoded / 1e6, hwm / decoded);
     std::printf("RESULT memory_vmhwm_bytes=%.0f ratio=%.3f\n", hwm, hwm / decoded);
     return 0;
 }
@@ -304,8 +306,8 @@ int intake(const std::string& program, const fs::path& state, const fs::path& wo
         std::vector<plx::ColorValue> row(w);
         for (int y = h - 1; y >= 0; --y) {
             for (int x = 0; x < w; ++x)
-                row[x] = (y == 5 && x < 16 && ((i >> x) & 1)) || (x == y) ? plx::kPureRed
-                                                                          : 0xFFFFFFu;
+                row[x] =
+                    (y == 5 && x < 16 && ((i >> x) & 1)) || (x == y) ? plx::kPureRed : 0xFFFFFFu;
             bmp.writeRow(row);
         }
         bmp.close();
@@ -324,7 +326,8 @@ int intake(const std::string& program, const fs::path& state, const fs::path& wo
         auto p = parsePrinted(*l);
         if (!p) {
             std::fprintf(stderr, "  | %s\n", l->c_str());
-            if (l->find("not printed") != std::string::npos || l->find("trouble") != std::string::npos)
+            if (l->find("not printed") != std::string::npos ||
+                l->find("trouble") != std::string::npos)
                 fail("a job failed: " + *l);
             continue;
         }
@@ -358,10 +361,12 @@ int intake(const std::string& program, const fs::path& state, const fs::path& wo
         ::usleep(20000);
     }
     for (const auto& [file, p] : printed) {
-        std::ifstream info(state / "output" / kQueue / ("job-" + std::to_string(p.jobNumber) + ".txt"));
+        std::ifstream info(state / "output" / kQueue /
+                           ("job-" + std::to_string(p.jobNumber) + ".txt"));
         std::string titleLine;
         std::getline(info, titleLine);
-        if (titleLine != "title=" + file) fail("job " + p.jobId + " is titled \"" + titleLine + "\"");
+        if (titleLine != "title=" + file)
+            fail("job " + p.jobId + " is titled \"" + titleLine + "\"");
     }
     // Nothing more is printed: the folder is empty and a further tick sends nothing.
     ::usleep(2500 * 1000);
@@ -373,12 +378,14 @@ int intake(const std::string& program, const fs::path& state, const fs::path& wo
 
     const double printedSpan = seconds(last - *first);
     const double rasterSpan = seconds(lastRaster - *first);
-    std::printf("intake: %d files, %d printed once each, %zu distinct jobs, all rasters "
-                "arrived, titles match\n",
-                jobs, int(printed.size()), jobNumbers.size());
-    std::printf("intake: first..last printed line %.2f s = %.1f jobs/s; first printed line.."
-                "last raster %.2f s = %.1f jobs/s\n",
-                printedSpan, (jobs - 1) / printedSpan, rasterSpan, (jobs - 1) / rasterSpan);
+    std::printf(
+        "intake: %d files, %d printed once each, %zu distinct jobs, all rasters "
+        "arrived, titles match\n",
+        jobs, int(printed.size()), jobNumbers.size());
+    std::printf(
+        "intake: first..last printed line %.2f s = %.1f jobs/s; first printed line.."
+        "last raster %.2f s = %.1f jobs/s\n",
+        printedSpan, (jobs - 1) / printedSpan, rasterSpan, (jobs - 1) / rasterSpan);
     std::printf("RESULT intake_printed_jobs_per_s=%.2f intake_raster_jobs_per_s=%.2f\n",
                 (jobs - 1) / printedSpan, (jobs - 1) / rasterSpan);
     return 0;
@@ -388,7 +395,8 @@ int intake(const std::string& program, const fs::path& state, const fs::path& wo
 
 int main(int argc, char** argv) {
     if (argc < 5) {
-        std::fprintf(stderr, "usage: station_bench memory|intake PROGRAM STATE_DIR WORK_DIR [JOBS]\n");
+        std::fprintf(stderr,
+                     "usage: station_bench memory|intake PROGRAM STATE_DIR WORK_DIR [JOBS]\n");
         return 2;
     }
     const std::string what = argv[1];

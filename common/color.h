@@ -35,7 +35,8 @@ struct PictureView {
     bool empty() const { return pixels == nullptr || width <= 0 || height <= 0; }
     const std::uint32_t* row(int y) const { return pixels + std::ptrdiff_t(y) * strideWords; }
     ColorValue at(int x, int y) const {
-        if (x < 0 || y < 0 || x >= width || y >= height || pixels == nullptr) return kOutsidePicture;
+        if (x < 0 || y < 0 || x >= width || y >= height || pixels == nullptr)
+            return kOutsidePicture;
         return row(y)[x] & 0x00FFFFFFu;
     }
 };

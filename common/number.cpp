@@ -13,7 +13,7 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Walks a text, skipping blanks, tabs and line feeds wherever they stand.
 class Cursor {
-public:
+  public:
     explicit Cursor(std::string_view t) : m_t(t) {}
     char peek() {
         while (m_i < m_t.size() && isSkipped(m_t[m_i])) ++m_i;
@@ -21,7 +21,7 @@ public:
     }
     void next() { ++m_i; }
 
-private:
+  private:
     std::string_view m_t;
     std::size_t m_i = 0;
 };
@@ -31,9 +31,12 @@ double readRadixInteger(Cursor& cur, int radix) {
     for (;;) {
         const char c = cur.peek();
         int digit = -1;
-        if (isDigit(c)) digit = c - '0';
-        else if (radix == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        else if (radix == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        if (isDigit(c))
+            digit = c - '0';
+        else if (radix == 16 && c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (radix == 16 && c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
         if (digit < 0 || digit >= radix) break;
         value = value * radix + digit;
         cur.next();
@@ -135,8 +138,8 @@ Result<I> toInteger(double value, const char* typeName) {
     }
     const double r = roundHalfEven(value);
     if (r < double(std::numeric_limits<I>::min()) || r > double(std::numeric_limits<I>::max())) {
-        return makeError(ErrorKind::OutOfRange, std::to_string(value) + " does not fit a " +
-                                                    typeName + " integer");
+        return makeError(ErrorKind::OutOfRange,
+                         std::to_string(value) + " does not fit a " + typeName + " integer");
     }
     return static_cast<I>(r);
 }

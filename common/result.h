@@ -25,8 +25,9 @@ struct Error {
 
 template <typename T>
 class [[nodiscard]] Result {
-public:
-    Result(T value) : m_v(std::in_place_index<0>, std::move(value)) {}  // NOLINT: implicit by design
+  public:
+    Result(T value)
+        : m_v(std::in_place_index<0>, std::move(value)) {}  // NOLINT: implicit by design
     Result(Error error) : m_v(std::in_place_index<1>, std::move(error)) {}  // NOLINT
 
     explicit operator bool() const { return m_v.index() == 0; }
@@ -38,13 +39,13 @@ public:
     const T* operator->() const { return &value(); }
     const Error& error() const { return std::get<1>(m_v); }
 
-private:
+  private:
     std::variant<T, Error> m_v;
 };
 
 template <>
 class [[nodiscard]] Result<void> {
-public:
+  public:
     Result() = default;
     Result(Error error) : m_error(std::move(error)), m_ok(false) {}  // NOLINT
 
@@ -52,11 +53,13 @@ public:
     bool ok() const { return m_ok; }
     const Error& error() const { return m_error; }
 
-private:
+  private:
     Error m_error;
     bool m_ok = true;
 };
 
-inline Error makeError(ErrorKind kind, std::string message) { return Error{kind, std::move(message)}; }
+inline Error makeError(ErrorKind kind, std::string message) {
+    return Error{kind, std::move(message)};
+}
 
 }  // namespace plx

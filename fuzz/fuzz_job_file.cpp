@@ -35,20 +35,27 @@ std::string g_path;
 }
 
 // The message is only built when the condition fails: the pixel loop runs it millions of times.
-#define require(ok, why)          \
-    do {                          \
-        if (!(ok)) fail(why);     \
+#define require(ok, why)      \
+    do {                      \
+        if (!(ok)) fail(why); \
     } while (false)
 
 const char* kindName(plx::ErrorKind k) {
     switch (k) {
-        case plx::ErrorKind::Invalid: return "Invalid";
-        case plx::ErrorKind::Incomplete: return "Incomplete";
-        case plx::ErrorKind::NotFound: return "NotFound";
-        case plx::ErrorKind::OutOfRange: return "OutOfRange";
-        case plx::ErrorKind::PrintServer: return "PrintServer";
-        case plx::ErrorKind::Aborted: return "Aborted";
-        case plx::ErrorKind::Io: return "Io";
+        case plx::ErrorKind::Invalid:
+            return "Invalid";
+        case plx::ErrorKind::Incomplete:
+            return "Incomplete";
+        case plx::ErrorKind::NotFound:
+            return "NotFound";
+        case plx::ErrorKind::OutOfRange:
+            return "OutOfRange";
+        case plx::ErrorKind::PrintServer:
+            return "PrintServer";
+        case plx::ErrorKind::Aborted:
+            return "Aborted";
+        case plx::ErrorKind::Io:
+            return "Io";
     }
     return "?";
 }
@@ -133,14 +140,15 @@ std::optional<std::vector<plx::ColorValue>> reference(std::span<const std::uint8
                         }
                         index[std::size_t(row) * std::size_t(w) + std::size_t(x)] = v;
                     }
-                    std::uint64_t bytes = info.bitCount == 8 ? std::uint64_t(b)
-                                                             : std::uint64_t(b + 1) / 2;
+                    std::uint64_t bytes =
+                        info.bitCount == 8 ? std::uint64_t(b) : std::uint64_t(b + 1) / 2;
                     bytes += bytes & 1;
                     p += bytes;
                 }
             }
         } else {
-            const std::uint64_t rowBytes = (std::uint64_t(w) * std::uint64_t(info.bitCount) + 31) / 32 * 4;
+            const std::uint64_t rowBytes =
+                (std::uint64_t(w) * std::uint64_t(info.bitCount) + 31) / 32 * 4;
             for (int r = 0; r < h; ++r) {
                 const std::uint64_t base = info.pixelOffset + std::uint64_t(r) * rowBytes;
                 for (int x = 0; x < w; ++x) {
@@ -173,9 +181,10 @@ std::optional<std::vector<plx::ColorValue>> reference(std::span<const std::uint8
         for (int x = 0; x < w; ++x) {
             const std::uint32_t raw =
                 le(file, base + std::uint64_t(x) * std::uint64_t(bytesPerPixel), bytesPerPixel);
-            out[std::size_t(y) * std::size_t(w) + std::size_t(x)] = plx::colorFromRgb(
-                std::uint8_t(channel(raw, info.redMask)), std::uint8_t(channel(raw, info.greenMask)),
-                std::uint8_t(channel(raw, info.blueMask)));
+            out[std::size_t(y) * std::size_t(w) + std::size_t(x)] =
+                plx::colorFromRgb(std::uint8_t(channel(raw, info.redMask)),
+                                  std::uint8_t(channel(raw, info.greenMask)),
+                                  std::uint8_t(channel(raw, info.blueMask)));
         }
     }
     return out;
@@ -190,8 +199,8 @@ std::string hex(std::uint32_t v) {
 }
 
 // Every pixel through picture(), compared with the file's own colours where they are known, and
-// through pixel() and at() too (all of them in pictures up to kPixelCalls, a grid in larger ones, which
-// GIF and ICO headers make big from a few bytes). Not instrumented for coverage: comparisons
+// through pixel() and at() too (all of them in pictures up to kPixelCalls, a grid in larger ones,
+// which GIF and ICO headers make big from a few bytes). Not instrumented for coverage: comparisons
 // here guide nothing and would make a 15-megapixel picture take seconds.
 constexpr std::int64_t kPixelCalls = 1 << 20;
 
@@ -267,8 +276,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(!loaded.ok(), std::string("loaded a file the check refuses as ") +
                                   kindName(checked.error().kind) + ": " + checked.error().message);
         require(loaded.error().kind == checked.error().kind,
-                std::string("the loader says ") + kindName(loaded.error().kind) +
-                    ", the check " + kindName(checked.error().kind));
+                std::string("the loader says ") + kindName(loaded.error().kind) + ", the check " +
+                    kindName(checked.error().kind));
     }
     if (!loaded) {
         require(loaded.error().kind != plx::ErrorKind::NotFound &&
@@ -288,8 +297,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         else
             require(loaded.ok(), "a complete, valid BMP (" + std::to_string(checked->width) +
                                      " x " + std::to_string(checked->height) + ", " +
-                                     std::to_string(checked->bitCount) + " bits) failed to load: " +
-                                     loaded.error().message);
+                                     std::to_string(checked->bitCount) +
+                                     " bits) failed to load: " + loaded.error().message);
     }
     if (!loaded) return 0;
 

@@ -20,10 +20,10 @@
 #include <vector>
 
 #include "app/run_settings.h"
-#include "printing/print_procedures.h"
 #include "common/number.h"
 #include "intake/folder_poller.h"
 #include "intake/watch_folder.h"
+#include "printing/print_procedures.h"
 
 namespace {
 
@@ -44,9 +44,9 @@ namespace {
 }
 
 // The message is only built when the condition fails.
-#define require(ok, why, text)        \
-    do {                              \
-        if (!(ok)) fail(why, text);   \
+#define require(ok, why, text)      \
+    do {                            \
+        if (!(ok)) fail(why, text); \
     } while (false)
 
 bool skipped(char c) { return c == ' ' || c == '\t' || c == '\n'; }
@@ -110,14 +110,13 @@ void checkNumber(std::string_view field) {
     // Blanks, tabs and line feeds count nowhere.
     const std::string packed = withoutBlanks(field);
     const double p = plx::leadingNumber(packed);
-    require(p == d && std::signbit(p) == std::signbit(d),
-            "blanks change the leading number", field);
+    require(p == d && std::signbit(p) == std::signbit(d), "blanks change the leading number",
+            field);
 
     // Anything after the number is not part of it.
     std::string longer(field);
     longer += "Z";
-    require(plx::leadingNumber(longer) == d, "a trailing letter changes the leading number",
-            field);
+    require(plx::leadingNumber(longer) == d, "a trailing letter changes the leading number", field);
 
     // A plain decimal number reads as the C library reads it.
     const std::string plain = plainDecimal(packed);
@@ -125,8 +124,9 @@ void checkNumber(std::string_view field) {
         errno = 0;
         const double want = std::strtod(plain.c_str(), nullptr);
         const bool tiny = std::fabs(want) < 1e-300 && std::fabs(d) < 1e-300;
-        require(want == d || tiny, "leadingNumber differs from strtod (" + std::to_string(d) +
-                                       " against " + std::to_string(want) + ")",
+        require(want == d || tiny,
+                "leadingNumber differs from strtod (" + std::to_string(d) + " against " +
+                    std::to_string(want) + ")",
                 field);
     }
 
@@ -173,8 +173,7 @@ void checkArguments(std::string_view args) {
                 "a printing mode has a warning or a non-printing one none", args);
 
         const std::string folder = plx::watchFolderPath(settings->watch_folder).string();
-        require(folder.find('\\') == std::string::npos, "a backslash survives in the folder",
-                args);
+        require(folder.find('\\') == std::string::npos, "a backslash survives in the folder", args);
         std::string want = settings->watch_folder;
         for (char& c : want)
             if (c == '\\') c = '/';

@@ -1,5 +1,6 @@
 // Writes the seed corpora in fuzz/corpus/ (run once; the files are kept in the repository):
-//   cmake --build build-fuzz --target fuzz_make_corpus && build-fuzz/fuzz/fuzz_make_corpus fuzz/corpus
+//   cmake --build build-fuzz --target fuzz_make_corpus && build-fuzz/fuzz/fuzz_make_corpus
+//   fuzz/corpus
 // Job files: small pictures in every encoding the station reads, the header layouts the check
 // knows, a few cut short, and other picture formats Qt reads. Names: job names and argument
 // strings (name, NUL, argument string) with the odd spellings numbers come in.
@@ -72,7 +73,9 @@ void jobFiles() {
     const std::vector<ColorValue> two = {kBlack, 0xFFFFFF};
     const std::vector<ColorValue> five = {kBlack, kPureRed, kPureGreen, kPureBlue, 0xFFFFFF};
     std::vector<ColorValue> many;
-    for (int i = 0; i < 40; ++i) many.push_back(colorFromRgb(std::uint8_t(i * 6), std::uint8_t(255 - i), std::uint8_t(i * 37)));
+    for (int i = 0; i < 40; ++i)
+        many.push_back(
+            colorFromRgb(std::uint8_t(i * 6), std::uint8_t(255 - i), std::uint8_t(i * 37)));
 
     struct F {
         const char* name;
@@ -80,12 +83,17 @@ void jobFiles() {
         const std::vector<ColorValue>* palette;
     };
     const F formats[] = {
-        {"pal1", BmpFormat::Pal1, &two},         {"pal4", BmpFormat::Pal4, &five},
-        {"pal8", BmpFormat::Pal8, &many},        {"rle4", BmpFormat::Rle4, &five},
-        {"rle8", BmpFormat::Rle8, &many},        {"rgb555", BmpFormat::Rgb555, &many},
+        {"pal1", BmpFormat::Pal1, &two},
+        {"pal4", BmpFormat::Pal4, &five},
+        {"pal8", BmpFormat::Pal8, &many},
+        {"rle4", BmpFormat::Rle4, &five},
+        {"rle8", BmpFormat::Rle8, &many},
+        {"rgb555", BmpFormat::Rgb555, &many},
         {"rgb555bf", BmpFormat::Rgb555Bitfields, &many},
-        {"rgb565", BmpFormat::Rgb565, &many},    {"rgb24", BmpFormat::Rgb24, &many},
-        {"rgb32", BmpFormat::Rgb32, &many},      {"rgb32bf", BmpFormat::Rgb32Bitfields, &many},
+        {"rgb565", BmpFormat::Rgb565, &many},
+        {"rgb24", BmpFormat::Rgb24, &many},
+        {"rgb32", BmpFormat::Rgb32, &many},
+        {"rgb32bf", BmpFormat::Rgb32Bitfields, &many},
     };
     for (const F& f : formats) {
         const bool paletted = f.format == BmpFormat::Pal1 || f.format == BmpFormat::Pal4 ||
@@ -97,12 +105,14 @@ void jobFiles() {
         const Bytes small = encodeBmp(5, 3, picture(5, 3, *f.palette), {f.format, pal});
         save("job_file", base + "_5x3.bmp", small);
         save("job_file", base + "_1x1.bmp", encodeBmp(1, 1, {(*f.palette)[1]}, {f.format, pal}));
-        save("job_file", base + "_17x6.bmp", encodeBmp(17, 6, picture(17, 6, *f.palette), {f.format, pal}));
+        save("job_file", base + "_17x6.bmp",
+             encodeBmp(17, 6, picture(17, 6, *f.palette), {f.format, pal}));
         if (!rle)
             save("job_file", base + "_topdown_4x4.bmp",
                  encodeBmp(4, 4, picture(4, 4, *f.palette), {f.format, pal, true}));
         // Files still being written.
-        save("job_file", base + "_cut_half.bmp", Bytes(small.begin(), small.begin() + std::ptrdiff_t(small.size() / 2)));
+        save("job_file", base + "_cut_half.bmp",
+             Bytes(small.begin(), small.begin() + std::ptrdiff_t(small.size() / 2)));
         save("job_file", base + "_cut_last.bmp", Bytes(small.begin(), small.end() - 1));
     }
 
@@ -119,14 +129,39 @@ void jobFiles() {
     save("job_file", "v3_56_alphabitfields32.bmp", alpha);
     const Bytes bf16 = encodeBmp(5, 3, picture(5, 3, many), {BmpFormat::Rgb565});
     save("job_file", "v4_rgb565.bmp", longerHeader(bf16, 108, true));
-    Bytes os2v2 = longerHeader(encodeBmp(6, 2, picture(6, 2, five), {BmpFormat::Pal8, five}), 64, false);
+    Bytes os2v2 =
+        longerHeader(encodeBmp(6, 2, picture(6, 2, five), {BmpFormat::Pal8, five}), 64, false);
     save("job_file", "os2v2_64_pal8.bmp", os2v2);
 
     {
         // OS/2 1.x: 12-byte header, 16-bit sizes, palette of 3-byte entries.
         const int w = 3, h = 2;
-        Bytes b = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 12, 0, 0, 0,
-                   std::uint8_t(w), 0, std::uint8_t(h), 0, 1, 0, 8, 0};
+        Bytes b = {'B',
+                   'M',
+                   0,
+                   0,
+                   0,
+                   0,
+                   0,
+                   0,
+                   0,
+                   0,
+                   0,
+                   0,
+                   0,
+                   0,
+                   12,
+                   0,
+                   0,
+                   0,
+                   std::uint8_t(w),
+                   0,
+                   std::uint8_t(h),
+                   0,
+                   1,
+                   0,
+                   8,
+                   0};
         for (int i = 0; i < 256; ++i) {
             b.push_back(std::uint8_t(i));
             b.push_back(std::uint8_t(255 - i));
@@ -171,9 +206,11 @@ void jobFiles() {
     save("job_file", "other.ico", qtFile(img, "ICO"));
     save("job_file", "other.jpg", qtFile(img, "JPG"));
     Bytes png = qtFile(img, "PNG");
-    save("job_file", "other_cut.png", Bytes(png.begin(), png.begin() + std::ptrdiff_t(png.size() * 2 / 3)));
-    const char gif[] = "GIF89a\x02\x00\x02\x00\x80\x00\x00\xff\x00\x00\x00\x00\xff,\x00\x00\x00\x00"
-                       "\x02\x00\x02\x00\x00\x02\x02\x44\x50\x00;";
+    save("job_file", "other_cut.png",
+         Bytes(png.begin(), png.begin() + std::ptrdiff_t(png.size() * 2 / 3)));
+    const char gif[] =
+        "GIF89a\x02\x00\x02\x00\x80\x00\x00\xff\x00\x00\x00\x00\xff,\x00\x00\x00\x00"
+        "\x02\x00\x02\x00\x00\x02\x02\x44\x50\x00;";
     save("job_file", "other.gif", Bytes(gif, gif + sizeof gif - 1));
     save("job_file", "empty.bmp", {});
     save("job_file", "b_only.bmp", {'B'});
@@ -200,7 +237,8 @@ void names() {
         {"zero_copies", "x_y_0.bmp", "p/f/1/0/-0"},
         {"negative", "x_y_-3.bmp", "p/f/1/-/+"},
         {"dot", "x_y_..bmp", "p/f/1/./-."},
-        {"nonascii", "\xc3\xa9tiquette_\xe2\x82\xac_\xef\xbc\x92.bmp", "Drucker \xc3\xbc/\\tmp\\\xc3\xa4/1/\xd9\xa3/5"},
+        {"nonascii", "\xc3\xa9tiquette_\xe2\x82\xac_\xef\xbc\x92.bmp",
+         "Drucker \xc3\xbc/\\tmp\\\xc3\xa4/1/\xd9\xa3/5"},
         {"many_slashes", "a_b_c_d_e_f.bmp", "//////////"},
         {"four_slashes", "_ _ _.bmp", "////"},
         {"three_slashes", "a__.bmp", "a/b/c/d"},

@@ -72,9 +72,8 @@ Result<std::int16_t> FolderPoller::copyCount(std::string_view fileName) {
                          "the copy count in \"" + fields[2] + "\" does not fit 16 bits");
     }
     if (*q < 1) {
-        return makeError(ErrorKind::OutOfRange,
-                         "the copy count in \"" + fields[2] + "\" is " + std::to_string(*q) +
-                             ", below 1");
+        return makeError(ErrorKind::OutOfRange, "the copy count in \"" + fields[2] + "\" is " +
+                                                    std::to_string(*q) + ", below 1");
     }
     return q;
 }
@@ -218,8 +217,8 @@ FolderPoller::Outcome FolderPoller::process(const Entry& entry, std::string& mar
 
     const std::string printed = "printed in mode " + m_settings.printMode + ", " +
                                 std::to_string(*qte) + (*qte == 1 ? " copy" : " copies") +
-                                ", printer \"" + m_settings.printerName + "\", job " + *job +
-                                " (" + formatSeconds(seconds) + " s)";
+                                ", printer \"" + m_settings.printerName + "\", job " + *job + " (" +
+                                formatSeconds(seconds) + " s)";
     ec = m_remove(path);
     if (ec) {
         mark = "printed, but could not be deleted (" + ec.message() +

@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <system_error>
 #include <map>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "common/result.h"
@@ -21,7 +21,7 @@ struct ListedFile {
 
 // What the poller needs from the window that owns it.
 class JobHost {
-public:
+  public:
     virtual ~JobHost() = default;
     virtual void setTimerEnabled(bool enabled) = 0;
     virtual Result<void> loadPicture(const std::string& path) = 0;
@@ -43,7 +43,7 @@ struct PollerSettings {
 bool isJobFileName(std::string_view name);
 
 class FolderPoller {
-public:
+  public:
     FolderPoller(JobHost& host, PollerSettings settings);
     void tick();
 
@@ -54,7 +54,7 @@ public:
     // Reading a job file's copy count from its name: the third "_"-separated field.
     static Result<std::int16_t> copyCount(std::string_view fileName);
 
-private:
+  private:
     struct Stamp {
         std::uintmax_t size = 0;
         std::filesystem::file_time_type mtime{};

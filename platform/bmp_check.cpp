@@ -333,8 +333,8 @@ Result<BmpInfo> checkBmp(BmpByteSource& src) {
     const bool alphaOverlaps =
         bitfields && hs >= 108 &&
         (u32(ih + 52) & (info.redMask | info.greenMask | info.blueMask)) != 0;
-    info.needsPlainHeader = hs == 16 || hs == 52 || hs == 56 ||
-                            comp == BmpCompression::AlphaBitfields || alphaOverlaps;
+    info.needsPlainHeader =
+        hs == 16 || hs == 52 || hs == 56 || comp == BmpCompression::AlphaBitfields || alphaOverlaps;
 
     if (fileSize < paletteEnd)
         return incomplete("the palette is cut short: the file ends at byte " +

@@ -126,10 +126,14 @@ std::string missingEndMarker(const QByteArray& format, BmpByteSource& file) {
     static const std::uint8_t png[] = {'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
     static const std::uint8_t gif[] = {0x3B};
     std::span<const std::uint8_t> marker;
-    if (format == "jpeg" || format == "jpg") marker = jpeg;
-    else if (format == "png") marker = png;
-    else if (format == "gif") marker = gif;
-    else return {};
+    if (format == "jpeg" || format == "jpg")
+        marker = jpeg;
+    else if (format == "png")
+        marker = png;
+    else if (format == "gif")
+        marker = gif;
+    else
+        return {};
     std::array<std::uint8_t, 8> tail{};
     const std::uint64_t size = file.size();
     const std::string what = "the " + format.toStdString() + " file ";

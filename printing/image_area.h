@@ -9,7 +9,7 @@
 namespace plx {
 
 class ImageArea {
-public:
+  public:
     virtual ~ImageArea() = default;
 
     // Decode the file at `path`; on failure the previous picture is kept and the error names

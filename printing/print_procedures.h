@@ -13,7 +13,7 @@ namespace plx {
 
 // What the print procedures need from the window that runs them.
 class PrintHost {
-public:
+  public:
     virtual ~PrintHost() = default;
     virtual void setTimerEnabled(bool enabled) = 0;
     // The one setting the printer dialog receives before some prints.

@@ -21,7 +21,7 @@ struct PrinterInfo {
 };
 
 class PrintSurface {
-public:
+  public:
     virtual ~PrintSurface() = default;
 
     // The installed printers in the print system's order.

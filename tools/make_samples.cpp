@@ -48,7 +48,8 @@ QImage label(const QString& title, const QColor& accent, unsigned seed) {
     p.fillRect(700, 200, 80, 80, kGreen);
     p.fillRect(800, 200, 60, 80, kBlue);
     // Grey shading and near-pure colours: shown on screen, never dot-printed.
-    for (int i = 0; i < 8; ++i) p.fillRect(600 + i * 32, 300, 32, 60, QColor(i * 30, i * 30, i * 30 + 10));
+    for (int i = 0; i < 8; ++i)
+        p.fillRect(600 + i * 32, 300, 32, 60, QColor(i * 30, i * 30, i * 30 + 10));
     p.fillRect(600, 380, 80, 40, QColor(254, 0, 0));
     p.fillRect(700, 380, 80, 40, QColor(1, 255, 0));
     p.fillRect(800, 380, 60, 40, QColor(0, 0, 254));

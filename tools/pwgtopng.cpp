@@ -33,8 +33,10 @@ int main(int argc, char** argv) {
             for (unsigned x = 0; x < page.width; ++x) {
                 const plx::ColorValue c = page.pixel(x, y);
                 if (c == plx::kOutsidePicture) {
-                    std::fprintf(stderr, "pwgtopng: page %d: colour space %u with %u bits is not supported\n",
-                                 number, page.colorSpace, page.bitsPerColor);
+                    std::fprintf(
+                        stderr,
+                        "pwgtopng: page %d: colour space %u with %u bits is not supported\n",
+                        number, page.colorSpace, page.bitsPerColor);
                     return 1;
                 }
                 out[3 * x] = plx::redOf(c);

@@ -92,7 +92,7 @@ std::vector<std::string> lines(const std::string& text) {
 }
 
 class CupsServerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(fs::exists(cupsSocket())) << "no private print server at " << cupsSocket();
         m_dir = fs::path(cupsStateDir()) / "test-input";
@@ -102,13 +102,15 @@ protected:
     // Submits and returns the decoded raster pages; fails the test on the way if anything
     // is missing.
     std::vector<PwgPage> printAndRead(const std::string& queue, const std::string& file,
-                                      const std::vector<std::string>& options, int* jobIdOut = nullptr) {
+                                      const std::vector<std::string>& options,
+                                      int* jobIdOut = nullptr) {
         auto id = submitWithLp(queue, file, options);
         EXPECT_TRUE(id.ok()) << (id.ok() ? "" : id.error().message);
         if (!id) return {};
         if (jobIdOut != nullptr) *jobIdOut = id.value();
         const std::string raster = waitForJobRaster(queue, id.value(), kJobTimeoutMs);
-        EXPECT_FALSE(raster.empty()) << "job " << id.value() << " on " << queue << " left no raster";
+        EXPECT_FALSE(raster.empty())
+            << "job " << id.value() << " on " << queue << " left no raster";
         if (raster.empty()) return {};
         auto pages = readPwgRaster(raster);
         EXPECT_TRUE(pages.ok()) << (pages.ok() ? "" : pages.error().message);
@@ -125,10 +127,8 @@ TEST_F(CupsServerTest, QueuesExistWithTheirDescriptionsAndOfficeIsTheDefault) {
     const auto listed = lines(names.output);
     const std::set<std::string> got(listed.begin(), listed.end());
     const std::map<std::string, std::string> expected{
-        {"QLS-4100-Xe", "QLS-4100 Xe drivers standard"},
-        {"Office", "Office colour printer"},
-        {"Label-300", "Label printer 300 dpi"},
-        {"Label-1200", "Label printer 1200 dpi"},
+        {"QLS-4100-Xe", "QLS-4100 Xe drivers standard"}, {"Office", "Office colour printer"},
+        {"Label-300", "Label printer 300 dpi"},          {"Label-1200", "Label printer 1200 dpi"},
         {"Label-Rejecting", "Rejecting label printer"},
     };
     for (const auto& [queue, description] : expected) {
@@ -149,8 +149,11 @@ TEST_F(CupsServerTest, QueuesExistWithTheirDescriptionsAndOfficeIsTheDefault) {
 
 TEST_F(CupsServerTest, LosslessPdfReachesTheLabelRasterWithExactColoursAndPositions) {
     // One image pixel per 600-dpi device pixel, on a page the size of the 4 x 6 in label.
-    const std::vector<Dot> dots{{0, 0, kPureRed},     {1, 0, kPureGreen}, {2, 0, kPureBlue},
-                                {39, 29, kBlack},     {17, 5, colorFromRgb(255, 255, 0)},
+    const std::vector<Dot> dots{{0, 0, kPureRed},
+                                {1, 0, kPureGreen},
+                                {2, 0, kPureBlue},
+                                {39, 29, kBlack},
+                                {17, 5, colorFromRgb(255, 255, 0)},
                                 {18, 5, colorFromRgb(1, 2, 3)}};
     const double left = 100 * 0.12, top = 250 * 0.12;  // 100 and 250 device pixels
     const std::string pdf =
@@ -181,8 +184,8 @@ TEST_F(CupsServerTest, LosslessPdfReachesTheLabelRasterWithExactColoursAndPositi
 
 TEST_F(CupsServerTest, LabelQueuesRasteriseAtTheirOwnResolution) {
     // A 6 x 6 point block: a whole number of device pixels at every resolution.
-    const std::string pdf = writeImagePdf(m_dir / "block.pdf", 288, 432, 1, 1, {{0, 0, kPureBlue}},
-                                          0, 0, 6.0);
+    const std::string pdf =
+        writeImagePdf(m_dir / "block.pdf", 288, 432, 1, 1, {{0, 0, kPureBlue}}, 0, 0, 6.0);
     for (const auto& [queue, dpi] : std::vector<std::pair<std::string, unsigned>>{
              {"Label-300", 300}, {"Label-1200", 1200}, {"QLS-4100-Xe", 600}}) {
         SCOPED_TRACE(queue);
@@ -203,8 +206,8 @@ TEST_F(CupsServerTest, LabelQueuesRasteriseAtTheirOwnResolution) {
 }
 
 TEST_F(CupsServerTest, ResolutionOptionGivesTwoByTwoDeviceDotsPerPicturePixel) {
-    const std::string pdf = writeImagePdf(m_dir / "one.pdf", 288, 432, 4, 4,
-                                          {{3, 2, kPureGreen}}, 0, 0, 72.0 / 600.0);
+    const std::string pdf =
+        writeImagePdf(m_dir / "one.pdf", 288, 432, 4, 4, {{3, 2, kPureGreen}}, 0, 0, 72.0 / 600.0);
     const auto pages = printAndRead("QLS-4100-Xe", pdf, {"-o", "Resolution=1200dpi"});
     ASSERT_EQ(pages.size(), 1u);
     EXPECT_EQ(pages[0].resX, 1200u);
@@ -220,7 +223,8 @@ TEST_F(CupsServerTest, PngThroughTheImageFilterLandsTopLeftWithPpiAndPosition) {
     image.setPixel(29, 19, qRgb(0, 0, 255));
     const std::string png = (m_dir / "corner.png").string();
     ASSERT_TRUE(image.save(QString::fromStdString(png), "PNG"));
-    const auto pages = printAndRead("QLS-4100-Xe", png, {"-o", "ppi=600", "-o", "position=top-left"});
+    const auto pages =
+        printAndRead("QLS-4100-Xe", png, {"-o", "ppi=600", "-o", "position=top-left"});
     ASSERT_EQ(pages.size(), 1u);
     EXPECT_EQ(pages[0].width, 2400u);  // a full label, not just the picture
     const std::vector<RasterDot> expected{{0, 0, kPureRed}, {29, 19, kPureBlue}};
@@ -238,8 +242,8 @@ TEST_F(CupsServerTest, RejectingQueueRefusesJobs) {
 TEST_F(CupsServerTest, DisabledQueueHoldsTheJobUntilEnabled) {
     const std::string queue = "Label-300";
     ASSERT_EQ(cupsDisable(queue, "drill").exitCode, 0);
-    const std::string pdf = writeImagePdf(m_dir / "held.pdf", 288, 432, 1, 1, {{0, 0, kBlack}},
-                                          0, 0, 2.0);
+    const std::string pdf =
+        writeImagePdf(m_dir / "held.pdf", 288, 432, 1, 1, {{0, 0, kBlack}}, 0, 0, 2.0);
     auto id = submitWithLp(queue, pdf);
     const bool submitted = id.ok();
     // A stopped queue accepts jobs but prints nothing.

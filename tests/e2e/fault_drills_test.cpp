@@ -50,7 +50,8 @@ struct ServerRestorer {
         if (pid > 0) ::kill(pid, SIGCONT);
         if (!cupsServerRunning()) {
             std::string out;
-            if (!cupsServerScript("resume", &out)) ADD_FAILURE() << "cannot resume the server: " << out;
+            if (!cupsServerScript("resume", &out))
+                ADD_FAILURE() << "cannot resume the server: " << out;
         }
         for (const char* q : {kQueue, "Label-300"}) {
             cupsAccept(q);
@@ -120,7 +121,8 @@ TEST(FaultDrill, StationKilledMidJobLosesNothingAndPrintsTheJobAfterRestart) {
     const std::string name = "drkill_mid_1.bmp";
     {
         StationProcess station;
-        ASSERT_TRUE(station.start(stationRun(run(folder.field()), kTickMs))) << station.startError();
+        ASSERT_TRUE(station.start(stationRun(run(folder.field()), kTickMs)))
+            << station.startError();
         ASSERT_GE(station.waitForLine("watching", kStartMs), 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(2 * kTickMs));
         const int idleSockets = openSockets(station.pid());
@@ -150,7 +152,8 @@ TEST(FaultDrill, StationKilledMidJobLosesNothingAndPrintsTheJobAfterRestart) {
     }
     {
         StationProcess station;
-        ASSERT_TRUE(station.start(stationRun(run(folder.field()), kTickMs))) << station.startError();
+        ASSERT_TRUE(station.start(stationRun(run(folder.field()), kTickMs)))
+            << station.startError();
         ASSERT_TRUE(station.waitForCount(": printed", 6, kStartMs));
         station.kill();
         waitForQueueIdle(kQueue, kJobsMs);
@@ -217,8 +220,8 @@ TEST(FaultDrill, DisabledThenRejectingQueuePrintsEveryFileOnceWhenRestored) {
     all.insert(all.end(), rejected.begin(), rejected.end());
     for (const std::string& n : all) EXPECT_EQ(station.countLines(printedLine(n)), 1u) << n;
     expectPrintedOnceEach(kQueue, all);
-    EXPECT_EQ(readJobInfo(kQueue, printedJobId(station.lines()[std::size_t(
-                                      station.waitForLine(printedLine(rejected[0]), 0))]))["copies"],
+    EXPECT_EQ(readJobInfo(kQueue, printedJobId(station.lines()[std::size_t(station.waitForLine(
+                                      printedLine(rejected[0]), 0))]))["copies"],
               "2");
     stopWithSigterm(station);
 }
@@ -255,8 +258,10 @@ TEST(FaultDrill, TwoHundredFilesAQuarterBadEveryGoodOnePrintsOnceEveryBadOneStay
     writeFile(outside, smallLabel(99));
 
     std::vector<std::string> good;
-    for (int i = 0; i < 60; ++i) good.push_back("bulk_" + std::to_string(i) + "_" + (i % 10 == 0 ? "2" : "1") + ".bmp");
-    for (int i = 0; i < 30; ++i) good.push_back("bulk job " + std::to_string(i) + "_x y_1 copy.bmp");
+    for (int i = 0; i < 60; ++i)
+        good.push_back("bulk_" + std::to_string(i) + "_" + (i % 10 == 0 ? "2" : "1") + ".bmp");
+    for (int i = 0; i < 30; ++i)
+        good.push_back("bulk job " + std::to_string(i) + "_x y_1 copy.bmp");
     good.push_back("étiquette_ü_1.bmp");
     for (int i = 1; i < 30; ++i) good.push_back("étiquette" + std::to_string(i) + "_ü_1.bmp");
     for (int i = 0; i < 30; ++i) {
@@ -271,7 +276,8 @@ TEST(FaultDrill, TwoHundredFilesAQuarterBadEveryGoodOnePrintsOnceEveryBadOneStay
     for (int i = 0; i < 13; ++i) {
         const std::string n = "corrupt_" + std::to_string(i) + "_1.bmp";
         std::vector<std::uint8_t> junk(300 + std::size_t(i) * 7);
-        for (std::size_t k = 0; k < junk.size(); ++k) junk[k] = std::uint8_t(k * 31 + std::size_t(i));
+        for (std::size_t k = 0; k < junk.size(); ++k)
+            junk[k] = std::uint8_t(k * 31 + std::size_t(i));
         if (i % 2 == 0) junk[0] = 'B', junk[1] = 'M';  // a BMP signature over garbage
         folder.put(n, junk);
         bad.emplace_back(n, ": not printed: ");

@@ -31,9 +31,9 @@ constexpr int kFastTickMs = 300;
 // A picture mixing the four print colours with colours that must not print: grey, white and
 // the near colours one step off red, green, blue and black.
 std::vector<ColorValue> mixedPicture(int w, int h, unsigned seed) {
-    static const ColorValue palette[] = {kWhite,   kWhite,   kWhite,   kBlack,   kPureRed,
+    static const ColorValue palette[] = {kWhite,     kWhite,    kWhite,   kBlack,   kPureRed,
                                          kPureGreen, kPureBlue, 0x808080, 0x0000FE, 0xFE0000,
-                                         0x00FF01, 0x010101, 0xFFFFFE, 0x00FFFF};
+                                         0x00FF01,   0x010101,  0xFFFFFE, 0x00FFFF};
     std::vector<ColorValue> px(std::size_t(w) * std::size_t(h));
     unsigned state = seed * 2654435761u + 1;
     for (auto& c : px) {
@@ -48,13 +48,14 @@ bool isPrintColour(ColorValue c) {
 }
 
 // The dots dot replication must give: the pure colours moved by the offsets, rows 0..lastRow.
-std::vector<RasterDot> expectedDots(const std::vector<ColorValue>& px, int w, int h, int ox,
-                                    int oy, int lastRow) {
+std::vector<RasterDot> expectedDots(const std::vector<ColorValue>& px, int w, int h, int ox, int oy,
+                                    int lastRow) {
     std::vector<RasterDot> dots;
     for (int y = 0; y < h && y <= lastRow; ++y)
         for (int x = 0; x < w; ++x)
             if (isPrintColour(px[std::size_t(y) * std::size_t(w) + std::size_t(x)]))
-                dots.push_back({x + ox, y + oy, px[std::size_t(y) * std::size_t(w) + std::size_t(x)]});
+                dots.push_back(
+                    {x + ox, y + oy, px[std::size_t(y) * std::size_t(w) + std::size_t(x)]});
     return dots;  // row by row, left to right, as nonWhiteDots lists them
 }
 
@@ -62,10 +63,10 @@ void expectSameDots(const std::vector<RasterDot>& got, const std::vector<RasterD
                     const std::string& what) {
     ASSERT_EQ(got.size(), want.size()) << what;
     for (std::size_t i = 0; i < want.size(); ++i) {
-        ASSERT_EQ(got[i], want[i]) << what << ": dot " << i << " is (" << got[i].x << ","
-                                   << got[i].y << ") " << std::hex << got[i].color
-                                   << ", expected (" << std::dec << want[i].x << "," << want[i].y
-                                   << ") " << std::hex << want[i].color;
+        ASSERT_EQ(got[i], want[i])
+            << what << ": dot " << i << " is (" << got[i].x << "," << got[i].y << ") " << std::hex
+            << got[i].color << ", expected (" << std::dec << want[i].x << "," << want[i].y << ") "
+            << std::hex << want[i].color;
     }
 }
 
@@ -114,15 +115,18 @@ TEST(StationProgram, ModeOneAtTheRealTickPrintsExactDotsAndCopiesThenDeletes) {
     folder.put("e2em1_back_2.bmp", encodeBmp(w, h, back, {BmpFormat::Rgb32}));
 
     StationProcess station;
-    ASSERT_TRUE(station.start(stationRun(std::string(kPrinter) + "/" + folder.field() + "/1/60/20")))
+    ASSERT_TRUE(
+        station.start(stationRun(std::string(kPrinter) + "/" + folder.field() + "/1/60/20")))
         << station.startError();
     ASSERT_GE(station.waitForLine("watching", kStartMs), 0);
     // The first look into the folder comes one tick after start, not at once.
     EXPECT_LT(station.waitForLine(": printed", 4000), 0);
     EXPECT_TRUE(folder.exists("e2em1_front_1.bmp"));
 
-    const std::string frontLine = lineFor(station, "e2em1_front_1.bmp: printed in mode 1, 1 copy", 30000);
-    const std::string backLine = lineFor(station, "e2em1_back_2.bmp: printed in mode 1, 2 copies", 30000);
+    const std::string frontLine =
+        lineFor(station, "e2em1_front_1.bmp: printed in mode 1, 1 copy", 30000);
+    const std::string backLine =
+        lineFor(station, "e2em1_back_2.bmp: printed in mode 1, 2 copies", 30000);
     ASSERT_FALSE(frontLine.empty());
     ASSERT_FALSE(backLine.empty());
     EXPECT_NE(frontLine.find("printer \"QLS-4100 Xe drivers standard\""), std::string::npos);
@@ -152,9 +156,11 @@ TEST(StationProgram, ModeTwoPrintsOnlyTheFirstRows) {
     folder.put("e2em2_tall_3.bmp", encodeBmp(w, h, px));
 
     StationProcess station;
-    ASSERT_TRUE(station.start(stationRun(std::string(kPrinter) + "/" + folder.field() + "/2/7/3", kFastTickMs)))
+    ASSERT_TRUE(station.start(
+        stationRun(std::string(kPrinter) + "/" + folder.field() + "/2/7/3", kFastTickMs)))
         << station.startError();
-    const std::string line = lineFor(station, "e2em2_tall_3.bmp: printed in mode 2, 3 copies", kJobMs);
+    const std::string line =
+        lineFor(station, "e2em2_tall_3.bmp: printed in mode 2, 3 copies", kJobMs);
     ASSERT_FALSE(line.empty());
     EXPECT_FALSE(folder.exists("e2em2_tall_3.bmp"));
     const auto pages = rasterOfLine(line);
@@ -172,16 +178,18 @@ TEST(StationProgram, ModeThreeStretchesThePictureOntoTheLabelAt1200Dpi) {
     // 63 x 79 pixels: each becomes a block of 60 x 60 device dots (3780 x 4740 in all).
     constexpr int w = 63, h = 79, cell = 60, left = 600, top = 300;
     std::vector<ColorValue> px(std::size_t(w) * h);
-    static const ColorValue colours[] = {kBlack, kPureRed, kPureGreen, kPureBlue, 0x336699,
-                                         0x808080, 0x00FFFF, 0xFF00FF, 0x102030};
+    static const ColorValue colours[] = {kBlack,   kPureRed, kPureGreen, kPureBlue, 0x336699,
+                                         0x808080, 0x00FFFF, 0xFF00FF,   0x102030};
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) px[std::size_t(y) * w + x] = colours[(x * 7 + y * 3) % 9];
     folder.put("e2em3_big_2.bmp", encodeBmp(w, h, px));
 
     StationProcess station;
-    ASSERT_TRUE(station.start(stationRun(std::string(kPrinter) + "/" + folder.field() + "/3/0.5/0.25", kFastTickMs)))
+    ASSERT_TRUE(station.start(
+        stationRun(std::string(kPrinter) + "/" + folder.field() + "/3/0.5/0.25", kFastTickMs)))
         << station.startError();
-    const std::string line = lineFor(station, "e2em3_big_2.bmp: printed in mode 3, 2 copies", kJobMs);
+    const std::string line =
+        lineFor(station, "e2em3_big_2.bmp: printed in mode 3, 2 copies", kJobMs);
     ASSERT_FALSE(line.empty());
     const auto pages = rasterOfLine(line);
     ASSERT_EQ(pages.size(), 2u);
@@ -238,7 +246,8 @@ TEST(StationProgram, HalfWrittenFilePrintsOnceAfterItIsComplete) {
     }
 
     StationProcess station;
-    ASSERT_TRUE(station.start(stationRun(std::string(kPrinter) + "/" + folder.field() + "/1/0/0", kFastTickMs)))
+    ASSERT_TRUE(station.start(
+        stationRun(std::string(kPrinter) + "/" + folder.field() + "/1/0/0", kFastTickMs)))
         << station.startError();
     ASSERT_GE(station.waitForLine(name + ": waiting:", kStartMs), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(6 * kFastTickMs));
@@ -273,7 +282,8 @@ TEST(StationProgram, RejectingQueueThenAcceptingGivesOnePrintPerFile) {
     for (const std::string& n : names) folder.put(n, encodeBmp(8, 8, mixedPicture(8, 8, 5)));
 
     StationProcess station;
-    ASSERT_TRUE(station.start(stationRun(std::string(kPrinter) + "/" + folder.field() + "/1/0/0", kFastTickMs)))
+    ASSERT_TRUE(station.start(
+        stationRun(std::string(kPrinter) + "/" + folder.field() + "/1/0/0", kFastTickMs)))
         << station.startError();
     ASSERT_GE(station.waitForLine("print server trouble", kStartMs), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(5 * kFastTickMs));
@@ -305,7 +315,8 @@ TEST(StationProgram, BadArgumentsExitTwoAndUnknownModeLeavesJobsInPlace) {
     {
         // The working directory holds job files and a folder "b": none may be touched.
         StationProcess station;
-        ASSERT_TRUE(station.start(stationRun("a/b", kFastTickMs, folder.path))) << station.startError();
+        ASSERT_TRUE(station.start(stationRun("a/b", kFastTickMs, folder.path)))
+            << station.startError();
         const auto status = station.waitForExit(kStartMs);
         ASSERT_TRUE(status.has_value());
         EXPECT_TRUE(status->exited);
@@ -326,7 +337,8 @@ TEST(StationProgram, BadArgumentsExitTwoAndUnknownModeLeavesJobsInPlace) {
         const std::string warning = station.lines()[std::size_t(at)];
         for (const char* mode : {"\"1\"", "\"2\"", "\"3\"", "\"4\""})
             EXPECT_NE(warning.find(mode), std::string::npos) << mode << " in: " << warning;
-        for (const std::string& n : names) EXPECT_GE(station.waitForLine(n + ": shown only", kStartMs), 0);
+        for (const std::string& n : names)
+            EXPECT_GE(station.waitForLine(n + ": shown only", kStartMs), 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(4 * kFastTickMs));
         EXPECT_EQ(folder.names(), names);
         EXPECT_EQ(station.countLines(": printed"), 0u);

@@ -30,7 +30,8 @@ std::string cupsSocket() { return cupsStateDir() + "/cups.sock"; }
 std::string queueOutputDir(const std::string& queue) { return cupsStateDir() + "/output/" + queue; }
 
 std::string waitForJobRaster(const std::string& queue, int jobId, int timeoutMs) {
-    const fs::path path = fs::path(queueOutputDir(queue)) / ("job-" + std::to_string(jobId) + ".pwg");
+    const fs::path path =
+        fs::path(queueOutputDir(queue)) / ("job-" + std::to_string(jobId) + ".pwg");
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         std::error_code ec;
@@ -122,11 +123,12 @@ Result<int> submitWithLp(const std::string& queue, const std::string& file,
     const std::string marker = "request id is ";
     const auto at = run.output.find(marker);
     if (run.exitCode != 0 || at == std::string::npos)
-        return makeError(ErrorKind::PrintServer, "lp failed (" + std::to_string(run.exitCode) +
-                                                     "): " + run.output);
+        return makeError(ErrorKind::PrintServer,
+                         "lp failed (" + std::to_string(run.exitCode) + "): " + run.output);
     const auto start = at + marker.size();
     const auto end = run.output.find(' ', start);
-    const int id = parseJobId(run.output.substr(start, end == std::string::npos ? end : end - start));
+    const int id =
+        parseJobId(run.output.substr(start, end == std::string::npos ? end : end - start));
     if (id < 0) return makeError(ErrorKind::PrintServer, "lp gave no job id: " + run.output);
     return id;
 }

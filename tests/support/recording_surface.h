@@ -27,11 +27,11 @@ struct RecordedDocument {
 };
 
 class RecordingSurface : public PrintSurface {
-public:
+  public:
     std::vector<PrinterInfo> installed{{"Office", "Office colour printer"},
                                        {"QLS-4100-Xe", "QLS-4100 Xe drivers standard"}};
     std::optional<PrinterInfo> currentPrinter = PrinterInfo{"Office", "Office colour printer"};
-    std::vector<std::string> ops;  // e.g. "select QLS-4100-Xe", "copies 2", "unit pixel"
+    std::vector<std::string> ops;   // e.g. "select QLS-4100-Xe", "copies 2", "unit pixel"
     std::vector<RecordedDot> dots;  // dots of the open document
     std::vector<RecordedDocument> documents;
     int aborted = 0;
@@ -50,7 +50,7 @@ public:
     Result<std::string> endDocument(const std::string& jobName) override;
     void abortDocument() override;
 
-private:
+  private:
     int m_copies = 1;
     int m_pictures = 0;
     int m_nextJob = 1;
@@ -58,7 +58,7 @@ private:
 
 // A picture held in memory, for the procedures' tests.
 class MemoryImageArea : public ImageArea {
-public:
+  public:
     MemoryImageArea() = default;
     MemoryImageArea(int w, int h, ColorValue fill = 0xFFFFFF) { reset(w, h, fill); }
     void reset(int w, int h, ColorValue fill = 0xFFFFFF);
@@ -68,14 +68,17 @@ public:
     }
 
     Result<void> load(const std::string& path) override;
-    void clear() override { m_px.clear(), m_w = 0, m_h = 0; ++clears; }
+    void clear() override {
+        m_px.clear(), m_w = 0, m_h = 0;
+        ++clears;
+    }
     float width() const override { return float(m_w); }
     float height() const override { return float(m_h); }
     ColorValue pixel(int x, int y) const override { return picture().at(x, y); }
     PictureView picture() const override;
     int clears = 0;
 
-private:
+  private:
     std::vector<std::uint32_t> m_px;
     int m_w = 0;
     int m_h = 0;
@@ -83,7 +86,7 @@ private:
 
 // Window operations recorded into the same operation list as the surface's.
 class RecordingHost : public PrintHost {
-public:
+  public:
     explicit RecordingHost(std::vector<std::string>& ops) : m_ops(ops) {}
     bool timerEnabled = true;
     int dialogSetting = 0;
@@ -96,9 +99,11 @@ public:
     void assignPrinterDialogSetting() override;
     void yieldToWindow() override;
     void setProgressTitle(const std::string& text) override;
-    bool abortRequested() const override { return abortAfterYields >= 0 && yields >= abortAfterYields; }
+    bool abortRequested() const override {
+        return abortAfterYields >= 0 && yields >= abortAfterYields;
+    }
 
-private:
+  private:
     std::vector<std::string>& m_ops;
 };
 

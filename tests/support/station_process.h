@@ -6,8 +6,8 @@
 #include <sys/types.h>
 
 #include <condition_variable>
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -24,10 +24,10 @@ struct ExitStatus {
 };
 
 struct StationOptions {
-    std::vector<std::string> args;             // after the program name
-    std::map<std::string, std::string> env;    // added to (or replacing in) ours
-    std::optional<int> tickMs;                 // PLIXAGRAM_TICK_MS; unset = the real 10 s tick
-    std::string workingDir;                    // empty: ours
+    std::vector<std::string> args;           // after the program name
+    std::map<std::string, std::string> env;  // added to (or replacing in) ours
+    std::optional<int> tickMs;               // PLIXAGRAM_TICK_MS; unset = the real 10 s tick
+    std::string workingDir;                  // empty: ours
 };
 
 // One start-up argument string, the tick (unset: the real 10 s) and the working directory.

@@ -13,7 +13,7 @@
 namespace plx::test {
 
 class TempFolderTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
     std::string path(const std::string& name) const {
         return m_dir.filePath(QString::fromStdString(name)).toStdString();

@@ -50,7 +50,7 @@ TEST(FolderPoller, JobFileNamesAndCopyCounts) {
     EXPECT_EQ(*FolderPoller::copyCount("a_b_2.5.bmp"), 2);
     EXPECT_EQ(*FolderPoller::copyCount("a_b_3.5.bmp"), 4);
     EXPECT_EQ(*FolderPoller::copyCount("a_b_ 7.bmp"), 7);
-    EXPECT_FALSE(FolderPoller::copyCount("a_b_c.bmp"));     // reads 0
+    EXPECT_FALSE(FolderPoller::copyCount("a_b_c.bmp"));  // reads 0
     EXPECT_FALSE(FolderPoller::copyCount("a_b_-2.bmp"));
     EXPECT_FALSE(FolderPoller::copyCount("a_b_70000.bmp"));  // outside 16 bits
     EXPECT_FALSE(FolderPoller::copyCount("ab_3.bmp"));       // two fields only
@@ -69,10 +69,10 @@ TEST(FolderPoller, PrintsInNameOrderIgnoringCaseAndDeletes) {
     fs::permissions(ro, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
 
     r.tick();
-    EXPECT_EQ(r.listing(), (std::vector<std::string>{"A_x_1.BMP", "b_x_2.bmp", "c_x_3.Bmp",
-                                                     "d_x_1.bmp"}));
-    EXPECT_EQ(jobNames(r), (std::vector<std::string>{"A_x_1.BMP", "b_x_2.bmp", "c_x_3.Bmp",
-                                                     "d_x_1.bmp"}));
+    EXPECT_EQ(r.listing(),
+              (std::vector<std::string>{"A_x_1.BMP", "b_x_2.bmp", "c_x_3.Bmp", "d_x_1.bmp"}));
+    EXPECT_EQ(jobNames(r),
+              (std::vector<std::string>{"A_x_1.BMP", "b_x_2.bmp", "c_x_3.Bmp", "d_x_1.bmp"}));
     EXPECT_EQ(copiesOf(r), (std::vector<int>{1, 2, 3, 1}));
     for (const char* gone : {"A_x_1.BMP", "b_x_2.bmp", "c_x_3.Bmp", "d_x_1.bmp"}) {
         EXPECT_FALSE(r.exists(gone)) << gone;
@@ -80,8 +80,9 @@ TEST(FolderPoller, PrintsInNameOrderIgnoringCaseAndDeletes) {
     EXPECT_TRUE(r.exists(".hidden_x_1.bmp"));
     EXPECT_TRUE(r.exists("notes_x_1.png"));
     EXPECT_TRUE(r.form.Timer1->isActive());
-    EXPECT_TRUE(r.reported("b_x_2.bmp: printed in mode 1, 2 copies, printer \"QLS-4100 Xe "
-                           "drivers standard\", job QLS-4100-Xe-2 ("));
+    EXPECT_TRUE(
+        r.reported("b_x_2.bmp: printed in mode 1, 2 copies, printer \"QLS-4100 Xe "
+                   "drivers standard\", job QLS-4100-Xe-2 ("));
     // Each job was its own document with its own dots, at the printer the settings name.
     ASSERT_EQ(r.surface.documents.size(), 4u);
     for (const auto& d : r.surface.documents) {
@@ -116,9 +117,7 @@ TEST(FolderPoller, EachModeCallsItsProcedure) {
 
 TEST(FolderPoller, BadJobsStayUntouchedAndAreReportedOnce) {
     StationRig r;
-    {
-        std::ofstream(r.path("broken_x_1.bmp")) << "this is not a picture";
-    }
+    { std::ofstream(r.path("broken_x_1.bmp")) << "this is not a picture"; }
     r.drop("two_fields.bmp");
     r.drop("a_b_c.bmp");
     r.drop("a_b_70000.bmp");
@@ -132,7 +131,8 @@ TEST(FolderPoller, BadJobsStayUntouchedAndAreReportedOnce) {
     // File1 marks them with the reason.
     bool marked = false;
     for (int i = 0; i < r.form.File1->count(); ++i) {
-        marked |= r.form.File1->item(i)->text().contains(QStringLiteral("broken_x_1.bmp  (not printed"));
+        marked |=
+            r.form.File1->item(i)->text().contains(QStringLiteral("broken_x_1.bmp  (not printed"));
     }
     EXPECT_TRUE(marked);
 
@@ -277,7 +277,7 @@ TEST(FolderPoller, SymbolicLinksAreNeverFollowedOrDeleted) {
 namespace {
 // A host whose file vanishes between the listing and the load.
 class VanishingHost : public JobHost {
-public:
+  public:
     explicit VanishingHost(QtImageArea& a) : area(a) {}
     void setTimerEnabled(bool e) override { timer = e; }
     Result<void> loadPicture(const std::string& path) override {

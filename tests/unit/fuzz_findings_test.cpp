@@ -82,7 +82,8 @@ TEST_F(FuzzFindings, Rgb565WithAllOnesAlphaMaskInALongHeaderLoads) {
     // alpha mask of all ones.
     std::vector<ColorValue> px;
     for (int i = 0; i < 12; ++i)
-        px.push_back(colorFromRgb(std::uint8_t(i * 21), std::uint8_t(255 - i * 20), std::uint8_t(i * 9)));
+        px.push_back(
+            colorFromRgb(std::uint8_t(i * 21), std::uint8_t(255 - i * 20), std::uint8_t(i * 9)));
     const Bytes plain = encodeBmp(4, 3, px, {BmpFormat::Rgb565});
     // 40-byte header + 3 masks -> 108-byte header holding the masks, then the alpha mask.
     Bytes v4(plain.begin(), plain.begin() + 54 + 12);

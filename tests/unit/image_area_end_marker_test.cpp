@@ -32,7 +32,8 @@ Bytes encoded(const QImage& img, const char* format) {
 QImage picture() {
     QImage img(64, 48, QImage::Format_RGB32);
     for (int y = 0; y < img.height(); ++y)
-        for (int x = 0; x < img.width(); ++x) img.setPixel(x, y, qRgb(x * 4, 255 - y * 5, (x * y) & 255));
+        for (int x = 0; x < img.width(); ++x)
+            img.setPixel(x, y, qRgb(x * 4, 255 - y * 5, (x * y) & 255));
     return img;
 }
 
@@ -59,15 +60,17 @@ TEST_F(EndMarker, PngAndGifCutShortWait) {
     QtImageArea area;
     ASSERT_TRUE(area.load(write("whole_png.bmp", png)).ok());
     for (std::size_t keep : {png.size() - 1, png.size() - 12, png.size() / 2}) {
-        const auto r = area.load(write("cut_png.bmp", Bytes(png.begin(), png.begin() + std::ptrdiff_t(keep))));
+        const auto r =
+            area.load(write("cut_png.bmp", Bytes(png.begin(), png.begin() + std::ptrdiff_t(keep))));
         ASSERT_FALSE(r.ok()) << keep;
         EXPECT_EQ(r.error().kind, ErrorKind::Incomplete) << keep << ": " << r.error().message;
     }
 
     // 2 x 2 GIF, red and blue; without its trailer byte its pixels are all there but the file
     // is not finished.
-    const char gifText[] = "GIF89a\x02\x00\x02\x00\x80\x00\x00\xff\x00\x00\x00\x00\xff,\x00\x00"
-                           "\x00\x00\x02\x00\x02\x00\x00\x02\x02\x44\x50\x00;";
+    const char gifText[] =
+        "GIF89a\x02\x00\x02\x00\x80\x00\x00\xff\x00\x00\x00\x00\xff,\x00\x00"
+        "\x00\x00\x02\x00\x02\x00\x00\x02\x02\x44\x50\x00;";
     const Bytes gif(gifText, gifText + sizeof gifText - 1);
     const auto whole = area.load(write("whole_gif.bmp", gif));
     ASSERT_TRUE(whole.ok()) << whole.error().message;

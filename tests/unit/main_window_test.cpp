@@ -127,7 +127,7 @@ TEST(MainWindow, ButtonIsDisabledWhileAHotFolderJobPrints) {
 TEST(MainWindow, NoTickStartsAJobDuringATestPrint) {
     StationRig r("4");
     r.drop("pic_b_1.bmp", 4, 200);
-    r.tick();  // mode 4 loads the picture for the test print
+    r.tick();               // mode 4 loads the picture for the test print
     r.drop("job_b_1.bmp");  // would print if a tick ran
     bool timerActiveDuring = true;
     int ticksDuring = 0;

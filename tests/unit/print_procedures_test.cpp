@@ -22,7 +22,9 @@ struct Rig {
     Result<std::string> dots(std::int16_t qte, DotMode mode = DotMode::Full) {
         return printDotReplication(surface, area, host, job, qte, mode);
     }
-    Result<std::string> scaled(std::int16_t qte) { return printScaledImage(surface, area, job, qte); }
+    Result<std::string> scaled(std::int16_t qte) {
+        return printScaledImage(surface, area, job, qte);
+    }
     Result<std::string> test() { return printTestPage(surface, area, host, "test"); }
     const std::vector<RecordedDot>& printed() const { return surface.documents.at(0).dots; }
 };
@@ -63,14 +65,14 @@ TEST(DotReplication, StepsInOrderForBothModes) {
 TEST(DotReplication, OnlyTheFourPureColoursBecomeDots) {
     Rig r;
     r.area.reset(8, 2, 0xFFFFFF);
-    const ColorValue row0[] = {kBlack, kPureRed, kPureGreen, kPureBlue,
-                               0x0000FE, 0x00FF01, 0xFE0000, 0x808080};
+    const ColorValue row0[] = {kBlack,   kPureRed, kPureGreen, kPureBlue,
+                               0x0000FE, 0x00FF01, 0xFE0000,   0x808080};
     for (int x = 0; x < 8; ++x) r.area.set(x, 0, row0[x]);
     r.area.set(0, 1, 0xC0C0C0);
     ASSERT_TRUE(r.dots(1));
     EXPECT_EQ(sorted(r.printed()),
-              (std::vector<RecordedDot>{{0, 0, kBlack}, {1, 0, kPureRed}, {2, 0, kPureGreen},
-                                        {3, 0, kPureBlue}}));
+              (std::vector<RecordedDot>{
+                  {0, 0, kBlack}, {1, 0, kPureRed}, {2, 0, kPureGreen}, {3, 0, kPureBlue}}));
 
     Rig grey;
     grey.area.reset(20, 10, 0xFFFFFF);
@@ -86,8 +88,11 @@ TEST(DotReplication, OffsetsShiftDotsAndRoundHalvesToEven) {
         const char* y;
         float ex;
         float ey;
-    } cases[] = {{"10", "20", 10, 20}, {"-3", "-7", -3, -7}, {"2.5", "3.5", 2, 4},
-                 {" 1 0", "x", 10, 0}, {"", "&H10", 0, 16}};
+    } cases[] = {{"10", "20", 10, 20},
+                 {"-3", "-7", -3, -7},
+                 {"2.5", "3.5", 2, 4},
+                 {" 1 0", "x", 10, 0},
+                 {"", "&H10", 0, 16}};
     for (const auto& c : cases) {
         Rig r;
         r.area.reset(2, 2);
@@ -182,8 +187,7 @@ TEST(ScaledImage, StepsAndInchOffsetsWithFractions) {
     EXPECT_EQ(r.surface.ops,
               (std::vector<std::string>{"list printers", "select QLS-4100-Xe", "unit inch",
                                         "copies 3", "quality 1200",
-                                        "draw 100x40 at 0.5,0.25 size 3.15x3.95",
-                                        "end document"}));
+                                        "draw 100x40 at 0.5,0.25 size 3.15x3.95", "end document"}));
     EXPECT_EQ(r.area.clears, 1);
     EXPECT_TRUE(r.host.titles.empty());
     EXPECT_EQ(r.host.yields, 0);
@@ -209,15 +213,18 @@ TEST(TestPrint, ExtendedColoursFixedOffsetsAndWiderBlack) {
     Rig r;
     r.job.printerName = "ignored";
     r.area.reset(8, 1, 0xFFFFFF);
-    const ColorValue row0[] = {kBlack, kPureRed, 0x0000FE, kPureGreen,
+    const ColorValue row0[] = {kBlack,   kPureRed,  0x0000FE, kPureGreen,
                                0x00FF01, kPureBlue, 0xFE0000, 0x0000FD};
     for (int x = 0; x < 8; ++x) r.area.set(x, 0, row0[x]);
     ASSERT_TRUE(r.test());
-    EXPECT_EQ(r.printed(),
-              (std::vector<RecordedDot>{{60, 20, kBlack}, {59, 20, kBlack}, {61, 20, kPureRed},
-                                        {62, 20, 0x0000FE}, {63, 20, kPureGreen},
-                                        {64, 20, 0x00FF01}, {65, 20, kPureBlue},
-                                        {66, 20, 0xFE0000}}));
+    EXPECT_EQ(r.printed(), (std::vector<RecordedDot>{{60, 20, kBlack},
+                                                     {59, 20, kBlack},
+                                                     {61, 20, kPureRed},
+                                                     {62, 20, 0x0000FE},
+                                                     {63, 20, kPureGreen},
+                                                     {64, 20, 0x00FF01},
+                                                     {65, 20, kPureBlue},
+                                                     {66, 20, 0xFE0000}}));
     EXPECT_EQ(r.surface.ops,
               (std::vector<std::string>{"list printers", "select QLS-4100-Xe", "copies 1",
                                         "dialog setting", "unit pixel", "plot", "end document"}));

@@ -65,7 +65,8 @@ void encodeRows(const PageLayout& p, std::vector<std::uint8_t>& out) {
         const std::uint8_t* row = line(y);
         for (std::size_t i = 0; i < count;) {
             std::size_t run = 1;
-            while (i + run < count && run < 128 && same(row + i * unit, row + (i + run) * unit)) ++run;
+            while (i + run < count && run < 128 && same(row + i * unit, row + (i + run) * unit))
+                ++run;
             if (run > 1) {
                 out.push_back(std::uint8_t(run - 1));
                 out.insert(out.end(), row + i * unit, row + (i + 1) * unit);
@@ -73,8 +74,9 @@ void encodeRows(const PageLayout& p, std::vector<std::uint8_t>& out) {
                 continue;
             }
             std::size_t lit = 1;
-            while (i + lit < count && lit < 128 &&
-                   !(i + lit + 1 < count && same(row + (i + lit) * unit, row + (i + lit + 1) * unit)))
+            while (
+                i + lit < count && lit < 128 &&
+                !(i + lit + 1 < count && same(row + (i + lit) * unit, row + (i + lit + 1) * unit)))
                 ++lit;
             out.push_back(std::uint8_t(257 - lit));
             out.insert(out.end(), row + i * unit, row + (i + lit) * unit);

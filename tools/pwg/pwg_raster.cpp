@@ -16,7 +16,7 @@ constexpr std::uint64_t kMaxPageBytes = std::uint64_t(2) << 30;
 
 // Bytes from memory or from a file, read in blocks so big rasters are not held twice.
 class ByteReader {
-public:
+  public:
     ByteReader(const std::uint8_t* bytes, std::size_t size) : m_data(bytes), m_size(size) {}
     explicit ByteReader(std::FILE* file) : m_file(file), m_buffer(1 << 16) {}
 
@@ -40,7 +40,7 @@ public:
     bool atEnd() { return m_pos == m_size && !refill(); }
     bool failed() const { return m_error; }
 
-private:
+  private:
     bool refill() {
         if (m_file == nullptr) return false;
         const std::size_t got = std::fread(m_buffer.data(), 1, m_buffer.size(), m_file);
@@ -103,7 +103,9 @@ Result<PwgPage> readHeader(const std::uint8_t* h, const std::string& what, std::
     const char* name = reinterpret_cast<const char*>(h + 1732);
     page.pageSizeName.assign(name, strnlen(name, 64));
 
-    auto bad = [&](const std::string& m) { return pageError(ErrorKind::Invalid, what, pageIndex, m); };
+    auto bad = [&](const std::string& m) {
+        return pageError(ErrorKind::Invalid, what, pageIndex, m);
+    };
     if (page.width == 0 || page.height == 0) return bad("empty page size");
     if (colorOrder != 0) return bad("only chunky pixels are supported");
     const unsigned bpc = page.bitsPerColor;
@@ -121,14 +123,15 @@ Result<PwgPage> readHeader(const std::uint8_t* h, const std::string& what, std::
 // One page's rows: a line repeat count, then runs until the line is full. A run byte
 // 0..127 repeats the next pixel n+1 times, 129..255 copies 257-n literal pixels, 128 fills
 // the rest of the line with the blank colour.
-Result<void> readRows(ByteReader& in, PwgPage& page, const std::string& what, std::size_t pageIndex) {
+Result<void> readRows(ByteReader& in, PwgPage& page, const std::string& what,
+                      std::size_t pageIndex) {
     const std::size_t lineBytes = page.bytesPerLine;
     const std::size_t unit = std::max<std::size_t>(1, page.bitsPerPixel / 8);
     page.data.resize(lineBytes * page.height);
     auto cut = [&](unsigned y) {
-        return pageError(in.failed() ? ErrorKind::Io : ErrorKind::Incomplete, what, pageIndex,
-                         "data ends at row " + std::to_string(y) + " of " +
-                             std::to_string(page.height));
+        return pageError(
+            in.failed() ? ErrorKind::Io : ErrorKind::Incomplete, what, pageIndex,
+            "data ends at row " + std::to_string(y) + " of " + std::to_string(page.height));
     };
     unsigned y = 0;
     while (y < page.height) {
@@ -231,7 +234,8 @@ Result<std::vector<PwgPage>> parsePwgRaster(const std::uint8_t* bytes, std::size
 }
 
 Result<std::vector<PwgPage>> readPwgRaster(const std::string& path) {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                         &std::fclose);
     if (!file) {
         const int err = errno;
         return makeError(err == ENOENT ? ErrorKind::NotFound : ErrorKind::Io,

@@ -13,9 +13,9 @@ namespace plx {
 
 // Colour spaces the reader knows how to turn into ColorValue (CUPS/PWG numbering).
 enum PwgColorSpace : unsigned {
-    kPwgGray = 0,       // luminance
+    kPwgGray = 0,  // luminance
     kPwgRgb = 1,
-    kPwgBlack = 3,      // 0 is white
+    kPwgBlack = 3,  // 0 is white
     kPwgSGray = 18,
     kPwgSRgb = 19,
     kPwgAdobeRgb = 20,
@@ -32,15 +32,17 @@ struct PwgPage {
     unsigned colorSpace = 0;
     unsigned numColors = 0;
     unsigned numCopies = 0;
-    unsigned pageWidthPoints = 0;   // media size, 1/72 inch
+    unsigned pageWidthPoints = 0;  // media size, 1/72 inch
     unsigned pageHeightPoints = 0;
-    std::string pageSizeName;       // e.g. "na_index-4x6_4x6in", may be empty
+    std::string pageSizeName;        // e.g. "na_index-4x6_4x6in", may be empty
     std::vector<std::uint8_t> data;  // height rows of bytesPerLine bytes, decompressed
 
     // The pixel as 0x00BBGGRR; kOutsidePicture outside the page or for a pixel format
     // the reader cannot express as a colour (e.g. CMYK).
     ColorValue pixel(unsigned x, unsigned y) const;
-    const std::uint8_t* row(unsigned y) const { return data.data() + std::size_t(y) * bytesPerLine; }
+    const std::uint8_t* row(unsigned y) const {
+        return data.data() + std::size_t(y) * bytesPerLine;
+    }
 };
 
 // Every page of a PWG raster file. A missing, bad or cut-short file gives an error
