@@ -105,14 +105,17 @@ void Form1::loadSettings(const RunSettings& settings) {
     m_poller = std::make_unique<FolderPoller>(
         host,
         PollerSettings{m_settings.watch_folder, m_settings.print_mode, m_settings.printer_name});
-    report("watching \"" + m_settings.watch_folder + "\" in print mode \"" + m_settings.print_mode +
-           "\" for printer \"" + m_settings.printer_name + "\"");
-    const std::string warning = printModeWarning(m_settings.print_mode);
-    if (!warning.empty()) report(warning);
+    report(Severity::Info,
+           Message(PLX_TR("Station", "watching \"%1\" in print mode \"%2\" for printer \"%3\""),
+                   {m_settings.watch_folder, m_settings.print_mode, m_settings.printer_name}));
+    const Message warning = printModeWarning(m_settings.print_mode);
+    if (!warning.empty()) report(Severity::Warning, warning);
     Timer1->start();
 }
 
-void Form1::report(const std::string& line) {
+void Form1::report(Severity severity, const Message& message) {
+    (void)severity;
+    const std::string line = message.text();
     const QString stamp = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
     std::cerr << stamp.toStdString() << ' ' << line << std::endl;
     statusArea->setText(fromStd(line));
@@ -154,10 +157,11 @@ void Form1::Command1_Click() {
     if (timerWasOn && !m_stopping) Timer1->start();
     m_manualRunning = false;
     if (job) {
-        report("test print sent: job " + *job);
+        report(Severity::Info, Message(PLX_TR("Station", "test print sent: job %1"), {*job}));
         MessageBox::show(this, QString::fromUtf8(kPrintDoneMessage));
     } else if (job.error().kind != ErrorKind::Aborted) {
-        report("test print failed: " + job.error().message);
+        report(Severity::Error,
+               Message(PLX_TR("Station", "test print failed: %1"), {job.error().message}));
         MessageBox::show(this, fromStd("Test print failed: " + job.error().message));
     }
 }
@@ -208,11 +212,12 @@ Result<std::string> Form1::printJob(std::int16_t qte, const std::string& jobName
 void Form1::showListing(const std::vector<ListedFile>& files) {
     File1->clear();
     for (const ListedFile& f : files) {
-        auto* item = new QListWidgetItem(
-            fromStd(f.mark.empty() || f.mark == "printed" ? f.name : f.name + "  (" + f.mark + ")"),
-            File1);
+        auto* item = new QListWidgetItem(fromStd(f.mark.empty() || f.mark.text() == "printed"
+                                                     ? f.name
+                                                     : f.name + "  (" + f.mark.text() + ")"),
+                                         File1);
         item->setData(Qt::UserRole, fromStd(f.name));
-        if (!f.mark.empty()) item->setToolTip(fromStd(f.mark));
+        if (!f.mark.empty()) item->setToolTip(fromStd(f.mark.text()));
     }
 }
 

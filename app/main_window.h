@@ -71,7 +71,7 @@ class Form1 : public QWidget, private PrintHost, private JobHost {
     void setReportHook(std::function<void(const std::string&)> hook) {
         m_reportHook = std::move(hook);
     }
-    void report(const std::string& line) override;
+    void report(Severity severity, const Message& message) override;
 
     QPushButton* Command1 = nullptr;
     std::array<QLabel*, 5> Label1{};

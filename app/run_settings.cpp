@@ -41,12 +41,14 @@ std::string runSettingsUsageError(std::string_view argumentString) {
            std::to_string(n) + "). Example: plixagram 'QLS-4100 Xe drivers standard/jobs/1/60/20'";
 }
 
-std::string printModeWarning(std::string_view mode) {
+Message printModeWarning(std::string_view mode) {
     if (isPrintingMode(mode)) return {};
-    return "Print mode \"" + std::string(mode) +
-           "\" prints nothing: only modes \"1\" (dot replication), \"2\" (dot replication, first "
-           "181 rows) and \"3\" (scaled image) print. Job pictures are shown and left in the "
-           "folder.";
+    return Message(PLX_TR("Station",
+                          "Print mode \"%1\" prints nothing: only modes \"1\" (dot "
+                          "replication), \"2\" (dot replication, first 181 rows) and "
+                          "\"3\" (scaled image) print. Job pictures are shown and "
+                          "left in the folder."),
+                   {std::string(mode)});
 }
 
 }  // namespace plx

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/message.h"
+
 namespace plx {
 
 struct RunSettings {
@@ -29,6 +31,6 @@ std::optional<RunSettings> parseRunSettings(std::string_view argumentString);
 std::string runSettingsUsageError(std::string_view argumentString);
 
 // Empty for modes "1", "2" and "3"; otherwise the warning to show at start-up.
-std::string printModeWarning(std::string_view mode);
+Message printModeWarning(std::string_view mode);
 
 }  // namespace plx

@@ -97,7 +97,7 @@ int runStation(int argc, char** argv) {
             char c;
             const ssize_t n = ::read(g_signalPipe[0], &c, 1);
             (void)n;
-            form.report("stop requested by signal");
+            form.report(Severity::Notice, PLX_TR("Station", "stop requested by signal"));
             form.requestStop();
         });
         struct sigaction sa {};

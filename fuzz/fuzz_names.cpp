@@ -167,7 +167,7 @@ void checkArguments(std::string_view args) {
         require(args.substr(0, five.size()) == five &&
                     (five.size() == args.size() || args[five.size()] == '/'),
                 "the five settings are not the start of the argument string", args);
-        (void)plx::printModeWarning(settings->print_mode);
+        (void)plx::printModeWarning(settings->print_mode).text();
         require(plx::isPrintingMode(settings->print_mode) ==
                     plx::printModeWarning(settings->print_mode).empty(),
                 "a printing mode has a warning or a non-printing one none", args);

@@ -113,24 +113,29 @@ Result<std::vector<FolderPoller::Entry>> FolderPoller::listFolder() const {
     return entries;
 }
 
-void FolderPoller::remember(const Entry& entry, State state, const std::string& mark,
-                            bool reportIt) {
+void FolderPoller::remember(const Entry& entry, State state, const Message& mark, bool reportIt) {
     m_files[entry.name] = Remembered{state, entry.stamp, mark};
-    if (reportIt) m_host.report(entry.name + ": " + mark);
+    if (reportIt) {
+        m_host.report(state == State::Rejected ? Severity::Warning : Severity::Notice,
+                      Message(PLX_TR("Station", "%1: %2"), {entry.name, mark}));
+    }
 }
 
 void FolderPoller::reportServerTrouble(const std::string& message) {
     if (message == m_serverTrouble) return;  // said once, not every tick
     m_serverTrouble = message;
-    m_host.report("print server trouble: " + message +
-                  "; the job files stay and are tried again at the next tick");
+    m_host.report(Severity::Error,
+                  Message(PLX_TR("Station",
+                                 "print server trouble: %1; the job files stay and are "
+                                 "tried again at the next tick"),
+                          {message}));
 }
 
-FolderPoller::Outcome FolderPoller::process(const Entry& entry, std::string& mark) {
+FolderPoller::Outcome FolderPoller::process(const Entry& entry, Message& mark) {
     namespace fs = std::filesystem;
     const auto known = m_files.find(entry.name);
     if (!entry.regular) {
-        mark = "not a regular file: never opened";
+        mark = PLX_TR("Station", "not a regular file: never opened");
         if (known == m_files.end() || known->second.state != State::NotRegular) {
             remember(entry, State::NotRegular, mark, true);
         }
@@ -148,7 +153,7 @@ FolderPoller::Outcome FolderPoller::process(const Entry& entry, std::string& mar
     if (printing) {
         qte = copyCount(entry.name);
         if (!qte) {
-            mark = "not printed: " + qte.error().message;
+            mark = Message(PLX_TR("Station", "not printed: %1"), {qte.error().message});
             remember(entry, State::Rejected, mark, true);
             return Outcome::Next;
         }
@@ -159,24 +164,27 @@ FolderPoller::Outcome FolderPoller::process(const Entry& entry, std::string& mar
         const Error& e = loaded.error();
         if (e.kind == ErrorKind::NotFound) {
             m_files.erase(entry.name);
-            mark = "gone";
-            m_host.report(entry.name + ": removed before it could be loaded");
+            mark = PLX_TR("Station", "gone");
+            m_host.report(
+                Severity::Notice,
+                Message(PLX_TR("Station", "%1: removed before it could be loaded"), {entry.name}));
             return Outcome::Next;
         }
         if (e.kind == ErrorKind::Incomplete) {
-            mark = "waiting: " + e.message;
+            mark = Message(PLX_TR("Station", "waiting: %1"), {e.message});
             const bool again = known != m_files.end() && known->second.state == State::Waiting &&
                                known->second.stamp == entry.stamp;
             remember(entry, State::Waiting, mark, !again);
             return Outcome::Next;
         }
-        mark = "not printed: " + e.message;
+        mark = Message(PLX_TR("Station", "not printed: %1"), {e.message});
         remember(entry, State::Rejected, mark, true);
         return Outcome::Next;
     }
 
     if (!printing) {
-        mark = "shown only: print mode \"" + m_settings.printMode + "\" prints nothing";
+        mark = Message(PLX_TR("Station", "shown only: print mode \"%1\" prints nothing"),
+                       {m_settings.printMode});
         remember(entry, State::Shown, mark, true);
         return Outcome::Next;
     }
@@ -185,7 +193,7 @@ FolderPoller::Outcome FolderPoller::process(const Entry& entry, std::string& mar
     std::error_code ec;
     const Stamp now{fs::file_size(path, ec), fs::last_write_time(path, ec)};
     if (!ec && !(now == entry.stamp)) {
-        mark = "waiting: the file is still being written";
+        mark = PLX_TR("Station", "waiting: the file is still being written");
         remember(Entry{entry.name, true, now}, State::Waiting, mark, true);
         return Outcome::Next;
     }
@@ -197,39 +205,45 @@ FolderPoller::Outcome FolderPoller::process(const Entry& entry, std::string& mar
     if (!job) {
         const Error& e = job.error();
         if (e.kind == ErrorKind::PrintServer) {
-            mark = "waiting for the print server";
+            mark = PLX_TR("Station", "waiting for the print server");
             reportServerTrouble(e.message);
             return Outcome::StopTick;
         }
         if (e.kind == ErrorKind::Aborted) {
-            mark = "interrupted: printed at the next start";
-            m_host.report(entry.name + ": " + e.message + "; the file stays in the folder");
+            mark = PLX_TR("Station", "interrupted: printed at the next start");
+            m_host.report(Severity::Notice,
+                          Message(PLX_TR("Station", "%1: %2; the file stays in the folder"),
+                                  {entry.name, e.message}));
             return Outcome::StopTick;
         }
-        mark = "not printed: " + e.message;
+        mark = Message(PLX_TR("Station", "not printed: %1"), {e.message});
         remember(entry, State::Rejected, mark, true);
         return Outcome::Next;
     }
     if (!m_serverTrouble.empty()) {
         m_serverTrouble.clear();
-        m_host.report("print server available again");
+        m_host.report(Severity::Notice, PLX_TR("Station", "print server available again"));
     }
 
-    const std::string printed = "printed in mode " + m_settings.printMode + ", " +
-                                std::to_string(*qte) + (*qte == 1 ? " copy" : " copies") +
-                                ", printer \"" + m_settings.printerName + "\", job " + *job + " (" +
-                                formatSeconds(seconds) + " s)";
+    const Message printed(
+        *qte == 1
+            ? PLX_TR("Station", "%1: printed in mode %2, %3 copy, printer \"%4\", job %5 (%6 s)")
+            : PLX_TR("Station", "%1: printed in mode %2, %3 copies, printer \"%4\", job %5 (%6 s)"),
+        {entry.name, m_settings.printMode, std::to_string(*qte), m_settings.printerName, *job,
+         formatSeconds(seconds)});
     ec = m_remove(path);
     if (ec) {
-        mark = "printed, but could not be deleted (" + ec.message() +
-               "): not printed again while the station runs";
+        mark = Message(PLX_TR("Station",
+                              "printed, but could not be deleted (%1): not printed "
+                              "again while the station runs"),
+                       {ec.message()});
         remember(entry, State::PrintedNotDeleted, mark, false);
-        m_host.report(entry.name + ": " + printed + "; " + mark);
+        m_host.report(Severity::Warning, Message(PLX_TR("Station", "%1; %2"), {printed, mark}));
         return Outcome::Next;
     }
     m_files.erase(entry.name);
-    mark = "printed";
-    m_host.report(entry.name + ": " + printed);
+    mark = PLX_TR("Station", "printed");
+    m_host.report(Severity::Info, printed);
     return Outcome::Next;
 }
 
@@ -240,7 +254,10 @@ void FolderPoller::tick() {
     if (!listing) {
         if (listing.error().message != m_folderTrouble) {
             m_folderTrouble = listing.error().message;
-            m_host.report("folder trouble: " + m_folderTrouble + "; looked at again every tick");
+            m_host.report(
+                Severity::Error,
+                Message(PLX_TR("Station", "folder trouble: %1; looked at again every tick"),
+                        {m_folderTrouble}));
         }
         m_host.showListing({});
         if (!m_host.stopping()) m_host.setTimerEnabled(true);
@@ -248,7 +265,9 @@ void FolderPoller::tick() {
     }
     if (!m_folderTrouble.empty()) {
         m_folderTrouble.clear();
-        m_host.report("watch folder \"" + m_settings.watchFolder + "\" is readable again");
+        m_host.report(Severity::Notice,
+                      Message(PLX_TR("Station", "watch folder \"%1\" is readable again"),
+                              {m_settings.watchFolder}));
     }
 
     const std::vector<Entry>& entries = *listing;
@@ -265,7 +284,7 @@ void FolderPoller::tick() {
         const auto known = m_files.find(e.name);
         shown.push_back({e.name, known != m_files.end() && known->second.stamp == e.stamp
                                      ? known->second.mark
-                                     : std::string()});
+                                     : Message()});
     }
     m_host.showListing(shown);
 

@@ -10,13 +10,14 @@
 #include <system_error>
 #include <vector>
 
+#include "common/message.h"
 #include "common/result.h"
 
 namespace plx {
 
 struct ListedFile {
     std::string name;
-    std::string mark;  // why the file is not being printed; empty for a plain job
+    Message mark;  // why the file is not being printed; empty for a plain job
 };
 
 // What the poller needs from the window that owns it.
@@ -29,7 +30,7 @@ class JobHost {
     virtual Result<std::string> printJob(std::int16_t qte, const std::string& jobName) = 0;
     virtual void showListing(const std::vector<ListedFile>& files) = 0;
     // One event: printed, rejected, waiting, print-server or folder trouble.
-    virtual void report(const std::string& line) = 0;
+    virtual void report(Severity severity, const Message& message) = 0;
     virtual bool stopping() const = 0;
 };
 
@@ -64,7 +65,7 @@ class FolderPoller {
     struct Remembered {
         State state = State::Rejected;
         Stamp stamp;
-        std::string mark;
+        Message mark;
     };
     struct Entry {
         std::string name;
@@ -74,8 +75,8 @@ class FolderPoller {
     enum class Outcome { Next, StopTick };
 
     Result<std::vector<Entry>> listFolder() const;
-    Outcome process(const Entry& entry, std::string& mark);
-    void remember(const Entry& entry, State state, const std::string& mark, bool reportIt);
+    Outcome process(const Entry& entry, Message& mark);
+    void remember(const Entry& entry, State state, const Message& mark, bool reportIt);
     void reportServerTrouble(const std::string& message);
 
     JobHost& m_host;

@@ -289,7 +289,7 @@ class VanishingHost : public JobHost {
         return std::string("x-1");
     }
     void showListing(const std::vector<ListedFile>&) override {}
-    void report(const std::string& line) override { lines.push_back(line); }
+    void report(Severity, const Message& m) override { lines.push_back(m.text()); }
     bool stopping() const override { return false; }
     QtImageArea& area;
     bool timer = false;

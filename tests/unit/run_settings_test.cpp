@@ -63,7 +63,7 @@ TEST(RunSettings, OnlyExactModesPrint) {
     EXPECT_TRUE(printModeWarning("1").empty());
     EXPECT_TRUE(printModeWarning("3").empty());
     for (const char* mode : {" 1", "1 ", "01", "4", "", "a"}) {
-        const std::string w = printModeWarning(mode);
+        const std::string w = printModeWarning(mode).text();
         ASSERT_FALSE(w.empty()) << '"' << mode << '"';
         EXPECT_NE(w.find("\"" + std::string(mode) + "\""), std::string::npos);
         EXPECT_NE(w.find("\"1\""), std::string::npos);
