@@ -103,13 +103,15 @@ void Form1::loadSettings(const RunSettings& settings) {
     }
     JobHost& host = *this;
     m_poller = std::make_unique<FolderPoller>(
-        host,
-        PollerSettings{m_settings.watch_folder, m_settings.print_mode, m_settings.printer_name});
+        host, PollerSettings{m_settings.watch_folder, m_settings.print_mode,
+                             m_settings.printer_name, isPrintingMode(m_settings.print_mode)});
     report(Severity::Info,
            Message(PLX_TR("Station", "watching \"%1\" in print mode \"%2\" for printer \"%3\""),
                    {m_settings.watch_folder, m_settings.print_mode, m_settings.printer_name}));
     const Message warning = printModeWarning(m_settings.print_mode);
     if (!warning.empty()) report(Severity::Warning, warning);
+    m_poller->announcePrinter();
+    m_surface.idle();
     Timer1->start();
 }
 
@@ -118,7 +120,8 @@ void Form1::report(Severity severity, const Message& message) {
     const std::string line = message.text();
     const QString stamp = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
     std::cerr << stamp.toStdString() << ' ' << line << std::endl;
-    statusArea->setText(fromStd(line));
+    m_lastEvent = message;
+    refreshStatus();
     if (m_reportHook) m_reportHook(line);
 }
 
@@ -126,15 +129,15 @@ PrintJob Form1::currentJob() const {
     return PrintJob{m_settings.printer_name, m_settings.offset_x, m_settings.offset_y, m_jobName};
 }
 
-Result<std::string> Form1::lance_impression(const std::int16_t& qte) {
+Result<JobRef> Form1::lance_impression(const std::int16_t& qte) {
     return printDotReplication(m_surface, m_area, *this, currentJob(), qte, DotMode::Full);
 }
 
-Result<std::string> Form1::lance_impression_champagne(const std::int16_t& qte) {
+Result<JobRef> Form1::lance_impression_champagne(const std::int16_t& qte) {
     return printDotReplication(m_surface, m_area, *this, currentJob(), qte, DotMode::FirstRows);
 }
 
-Result<std::string> Form1::lance_impression_speed(const std::int16_t& qte) {
+Result<JobRef> Form1::lance_impression_speed(const std::int16_t& qte) {
     return printScaledImage(m_surface, m_area, currentJob(), qte);
 }
 
@@ -144,6 +147,7 @@ void Form1::Timer1_Timer() {
     m_tickRunning = true;
     Command1->setEnabled(false);
     m_poller->tick();
+    m_surface.idle();
     Command1->setEnabled(true);
     m_tickRunning = false;
 }
@@ -153,12 +157,12 @@ void Form1::Command1_Click() {
     m_manualRunning = true;
     const bool timerWasOn = Timer1->isActive();
     Timer1->stop();
-    const Result<std::string> job = printTestPage(m_surface, m_area, *this, "Impression de test");
+    const Result<JobRef> job = printTestPage(m_surface, m_area, *this, "Impression de test");
+    m_surface.idle();
     if (timerWasOn && !m_stopping) Timer1->start();
     m_manualRunning = false;
     if (job) {
-        report(Severity::Info, Message(PLX_TR("Station", "test print sent: job %1"), {*job}));
-        MessageBox::show(this, QString::fromUtf8(kPrintDoneMessage));
+        testPrintDone(*job);
     } else if (job.error().kind != ErrorKind::Aborted) {
         report(Severity::Error,
                Message(PLX_TR("Station", "test print failed: %1"), {job.error().message}));
@@ -198,10 +202,12 @@ void Form1::setProgressTitle(const std::string& text) { setWindowTitle(fromStd(t
 
 Result<void> Form1::loadPicture(const std::string& path) { return m_area.load(path); }
 
-Result<std::string> Form1::printJob(std::int16_t qte, const std::string& jobName) {
+Result<JobRef> Form1::printJob(std::int16_t qte, const std::string& jobName) {
     m_jobName = jobName;
-    statusArea->setText(fromStd("printing " + jobName + " (" + std::to_string(qte) +
-                                (qte == 1 ? " copy)" : " copies)")));
+    m_lastEvent = Message(qte == 1 ? PLX_TR("Station", "printing %1 (%2 copy)")
+                                   : PLX_TR("Station", "printing %1 (%2 copies)"),
+                          {jobName, std::to_string(qte)});
+    refreshStatus();
     const std::string& mode = m_settings.print_mode;
     if (mode == "1") return lance_impression(qte);
     if (mode == "2") return lance_impression_champagne(qte);
@@ -209,13 +215,70 @@ Result<std::string> Form1::printJob(std::int16_t qte, const std::string& jobName
     return makeError(ErrorKind::Invalid, "print mode \"" + mode + "\" prints nothing");
 }
 
+Result<PrinterReadiness> Form1::printerReadiness() {
+    const Result<PrinterCheck> check = checkPrinter(m_surface, m_settings.printer_name);
+    if (!check) return check.error();
+    PrinterReadiness r;
+    r.queue = check->choice.current ? check->choice.current->queue : std::string();
+    r.nameMatched = check->choice.matched;
+    r.queues = queueList(check->choice.installed);
+    const QueueState& q = check->state;
+    r.blocked = q.blocksJobs();
+    if (r.blocked) {
+        const std::string words = describeQueueState(q);
+        const std::string how = q.accepting ? "stopped" : "not accepting jobs";
+        r.state = words.empty() || words == how ? how : how + ": " + words;
+    } else {
+        r.state = attentionReasons(q);
+    }
+    return r;
+}
+
+Result<JobStatus> Form1::jobStatus(const JobRef& job) { return m_surface.jobStatus(job); }
+
+void Form1::showCondition(const Message& condition) {
+    m_condition = condition;
+    refreshStatus();
+}
+
+void Form1::refreshStatus() {
+    // A standing condition (the printer stopped, say) stays in view until it clears.
+    statusArea->setText(fromStd((m_condition.empty() ? m_lastEvent : m_condition).text()));
+}
+
+void Form1::testPrintDone(const JobRef& job) {
+    QString text = QString::fromUtf8(kPrintDoneMessage);
+    if (!job.submitted()) {
+        report(Severity::Info,
+               PLX_TR("Station", "test print: nothing to print (no dot in the print colours)"));
+        text += QStringLiteral("\n\n") +
+                tr("Nothing was printed: the picture has no dot in the print colours.");
+        MessageBox::show(this, text);
+        return;
+    }
+    report(Severity::Info, Message(PLX_TR("Station",
+                                          "test print sent to print queue \"%1\" as "
+                                          "job %2"),
+                                   {job.queue, job.text()}));
+    if (m_poller) m_poller->follow("test print", job);
+    // The fixed printer may be missing: then the page went to the current printer instead.
+    const Result<PrinterInfo> used = m_surface.current();
+    const std::string wanted = normalizedPrinterName(kTestPrinterName);
+    if (used && normalizedPrinterName(used->queue) != wanted &&
+        normalizedPrinterName(used->description) != wanted) {
+        text += QStringLiteral("\n\n") +
+                tr("Printed on \"%1\": \"%2\" is not installed.")
+                    .arg(fromStd(job.queue), QString::fromUtf8(kTestPrinterName.data(),
+                                                               qsizetype(kTestPrinterName.size())));
+    }
+    MessageBox::show(this, text);
+}
+
 void Form1::showListing(const std::vector<ListedFile>& files) {
     File1->clear();
     for (const ListedFile& f : files) {
-        auto* item = new QListWidgetItem(fromStd(f.mark.empty() || f.mark.text() == "printed"
-                                                     ? f.name
-                                                     : f.name + "  (" + f.mark.text() + ")"),
-                                         File1);
+        auto* item = new QListWidgetItem(
+            fromStd(f.mark.empty() ? f.name : f.name + "  (" + f.mark.text() + ")"), File1);
         item->setData(Qt::UserRole, fromStd(f.name));
         if (!f.mark.empty()) item->setToolTip(fromStd(f.mark.text()));
     }

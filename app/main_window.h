@@ -52,9 +52,9 @@ class Form1 : public QWidget, private PrintHost, private JobHost {
     const RunSettings& runSettings() const { return m_settings; }
 
     // The print procedures of the three modes; each returns the print system's job id.
-    Result<std::string> lance_impression(const std::int16_t& qte);
-    Result<std::string> lance_impression_champagne(const std::int16_t& qte);
-    Result<std::string> lance_impression_speed(const std::int16_t& qte);
+    Result<JobRef> lance_impression(const std::int16_t& qte);
+    Result<JobRef> lance_impression_champagne(const std::int16_t& qte);
+    Result<JobRef> lance_impression_speed(const std::int16_t& qte);
 
     void Timer1_Timer();
     void Command1_Click();
@@ -92,12 +92,17 @@ class Form1 : public QWidget, private PrintHost, private JobHost {
     void setProgressTitle(const std::string& text) override;
     bool abortRequested() const override { return m_stopping; }
     // JobHost
+    Result<PrinterReadiness> printerReadiness() override;
     Result<void> loadPicture(const std::string& path) override;
-    Result<std::string> printJob(std::int16_t qte, const std::string& jobName) override;
+    Result<JobRef> printJob(std::int16_t qte, const std::string& jobName) override;
+    Result<JobStatus> jobStatus(const JobRef& job) override;
+    void showCondition(const Message& condition) override;
     void showListing(const std::vector<ListedFile>& files) override;
     bool stopping() const override { return m_stopping; }
 
     PrintJob currentJob() const;
+    void refreshStatus();
+    void testPrintDone(const JobRef& job);
     QRect fromTwips(int left, int top, int width, int height) const;
 
     PrintSurface& m_surface;
@@ -105,6 +110,8 @@ class Form1 : public QWidget, private PrintHost, private JobHost {
     RunSettings m_settings;
     std::unique_ptr<FolderPoller> m_poller;
     std::string m_jobName;
+    Message m_lastEvent;
+    Message m_condition;
     std::function<void(const std::string&)> m_reportHook;
     bool m_tickRunning = false;
     bool m_manualRunning = false;

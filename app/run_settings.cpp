@@ -1,22 +1,14 @@
 #include "app/run_settings.h"
 
+#include "common/text.h"
+
 #include "printing/print_procedures.h"
 
 namespace plx {
 
 std::vector<std::string> splitFields(std::string_view text, char separator) {
-    std::vector<std::string> pieces;
-    if (text.empty()) return pieces;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t at = text.find(separator, start);
-        if (at == std::string_view::npos) {
-            pieces.emplace_back(text.substr(start));
-            return pieces;
-        }
-        pieces.emplace_back(text.substr(start, at - start));
-        start = at + 1;
-    }
+    if (text.empty()) return {};
+    return splitAt(text, separator);
 }
 
 std::string joinArguments(int argc, const char* const* argv) {

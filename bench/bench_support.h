@@ -74,9 +74,11 @@ class QuietHost : public PrintHost {
 class UnsubmittedSurface : public PrintSurface {
   public:
     explicit UnsubmittedSurface(PrintSurface& inner) : m_inner(inner) {}
-    std::vector<PrinterInfo> printers() override { return m_inner.printers(); }
+        Result<std::vector<PrinterInfo>> printers() override { return m_inner.printers(); }
     void select(const PrinterInfo& p) override { m_inner.select(p); }
-    std::optional<PrinterInfo> current() const override { return m_inner.current(); }
+    Result<PrinterInfo> current() override { return m_inner.current(); }
+    Result<QueueState> queueState() override { return m_inner.queueState(); }
+    Result<JobStatus> jobStatus(const JobRef& j) override { return m_inner.jobStatus(j); }
     void setCopies(std::int16_t n) override { m_inner.setCopies(n); }
     void setUnit(Unit u) override { m_inner.setUnit(u); }
     void setPrintQuality(int dpi) override { m_inner.setPrintQuality(dpi); }
@@ -84,9 +86,9 @@ class UnsubmittedSurface : public PrintSurface {
     void drawPicture(const PictureView& p, double x, double y, double w, double h) override {
         m_inner.drawPicture(p, x, y, w, h);
     }
-    Result<std::string> endDocument(const std::string&) override {
+        Result<JobRef> endDocument(const std::string&) override {
         m_inner.abortDocument();
-        return std::string("not submitted");
+        return JobRef{"not submitted", 1, {}};
     }
     void abortDocument() override { m_inner.abortDocument(); }
 

@@ -71,9 +71,8 @@ void figures(const char* what, const std::vector<Dot>& dots, const char* queue) 
         return;
     }
     std::printf(
-        "  job %s: document %zu bytes, build %.3f s, submit %.3f s (create job .. "
-        "cupsFinishDestDocument)\n",
-        r->c_str(), f.documentBytes, f.buildSeconds, f.submitSeconds);
+        "  job %s: document %zu bytes, build %.3f s, submit %.3f s (the Print-Job request)\n",
+        r->text().c_str(), f.documentBytes, f.buildSeconds, f.submitSeconds);
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ const Picture& picture() { return standardPicture(); }
 const PrintJob kJob{"Label-1200", "0", "0", "scaled"};
 
 struct Submitted {
-    Result<std::string> job;
+    Result<JobRef> job;
     SubmissionFigures figures;
 };
 
@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::string why;
-    if (!verifyLossless(*first.job, why)) {
+    if (!verifyLossless(first.job->text(), why)) {
         std::fprintf(stderr, "scaled_bench: the mode 3 document is not lossless: %s\n",
                      why.c_str());
         return 1;

@@ -43,11 +43,16 @@ void PlainRead(benchmark::State& state) {
 // A print surface that keeps nothing but a count: what remains is the scan itself.
 class CountingSurface : public PrintSurface {
   public:
-    std::vector<PrinterInfo> printers() override {
-        return {{"QLS-4100-Xe", std::string(kJob.printerName)}};
+    Result<std::vector<PrinterInfo>> printers() override {
+        return std::vector<PrinterInfo>{{"QLS-4100-Xe", std::string(kJob.printerName)}};
     }
     void select(const PrinterInfo& p) override { m_current = p; }
-    std::optional<PrinterInfo> current() const override { return m_current; }
+    Result<PrinterInfo> current() override {
+        if (!m_current) return makeError(ErrorKind::PrintServer, "none");
+        return *m_current;
+    }
+    Result<QueueState> queueState() override { return QueueState{}; }
+    Result<JobStatus> jobStatus(const JobRef&) override { return JobStatus{}; }
     void setCopies(std::int16_t) override {}
     void setUnit(Unit) override {}
     void setPrintQuality(int) override {}
@@ -56,7 +61,7 @@ class CountingSurface : public PrintSurface {
         checksum += std::uint64_t(x) + std::uint64_t(y) + c;
     }
     void drawPicture(const PictureView&, double, double, double, double) override {}
-    Result<std::string> endDocument(const std::string&) override { return std::string("counted"); }
+    Result<JobRef> endDocument(const std::string&) override { return JobRef{"counted", 1, {}}; }
     void abortDocument() override {}
     std::size_t dots = 0;
     std::uint64_t checksum = 0;
@@ -88,7 +93,7 @@ void ScanCounting(benchmark::State& state) {
 class CheckedSurface : public UnsubmittedSurface {
   public:
     explicit CheckedSurface(CupsPrintSurface& cups) : UnsubmittedSurface(cups), m_cups(cups) {}
-    Result<std::string> endDocument(const std::string& name) override {
+    Result<JobRef> endDocument(const std::string& name) override {
         lastDpi = m_cups.documentDpi();
         return UnsubmittedSurface::endDocument(name);
     }

@@ -185,17 +185,17 @@ struct Printed {
     int jobNumber = 0;
 };
 
-// "<stamp> <file>: printed in mode 1, 1 copy, printer "...", job <id> ..."
+// "<stamp> <file>: sent to print queue "<queue>" as job <id> (mode 1, ...)": the hand-over.
 std::optional<Printed> parsePrinted(const std::string& l) {
     const auto space = l.find(' ');
-    const auto mark = l.find(": printed in mode ");
-    const auto job = l.rfind(", job ");
+    const auto mark = l.find(": sent to print queue ");
+    const auto job = l.find(" as job ", mark == std::string::npos ? 0 : mark);
     if (space == std::string::npos || mark == std::string::npos || job == std::string::npos)
         return std::nullopt;
-    // The id runs to the next blank: the line may go on (e.g. with the print's duration).
-    const auto idEnd = l.find(' ', job + 6);
+    // The id runs to the next blank: the line goes on with the mode, copies and duration.
+    const auto idEnd = l.find(' ', job + 8);
     Printed p{l.substr(space + 1, mark - space - 1),
-              l.substr(job + 6, idEnd == std::string::npos ? std::string::npos : idEnd - job - 6),
+              l.substr(job + 8, idEnd == std::string::npos ? std::string::npos : idEnd - job - 8),
               0};
     const auto dash = p.jobId.rfind('-');
     if (dash == std::string::npos) return std::nullopt;

@@ -6,24 +6,13 @@
 #include <system_error>
 
 #include "common/number.h"
+#include "common/text.h"
 #include "intake/watch_folder.h"
-#include "printing/print_procedures.h"
 
 namespace plx {
+namespace fs = std::filesystem;
+
 namespace {
-
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
-
-bool lessIgnoringCase(const std::string& a, const std::string& b) {
-    const auto n = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        const char x = lowerAscii(a[i]);
-        const char y = lowerAscii(b[i]);
-        if (x != y) return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
-    }
-    if (a.size() != b.size()) return a.size() < b.size();
-    return a < b;  // names that differ only in case keep a fixed order
-}
 
 std::string formatSeconds(double s) {
     char buf[32];
@@ -31,15 +20,12 @@ std::string formatSeconds(double s) {
     return buf;
 }
 
-std::vector<std::string> splitAt(std::string_view text, char sep) {
-    std::vector<std::string> out;
-    std::size_t start = 0;
-    for (;;) {
-        const auto at = text.find(sep, start);
-        out.emplace_back(text.substr(start, at == std::string_view::npos ? at : at - start));
-        if (at == std::string_view::npos) return out;
-        start = at + 1;
-    }
+// "aborted: job-aborted-by-system; Printer not responding" for the log.
+std::string describe(const JobStatus& s) {
+    std::string out = s.state.empty() ? "ended" : s.state;
+    if (!s.reasons.empty()) out += ": " + s.reasons;
+    if (!s.message.empty()) out += "; " + s.message;
+    return out;
 }
 
 }  // namespace
@@ -52,11 +38,9 @@ bool isJobFileName(std::string_view name) {
 }
 
 FolderPoller::FolderPoller(JobHost& host, PollerSettings settings)
-    : m_host(host), m_settings(std::move(settings)), m_remove([](const std::filesystem::path& p) {
-          std::error_code ec;
-          std::filesystem::remove(p, ec);
-          return ec;
-      }) {}
+    : m_host(host),
+      m_settings(std::move(settings)),
+      m_holding(watchFolderPath(m_settings.watchFolder)) {}
 
 Result<std::int16_t> FolderPoller::copyCount(std::string_view fileName) {
     const std::vector<std::string> fields = splitAt(fileName, '_');
@@ -79,7 +63,6 @@ Result<std::int16_t> FolderPoller::copyCount(std::string_view fileName) {
 }
 
 Result<std::vector<FolderPoller::Entry>> FolderPoller::listFolder() const {
-    namespace fs = std::filesystem;
     const fs::path folder = watchFolderPath(m_settings.watchFolder);
     std::error_code ec;
     fs::directory_iterator it(folder, ec);
@@ -113,6 +96,8 @@ Result<std::vector<FolderPoller::Entry>> FolderPoller::listFolder() const {
     return entries;
 }
 
+// --- Reporting -----------------------------------------------------------------------------
+
 void FolderPoller::remember(const Entry& entry, State state, const Message& mark, bool reportIt) {
     m_files[entry.name] = Remembered{state, entry.stamp, mark};
     if (reportIt) {
@@ -121,7 +106,15 @@ void FolderPoller::remember(const Entry& entry, State state, const Message& mark
     }
 }
 
-void FolderPoller::reportServerTrouble(const std::string& message) {
+void FolderPoller::reportOnce(std::string& said, Severity severity, const Message& message) {
+    const std::string text = message.text();
+    if (text == said) return;
+    said = text;
+    m_host.report(severity, message);
+}
+
+void FolderPoller::reportServerTrouble(const std::string& message, bool refusedJob) {
+    m_troubleRefusedJob = refusedJob;
     if (message == m_serverTrouble) return;  // said once, not every tick
     m_serverTrouble = message;
     m_host.report(Severity::Error,
@@ -129,60 +122,306 @@ void FolderPoller::reportServerTrouble(const std::string& message) {
                                  "print server trouble: %1; the job files stay and are "
                                  "tried again at the next tick"),
                           {message}));
+    updateCondition();
 }
 
-FolderPoller::Outcome FolderPoller::process(const Entry& entry, Message& mark) {
-    namespace fs = std::filesystem;
+void FolderPoller::serverAnswered(bool tookJob) {
+    // A server that answers questions may still refuse jobs: only a job taken ends that.
+    if (m_serverTrouble.empty() || (m_troubleRefusedJob && !tookJob)) return;
+    m_serverTrouble.clear();
+    m_host.report(Severity::Notice, PLX_TR("Station", "print server available again"));
+    updateCondition();
+}
+
+void FolderPoller::updateCondition() {
+    Message now;
+    if (!m_folderTrouble.empty()) {
+        now = Message(PLX_TR("Station", "Watch folder trouble: %1"), {m_folderTrouble});
+    } else if (!m_serverTrouble.empty()) {
+        now = Message(PLX_TR("Station", "Waiting for the print server: %1"), {m_serverTrouble});
+    } else if (!m_queueBlocked.empty()) {
+        now = Message(PLX_TR("Station", "Waiting for the printer: %1"), {m_queueBlocked});
+    }
+    if (now.text() == m_condition.text()) return;
+    m_condition = now;
+    m_host.showCondition(m_condition);
+}
+
+// --- Jobs handed over earlier --------------------------------------------------------------
+
+void FolderPoller::announcePrinter() {
+    if (!m_settings.printing) return;
+    Message unused;
+    if (checkPrinter(unused) == Outcome::Next && m_printerWarning.empty()) {
+        m_host.report(Severity::Info,
+                      Message(PLX_TR("Station", "printer \"%1\" is print queue \"%2\""),
+                              {m_settings.printerName, m_queueUsed}));
+    }
+}
+
+void FolderPoller::follow(const std::string& what, const JobRef& job) {
+    m_held.push_back(HeldJob{what, job, {}, {}, false});
+}
+
+void FolderPoller::recoverHeldJobs() {
+    HoldingArea::Recovered r = m_holding.recover();
+    for (const Message& e : r.events) m_host.report(Severity::Notice, e);
+    if (!r.jobs.empty()) {
+        m_host.report(Severity::Notice, Message(PLX_TR("Station",
+                                                       "following %1 job(s) handed over before the "
+                                                       "station was last stopped"),
+                                                {std::to_string(r.jobs.size())}));
+    }
+    m_held.insert(m_held.end(), r.jobs.begin(), r.jobs.end());
+}
+
+void FolderPoller::followHeldJobs() {
+    for (std::size_t i = 0; i < m_held.size();) {
+        if (m_host.stopping()) return;
+        const Result<JobStatus> status = m_host.jobStatus(m_held[i].job);
+        if (!status) {
+            reportServerTrouble(status.error().message, false);
+            return;  // every job is asked again at the next tick
+        }
+        serverAnswered(false);
+        if (settle(m_held[i], *status)) {
+            m_waitingSaid.erase(m_held[i].job.text());
+            m_held.erase(m_held.begin() + std::ptrdiff_t(i));
+        } else {
+            ++i;
+        }
+    }
+}
+
+// Acts on a job that has ended; false while it has not.
+bool FolderPoller::settle(const HeldJob& held, const JobStatus& s) {
+    const std::string job = held.job.text();
+    const std::string& name = held.name;
+    Message ended;
+    Severity severity = Severity::Notice;
+    switch (s.phase) {
+        case JobPhase::Waiting:
+            if (s.state == "processing-stopped" || s.state == "pending-held") {
+                if (m_waitingSaid.insert(job).second) {
+                    m_host.report(Severity::Notice,
+                                  Message(PLX_TR("Station", "%1: job %2 waits at the printer (%3)"),
+                                          {name, job, describe(s)}));
+                }
+            }
+            return false;
+        case JobPhase::Failed:
+            return reprint(held, s);
+        case JobPhase::Completed:
+            severity = Severity::Info;
+            ended = s.pages > 0 ? Message(PLX_TR("Station",
+                                                 "%1: printed on print queue \"%2\": job %3 "
+                                                 "completed at the printer (%4 page(s))"),
+                                          {name, held.job.queue, job, std::to_string(s.pages)})
+                                : Message(PLX_TR("Station",
+                                                 "%1: printed on print queue \"%2\": job %3 "
+                                                 "completed at the printer"),
+                                          {name, held.job.queue, job});
+            m_printerFailures.erase(name);
+            break;
+        case JobPhase::CanceledByPerson:
+            ended = Message(PLX_TR("Station", "%1: job %2 was cancelled (%3): not printed again"),
+                            {name, job, describe(s)});
+            break;
+        case JobPhase::Unknown:
+            ended = Message(PLX_TR("Station",
+                                   "%1: the print server no longer knows job %2: "
+                                   "counted as ended"),
+                            {name, job});
+            break;
+    }
+    // The file goes before the line that says so: whoever reads the log finds it gone.
+    if (Result<void> r = m_holding.release(held); !r) {
+        m_host.report(Severity::Warning,
+                      Message(PLX_TR("Station", "%1: cannot delete the held file: %2"),
+                              {name, r.error().message}));
+    }
+    m_host.report(severity, ended);
+    return true;
+}
+
+// A job the printer failed: its label did not come out, so the file is printed again.
+bool FolderPoller::reprint(const HeldJob& held, const JobStatus& s) {
+    const std::string job = held.job.text();
+    const Message failed(PLX_TR("Station", "%1: job %2 failed at the printer (%3)"),
+                         {held.name, job, describe(s)});
+    if (!held.jobFile) {
+        m_host.report(Severity::Warning, failed);
+        return true;
+    }
+    if (held.file.empty()) {
+        // Left in the folder when it could not be taken out: it prints again from there.
+        const auto inPlace = m_files.find(held.name);
+        const bool there = inPlace != m_files.end() && inPlace->second.state == State::HeldInPlace;
+        if (there) m_files.erase(inPlace);
+        m_host.report(Severity::Warning,
+                      there ? Message(PLX_TR("Station", "%1: printed again"), {failed})
+                            : Message(PLX_TR("Station",
+                                             "%1; its file is no longer there to "
+                                             "print again"),
+                                      {failed}));
+        (void)m_holding.release(held);  // a record at most: nothing held to lose
+        return true;
+    }
+    const Result<std::string> back = m_holding.putBack(held);
+    if (!back) {
+        const Message stuck(PLX_TR("Station",
+                                   "%1, and it cannot be put back into the folder: %2; "
+                                   "it stays in %3"),
+                            {failed, back.error().message, held.file.string()});
+        if (m_waitingSaid.insert(job).second) m_host.report(Severity::Error, stuck);
+        return false;  // tried again at the next tick
+    }
+    const int failures = ++m_printerFailures[*back];
+    if (failures < kMaxPrinterFailures) {
+        m_host.report(
+            Severity::Warning,
+            Message(PLX_TR("Station", "%1: put back as %2 to be printed again"), {failed, *back}));
+        return true;
+    }
+    // The same label failed again and again: the printer needs a person, not another job.
+    m_printerFailures.erase(*back);
+    Entry entry{*back, true, {}};
+    std::error_code ec;
+    const fs::path path = jobFilePath(m_settings.watchFolder, *back);
+    entry.stamp = Stamp{fs::file_size(path, ec), fs::last_write_time(path, ec)};
+    remember(entry, State::Rejected,
+             Message(PLX_TR("Station",
+                            "failed at the printer %1 times in a row (%2): set "
+                            "aside until the file changes or the station restarts"),
+                     {std::to_string(failures), describe(s)}),
+             false);
+    m_host.report(Severity::Error, Message(PLX_TR("Station",
+                                                  "%1: put back as %2 and set aside: "
+                                                  "it failed %3 times in a row"),
+                                           {failed, *back, std::to_string(failures)}));
+    return true;
+}
+
+// --- One job file ---------------------------------------------------------------------------
+
+// Files whose state holds until they change are not looked at again.
+bool FolderPoller::alreadyDecided(const Entry& entry, Message& mark) {
     const auto known = m_files.find(entry.name);
     if (!entry.regular) {
         mark = PLX_TR("Station", "not a regular file: never opened");
         if (known == m_files.end() || known->second.state != State::NotRegular) {
             remember(entry, State::NotRegular, mark, true);
         }
-        return Outcome::Next;
+        return true;
     }
-    if (known != m_files.end() && known->second.stamp == entry.stamp &&
-        known->second.state != State::Waiting && known->second.state != State::NotRegular) {
-        mark = known->second.mark;  // nothing changed since it was last looked at
-        return Outcome::Next;
-    }
+    if (known == m_files.end() || !(known->second.stamp == entry.stamp)) return false;
+    const State s = known->second.state;
+    if (s == State::Waiting || s == State::Retry || s == State::NotRegular) return false;
+    mark = known->second.mark;
+    return true;
+}
 
-    const std::string path = jobFilePath(m_settings.watchFolder, entry.name).string();
-    const bool printing = isPrintingMode(m_settings.printMode);
-    Result<std::int16_t> qte = std::int16_t(0);
-    if (printing) {
-        qte = copyCount(entry.name);
-        if (!qte) {
-            mark = Message(PLX_TR("Station", "not printed: %1"), {qte.error().message});
-            remember(entry, State::Rejected, mark, true);
-            return Outcome::Next;
+FolderPoller::Outcome FolderPoller::checkPrinter(Message& mark) {
+    const Result<PrinterReadiness> r = m_host.printerReadiness();
+    if (!r) {
+        mark = PLX_TR("Station", "waiting for the print server");
+        reportServerTrouble(r.error().message, false);
+        return Outcome::StopTick;
+    }
+    serverAnswered(false);
+    m_queueUsed = r->queue;
+    if (!r->nameMatched) {
+        reportOnce(m_printerWarning, Severity::Warning,
+                   Message(PLX_TR("Station",
+                                  "printer \"%1\" matches no print queue: the jobs go "
+                                  "to print queue \"%2\" (queues: %3)"),
+                           {m_settings.printerName, r->queue, r->queues}));
+    } else {
+        m_printerWarning.clear();
+    }
+    if (r->blocked) {
+        const Message why(PLX_TR("Station", "print queue \"%1\" is %2"), {r->queue, r->state});
+        if (why.text() != m_queueBlocked) {
+            m_queueBlocked = why.text();
+            m_host.report(Severity::Warning,
+                          Message(PLX_TR("Station",
+                                         "%1; the job files stay and are printed when "
+                                         "it takes jobs again"),
+                                  {why}));
+            updateCondition();
         }
+        mark = Message(PLX_TR("Station", "waiting: %1"), {why});
+        return Outcome::StopTick;
     }
+    if (!m_queueBlocked.empty()) {
+        m_queueBlocked.clear();
+        m_host.report(
+            Severity::Notice,
+            Message(PLX_TR("Station", "print queue \"%1\" takes jobs again"), {r->queue}));
+        updateCondition();
+    }
+    // Warnings and reports do not stop the queue: said once, then printing goes on.
+    if (r->state.empty()) {
+        m_queueReasons.clear();
+    } else {
+        reportOnce(
+            m_queueReasons, Severity::Notice,
+            Message(PLX_TR("Station", "print queue \"%1\" reports: %2"), {r->queue, r->state}));
+    }
+    return Outcome::Next;
+}
 
+bool FolderPoller::load(const Entry& entry, const std::string& path, Message& mark) {
     const Result<void> loaded = m_host.loadPicture(path);
-    if (!loaded) {
-        const Error& e = loaded.error();
-        if (e.kind == ErrorKind::NotFound) {
+    if (loaded) return true;
+    const Error& e = loaded.error();
+    const auto known = m_files.find(entry.name);
+    const bool seen = known != m_files.end() && known->second.stamp == entry.stamp;
+    switch (e.kind) {
+        case ErrorKind::NotFound:
             m_files.erase(entry.name);
             mark = PLX_TR("Station", "gone");
             m_host.report(
                 Severity::Notice,
                 Message(PLX_TR("Station", "%1: removed before it could be loaded"), {entry.name}));
-            return Outcome::Next;
-        }
-        if (e.kind == ErrorKind::Incomplete) {
+            return false;
+        case ErrorKind::Incomplete:
             mark = Message(PLX_TR("Station", "waiting: %1"), {e.message});
-            const bool again = known != m_files.end() && known->second.state == State::Waiting &&
-                               known->second.stamp == entry.stamp;
-            remember(entry, State::Waiting, mark, !again);
+            remember(entry, State::Waiting, mark, !(seen && known->second.state == State::Waiting));
+            return false;
+        case ErrorKind::Io: {
+            // Not the file's fault (permissions, a failing disk): tried again at every tick.
+            mark = Message(PLX_TR("Station", "waiting: %1; tried again at the next tick"),
+                           {e.message});
+            const bool same = seen && known->second.state == State::Retry &&
+                              known->second.mark.text() == mark.text();
+            remember(entry, State::Retry, mark, !same);
+            return false;
+        }
+        default:
+            mark = Message(PLX_TR("Station", "not printed: %1"), {e.message});
+            remember(entry, State::Rejected, mark, true);
+            return false;
+    }
+}
+
+FolderPoller::Outcome FolderPoller::process(const Entry& entry, Message& mark) {
+    if (alreadyDecided(entry, mark)) return Outcome::Next;
+    std::int16_t qte = 0;
+    if (m_settings.printing) {
+        const Result<std::int16_t> copies = copyCount(entry.name);
+        if (!copies) {
+            mark = Message(PLX_TR("Station", "not printed: %1"), {copies.error().message});
+            remember(entry, State::Rejected, mark, true);
             return Outcome::Next;
         }
-        mark = Message(PLX_TR("Station", "not printed: %1"), {e.message});
-        remember(entry, State::Rejected, mark, true);
-        return Outcome::Next;
+        qte = *copies;
+        if (checkPrinter(mark) == Outcome::StopTick) return Outcome::StopTick;
     }
 
-    if (!printing) {
+    const std::string path = jobFilePath(m_settings.watchFolder, entry.name).string();
+    if (!load(entry, path, mark)) return Outcome::Next;
+    if (!m_settings.printing) {
         mark = Message(PLX_TR("Station", "shown only: print mode \"%1\" prints nothing"),
                        {m_settings.printMode});
         remember(entry, State::Shown, mark, true);
@@ -197,67 +436,128 @@ FolderPoller::Outcome FolderPoller::process(const Entry& entry, Message& mark) {
         remember(Entry{entry.name, true, now}, State::Waiting, mark, true);
         return Outcome::Next;
     }
+    return print(entry, qte, mark);
+}
 
+FolderPoller::Outcome FolderPoller::print(const Entry& entry, std::int16_t qte, Message& mark) {
+    const fs::path path = jobFilePath(m_settings.watchFolder, entry.name);
+    // Taken before printing: the file held afterwards must be the one that was printed.
+    const Result<FileIdentity> identity = identityOf(path);
     const auto started = std::chrono::steady_clock::now();
-    const Result<std::string> job = m_host.printJob(*qte, entry.name);
+    const Result<JobRef> job = m_host.printJob(qte, entry.name);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (!job) {
-        const Error& e = job.error();
-        if (e.kind == ErrorKind::PrintServer) {
-            mark = PLX_TR("Station", "waiting for the print server");
-            reportServerTrouble(e.message);
-            return Outcome::StopTick;
+    if (!job) return printFailed(entry, job.error(), mark);
+    serverAnswered(true);
+    if (!job->notice.empty() && m_saidOnce.insert(job->notice.text()).second) {
+        m_host.report(Severity::Notice, job->notice);
+    }
+    if (!job->submitted()) {
+        // Nothing fell on the label: no blank label is sent, and the job is done.
+        std::error_code ec;
+        fs::remove(path, ec);
+        if (ec) {
+            mark = Message(PLX_TR("Station",
+                                  "nothing to print, but the file could not be "
+                                  "deleted (%1)"),
+                           {ec.message()});
+            remember(entry, State::Rejected, mark, true);
+            return Outcome::Next;
         }
-        if (e.kind == ErrorKind::Aborted) {
+        m_files.erase(entry.name);
+        mark = PLX_TR("Station", "nothing to print");
+        m_host.report(Severity::Info,
+                      Message(PLX_TR("Station",
+                                     "%1: nothing to print (no dot of it falls on the "
+                                     "label): no job sent, the file is deleted"),
+                              {entry.name}));
+        return Outcome::Next;
+    }
+    handOver(entry, *job, identity ? *identity : FileIdentity{}, qte, seconds, mark);
+    return Outcome::Next;
+}
+
+FolderPoller::Outcome FolderPoller::printFailed(const Entry& entry, const Error& e, Message& mark) {
+    switch (e.kind) {
+        case ErrorKind::PrintServer:
+            mark = PLX_TR("Station", "waiting for the print server");
+            reportServerTrouble(e.message, true);
+            return Outcome::StopTick;
+        case ErrorKind::Aborted:
             mark = PLX_TR("Station", "interrupted: printed at the next start");
             m_host.report(Severity::Notice,
                           Message(PLX_TR("Station", "%1: %2; the file stays in the folder"),
                                   {entry.name, e.message}));
             return Outcome::StopTick;
+        case ErrorKind::Io: {
+            // The document could not be made (memory, say): not the file's fault.
+            mark = Message(PLX_TR("Station", "waiting: %1; tried again at the next tick"),
+                           {e.message});
+            const auto known = m_files.find(entry.name);
+            const bool same = known != m_files.end() && known->second.state == State::Retry &&
+                              known->second.mark.text() == mark.text();
+            remember(entry, State::Retry, mark, !same);
+            return Outcome::Next;
         }
-        mark = Message(PLX_TR("Station", "not printed: %1"), {e.message});
-        remember(entry, State::Rejected, mark, true);
-        return Outcome::Next;
+        default:
+            mark = Message(PLX_TR("Station", "not printed: %1"), {e.message});
+            remember(entry, State::Rejected, mark, true);
+            return Outcome::Next;
     }
-    if (!m_serverTrouble.empty()) {
-        m_serverTrouble.clear();
-        m_host.report(Severity::Notice, PLX_TR("Station", "print server available again"));
-    }
-
-    const Message printed(
-        *qte == 1
-            ? PLX_TR("Station", "%1: printed in mode %2, %3 copy, printer \"%4\", job %5 (%6 s)")
-            : PLX_TR("Station", "%1: printed in mode %2, %3 copies, printer \"%4\", job %5 (%6 s)"),
-        {entry.name, m_settings.printMode, std::to_string(*qte), m_settings.printerName, *job,
-         formatSeconds(seconds)});
-    ec = m_remove(path);
-    if (ec) {
-        mark = Message(PLX_TR("Station",
-                              "printed, but could not be deleted (%1): not printed "
-                              "again while the station runs"),
-                       {ec.message()});
-        remember(entry, State::PrintedNotDeleted, mark, false);
-        m_host.report(Severity::Warning, Message(PLX_TR("Station", "%1; %2"), {printed, mark}));
-        return Outcome::Next;
-    }
-    m_files.erase(entry.name);
-    mark = PLX_TR("Station", "printed");
-    m_host.report(Severity::Info, printed);
-    return Outcome::Next;
 }
 
-void FolderPoller::tick() {
-    Result<std::vector<Entry>> listing = listFolder();
-    m_host.setTimerEnabled(false);
+void FolderPoller::handOver(const Entry& entry, const JobRef& job, const FileIdentity& identity,
+                            std::int16_t qte, double seconds, Message& mark) {
+    const Message sent(qte == 1
+                           ? PLX_TR("Station",
+                                    "%1: sent to print queue \"%2\" as job %3 (mode %4, %5 copy, "
+                                    "printer \"%6\", %7 s)")
+                           : PLX_TR("Station",
+                                    "%1: sent to print queue \"%2\" as job %3 (mode %4, %5 "
+                                    "copies, printer \"%6\", %7 s)"),
+                       {entry.name, job.queue, job.text(), m_settings.printMode,
+                        std::to_string(qte), m_settings.printerName, formatSeconds(seconds)});
+    const Result<HeldJob> held = m_holding.hold(entry.name, job, identity);
+    if (held) {
+        m_held.push_back(*held);
+        m_files.erase(entry.name);
+        mark = PLX_TR("Station", "sent to the printer");
+        m_host.report(Severity::Info, sent);
+        return;
+    }
+    // It cannot leave the folder (a read-only folder, say): the job is followed from here,
+    // and the file is not printed again while the station runs unless the job fails.
+    m_held.push_back(HeldJob{entry.name, job, {}, {}, true});
+    mark = Message(PLX_TR("Station",
+                          "sent as job %1, but it could not be taken out of the "
+                          "folder (%2): not printed again while the station runs"),
+                   {job.text(), held.error().message});
+    remember(entry, State::HeldInPlace, mark, false);
+    m_host.report(Severity::Warning, Message(PLX_TR("Station", "%1; %2"), {sent, mark}));
+}
 
+// --- The tick -------------------------------------------------------------------------------
+
+void FolderPoller::tick() {
+    m_host.setTimerEnabled(false);
+    // Once the folder is there: what an earlier run was holding lives inside it.
+    std::error_code ec;
+    if (!m_recovered && fs::is_directory(watchFolderPath(m_settings.watchFolder), ec)) {
+        recoverHeldJobs();
+        m_recovered = true;
+    }
+    followHeldJobs();
+
+    Result<std::vector<Entry>> listing = listFolder();
     if (!listing) {
         if (listing.error().message != m_folderTrouble) {
             m_folderTrouble = listing.error().message;
-            m_host.report(
-                Severity::Error,
-                Message(PLX_TR("Station", "folder trouble: %1; looked at again every tick"),
-                        {m_folderTrouble}));
+            m_host.report(Severity::Error,
+                          Message(PLX_TR("Station",
+                                         "folder trouble: %1; looked at again every "
+                                         "tick"),
+                                  {m_folderTrouble}));
+            updateCondition();
         }
         m_host.showListing({});
         if (!m_host.stopping()) m_host.setTimerEnabled(true);
@@ -268,6 +568,7 @@ void FolderPoller::tick() {
         m_host.report(Severity::Notice,
                       Message(PLX_TR("Station", "watch folder \"%1\" is readable again"),
                               {m_settings.watchFolder}));
+        updateCondition();
     }
 
     const std::vector<Entry>& entries = *listing;
@@ -290,7 +591,13 @@ void FolderPoller::tick() {
 
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (m_host.stopping()) break;
-        if (process(entries[i], shown[i].mark) == Outcome::StopTick) break;
+        if (process(entries[i], shown[i].mark) == Outcome::StopTick) {
+            // The files behind wait for the same reason.
+            for (std::size_t j = i + 1; j < shown.size(); ++j) {
+                if (shown[j].mark.empty()) shown[j].mark = shown[i].mark;
+            }
+            break;
+        }
     }
     m_host.showListing(shown);
     if (!m_host.stopping()) m_host.setTimerEnabled(true);

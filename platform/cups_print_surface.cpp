@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -16,22 +15,10 @@ namespace plx {
 
 namespace {
 
-struct HttpCloser {
-    void operator()(http_t* h) const { httpClose(h); }
-};
-struct DestFreer {
-    void operator()(cups_dest_t* d) const { cupsFreeDests(1, d); }
-};
-struct InfoFreer {
-    void operator()(cups_dinfo_t* i) const { cupsFreeDestInfo(i); }
-};
-struct IppFreer {
-    void operator()(ipp_t* i) const { ippDelete(i); }
-};
-using Http = std::unique_ptr<http_t, HttpCloser>;
-using Dest = std::unique_ptr<cups_dest_t, DestFreer>;
-using DestInfo = std::unique_ptr<cups_dinfo_t, InfoFreer>;
-using Ipp = std::unique_ptr<ipp_t, IppFreer>;
+using Clock = std::chrono::steady_clock;
+
+// A server closes connections left idle; one unused this long is opened afresh.
+constexpr auto kIdleReconnect = std::chrono::seconds(5);
 
 // Options collected for one job, freed with it.
 class Options {
@@ -58,9 +45,11 @@ Error serverError(const std::string& what) {
     return makeError(ErrorKind::PrintServer, msg);
 }
 
+bool failed(ipp_status_t status) { return status > IPP_STATUS_OK_CONFLICTING; }
+
 // A connection of our own, so that two surfaces can talk to two servers and a restarted
 // server never meets a stale connection.
-Result<Http> connectTo(const std::string& server) {
+Result<http_t*> connectTo(const std::string& server) {
     std::string host = server;
     int port = ippPort();
     if (!host.empty() && host[0] != '/') {
@@ -84,20 +73,36 @@ Result<Http> connectTo(const std::string& server) {
     }
     // A server that accepts but never answers must not hang the station.
     httpSetTimeout(h, 60.0, nullptr, nullptr);
-    return Http(h);
+    return h;
 }
 
-struct Destination {
-    Dest dest;
-    DestInfo info;
-};
+ipp_t* newRequest(ipp_op_t op) {
+    ipp_t* request = ippNewRequest(op);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+                 cupsUser());
+    return request;
+}
 
-Result<Destination> findDestination(http_t* http, const std::string& queue) {
-    Dest dest(cupsGetNamedDest(http, queue.c_str(), nullptr));
-    if (!dest) return serverError("print queue \"" + queue + "\" not found");
-    DestInfo info(cupsCopyDestInfo(http, dest.get()));
-    if (!info) return serverError("cannot read the capabilities of \"" + queue + "\"");
-    return Destination{std::move(dest), std::move(info)};
+void requestAttributes(ipp_t* request, std::initializer_list<const char*> names) {
+    std::vector<const char*> v(names);
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                  int(v.size()), nullptr, v.data());
+}
+
+std::string stringOf(ipp_t* response, const char* name) {
+    ipp_attribute_t* a = ippFindAttribute(response, name, IPP_TAG_ZERO);
+    const char* s = a != nullptr ? ippGetString(a, 0, nullptr) : nullptr;
+    return s != nullptr ? s : "";
+}
+
+std::vector<std::string> keywordsOf(ipp_t* response, const char* name) {
+    std::vector<std::string> out;
+    ipp_attribute_t* a = ippFindAttribute(response, name, IPP_TAG_KEYWORD);
+    for (int i = 0; a != nullptr && i < ippGetCount(a); ++i) {
+        const char* s = ippGetString(a, i, nullptr);
+        if (s != nullptr && std::strcmp(s, "none") != 0) out.emplace_back(s);
+    }
+    return out;
 }
 
 // Square resolutions only: a dot must be as wide as it is high.
@@ -109,109 +114,45 @@ int dpiOf(ipp_attribute_t* attr, int index) {
     return units == IPP_RES_PER_CM ? static_cast<int>(std::lround(xres * 2.54)) : xres;
 }
 
-struct PageSetup {
-    LabelPage page;
-    double leftPt = 0.0;
-    double topPt = 0.0;
-    std::string media;
-};
-
 double hundredthsMmToPt(int v) { return v * 72.0 / 2540.0; }
-
-Result<PageSetup> pageSetupOf(const std::string& server, const std::string& queue,
-                              int requestedDpi) {
-    auto http = connectTo(server);
-    if (!http) return http.error();
-    auto d = findDestination(http->get(), queue);
-    if (!d) return d.error();
-    http_t* h = http->get();
-    cups_dest_t* dest = d->dest.get();
-    cups_dinfo_t* info = d->info.get();
-
-    PageSetup setup;
-    // cupsGetDestMediaDefault only knows the user's "media" option and otherwise assumes
-    // Letter; the queue's own default is media-default.
-    cups_size_t size{};
-    bool haveSize = false;
-    if (ipp_attribute_t* def = cupsFindDestDefault(h, dest, info, "media")) {
-        const char* name = ippGetString(def, 0, nullptr);
-        haveSize = name != nullptr && cupsGetDestMediaByName(h, dest, info, name, 0, &size);
-    }
-    if (!haveSize) haveSize = cupsGetDestMediaDefault(h, dest, info, 0, &size) != 0;
-    if (!haveSize || size.width <= 0 || size.length <= 0) {
-        // A queue without a driver (a raw queue) states no page size: lay out a Letter page,
-        // CUPS's own assumption, and name no media in the job.
-        size = cups_size_t{};
-        size.width = 21590;
-        size.length = 27940;
-    }
-    setup.page.widthPt = hundredthsMmToPt(size.width);
-    setup.page.heightPt = hundredthsMmToPt(size.length);
-    setup.leftPt = hundredthsMmToPt(size.left);
-    setup.topPt = hundredthsMmToPt(size.top);
-    setup.media = size.media;
-
-    int dpi = 0;
-    if (ipp_attribute_t* def = cupsFindDestDefault(h, dest, info, "printer-resolution")) {
-        dpi = dpiOf(def, 0);
-    }
-    if (requestedDpi > 0) {
-        // An unsupported resolution would be ignored by the server and the dots scaled:
-        // refuse it instead of printing the wrong size.
-        if (ipp_attribute_t* sup = cupsFindDestSupported(h, dest, info, "printer-resolution")) {
-            bool offered = false;
-            std::string list;
-            for (int i = 0; i < ippGetCount(sup); ++i) {
-                const int r = dpiOf(sup, i);
-                if (r <= 0) continue;
-                if (r == requestedDpi) offered = true;
-                list += (list.empty() ? "" : ", ") + std::to_string(r);
-            }
-            if (!offered) {
-                return makeError(ErrorKind::Invalid,
-                                 "print queue \"" + queue + "\" does not offer " +
-                                     std::to_string(requestedDpi) + " dpi (offers " + list + ")");
-            }
-        }
-        dpi = requestedDpi;
-    }
-    // A queue without a driver (a raw queue) states no resolution: lay the page out at the
-    // common 600 dpi rather than refuse every job.
-    if (dpi <= 0) dpi = 600;
-    setup.page.dpi = dpi;
-    return setup;
-}
 
 // The server replaces a job name that is not UTF-8 or longer than 255 bytes by "Untitled".
 // File names often come in Latin-1: invalid bytes are read as Latin-1, control characters
 // become blanks, and the name is cut at a character boundary.
+std::size_t utf8Length(const unsigned char* p, std::size_t left) {
+    std::size_t len = 0;
+    if (p[0] < 0x80) {
+        len = 1;
+    } else if ((p[0] & 0xE0) == 0xC0 && p[0] >= 0xC2) {
+        len = 2;
+    } else if ((p[0] & 0xF0) == 0xE0) {
+        len = 3;
+    } else if ((p[0] & 0xF8) == 0xF0 && p[0] <= 0xF4) {
+        len = 4;
+    }
+    if (len == 0 || len > left) return 0;
+    for (std::size_t k = 1; k < len; ++k) {
+        if ((p[k] & 0xC0) != 0x80) return 0;
+    }
+    if (len == 3) {
+        const unsigned cp = (p[0] & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6;
+        if (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    }
+    if (len == 4) {
+        const unsigned cp = (p[0] & 0x07u) << 18 | (p[1] & 0x3Fu) << 12;
+        if (cp < 0x10000 || cp > 0x10FFFF) return 0;
+    }
+    return len;
+}
+
 std::string ippJobName(const std::string& name) {
     std::string out;
     const auto* p = reinterpret_cast<const unsigned char*>(name.data());
     const std::size_t n = name.size();
     for (std::size_t i = 0; i < n;) {
-        std::size_t len = 0;
-        if (p[i] < 0x80) {
-            len = 1;
-        } else if ((p[i] & 0xE0) == 0xC0 && p[i] >= 0xC2) {
-            len = 2;
-        } else if ((p[i] & 0xF0) == 0xE0) {
-            len = 3;
-        } else if ((p[i] & 0xF8) == 0xF0 && p[i] <= 0xF4) {
-            len = 4;
-        }
-        bool valid = len > 0 && i + len <= n;
-        for (std::size_t k = 1; valid && k < len; ++k) valid = (p[i + k] & 0xC0) == 0x80;
-        if (valid && len == 3) {
-            const unsigned cp = (p[i] & 0x0Fu) << 12 | (p[i + 1] & 0x3Fu) << 6;
-            valid = cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF);
-        }
-        if (valid && len == 4) {
-            const unsigned cp = (p[i] & 0x07u) << 18 | (p[i + 1] & 0x3Fu) << 12;
-            valid = cp >= 0x10000 && cp <= 0x10FFFF;
-        }
+        std::size_t len = utf8Length(p + i, n - i);
         std::string ch;
-        if (!valid) {
+        if (len == 0) {
             ch = {char(0xC0 | (p[i] >> 6)), char(0x80 | (p[i] & 0x3F))};
             len = 1;
         } else if (len == 1 && (p[i] < 0x20 || p[i] == 0x7F)) {
@@ -226,67 +167,247 @@ std::string ippJobName(const std::string& name) {
     return out.empty() ? std::string("label") : out;
 }
 
+JobPhase phaseOf(int state, const std::vector<std::string>& reasons) {
+    switch (state) {
+        case IPP_JSTATE_COMPLETED:
+            return JobPhase::Completed;
+        case IPP_JSTATE_ABORTED:
+            return JobPhase::Failed;
+        case IPP_JSTATE_CANCELED:
+            for (const std::string& r : reasons) {
+                if (r == "job-canceled-by-user" || r == "job-canceled-by-operator" ||
+                    r == "job-canceled-at-device") {
+                    return JobPhase::CanceledByPerson;
+                }
+            }
+            return JobPhase::Failed;
+        default:
+            return JobPhase::Waiting;
+    }
+}
+
+std::string joined(const std::vector<std::string>& words) {
+    std::string out;
+    for (const std::string& w : words) out += (out.empty() ? "" : ", ") + w;
+    return out;
+}
+
+QueueState queueStateOf(ipp_t* r) {
+    QueueState s;
+    ipp_attribute_t* state = ippFindAttribute(r, "printer-state", IPP_TAG_ENUM);
+    s.stopped = state != nullptr && ippGetInteger(state, 0) == IPP_PSTATE_STOPPED;
+    ipp_attribute_t* accepting = ippFindAttribute(r, "printer-is-accepting-jobs", IPP_TAG_BOOLEAN);
+    s.accepting = accepting == nullptr || ippGetBoolean(accepting, 0) != 0;
+    s.message = stringOf(r, "printer-state-message");
+    s.reasons = keywordsOf(r, "printer-state-reasons");
+    return s;
+}
+
+// The default page (hundredths of mm, with its printable-area margins) and resolutions.
+struct PageFacts {
+    int width = 21590;  // a queue without a driver states none: CUPS's own Letter
+    int length = 27940;
+    int left = 0;
+    int top = 0;
+    std::string media;  // PWG name for the job; empty when the queue names none
+    int defaultDpi = 0;
+    std::vector<int> offeredDpi;
+};
+
+int integerIn(ipp_t* collection, const char* name) {
+    ipp_attribute_t* a = ippFindAttribute(collection, name, IPP_TAG_INTEGER);
+    return a != nullptr ? ippGetInteger(a, 0) : 0;
+}
+
+PageFacts pageFactsOf(ipp_t* r) {
+    PageFacts f;
+    f.media = stringOf(r, "media-default");
+    ipp_attribute_t* col = ippFindAttribute(r, "media-col-default", IPP_TAG_BEGIN_COLLECTION);
+    ipp_t* media = col != nullptr ? ippGetCollection(col, 0) : nullptr;
+    ipp_attribute_t* sizeAttr =
+        media != nullptr ? ippFindAttribute(media, "media-size", IPP_TAG_BEGIN_COLLECTION)
+                         : nullptr;
+    ipp_t* size = sizeAttr != nullptr ? ippGetCollection(sizeAttr, 0) : nullptr;
+    if (size != nullptr && integerIn(size, "x-dimension") > 0 &&
+        integerIn(size, "y-dimension") > 0) {
+        f.width = integerIn(size, "x-dimension");
+        f.length = integerIn(size, "y-dimension");
+        f.left = integerIn(media, "media-left-margin");
+        f.top = integerIn(media, "media-top-margin");
+    } else if (const pwg_media_t* known = pwgMediaForPWG(f.media.c_str())) {
+        f.width = known->width;
+        f.length = known->length;
+    } else {
+        f.media.clear();
+    }
+    if (ipp_attribute_t* def =
+            ippFindAttribute(r, "printer-resolution-default", IPP_TAG_RESOLUTION)) {
+        f.defaultDpi = dpiOf(def, 0);
+    }
+    ipp_attribute_t* sup = ippFindAttribute(r, "printer-resolution-supported", IPP_TAG_RESOLUTION);
+    for (int i = 0; sup != nullptr && i < ippGetCount(sup); ++i) {
+        if (const int dpi = dpiOf(sup, i); dpi > 0) f.offeredDpi.push_back(dpi);
+    }
+    return f;
+}
+
+// The offered resolution nearest to the wanted one; the finer of two equally near.
+int closestDpi(const std::vector<int>& offered, int wanted) {
+    int closest = 0;
+    for (const int dpi : offered) {
+        const int better = std::abs(dpi - wanted) - std::abs(closest - wanted);
+        if (closest == 0 || better < 0 || (better == 0 && dpi > closest)) closest = dpi;
+    }
+    return closest;
+}
+
+// "/printers/QLS-4100-Xe" out of "ipp://localhost/printers/QLS-4100-Xe".
+std::string resourceOf(const std::string& uri) {
+    char scheme[32], user[256], host[256], resource[1024];
+    int port = 0;
+    if (httpSeparateURI(HTTP_URI_CODING_ALL, uri.c_str(), scheme, sizeof scheme, user, sizeof user,
+                        host, sizeof host, &port, resource, sizeof resource) < HTTP_URI_STATUS_OK) {
+        return "/";
+    }
+    return resource;
+}
+
 }  // namespace
 
 CupsPrintSurface::CupsPrintSurface() : CupsPrintSurface(std::string(cupsServer())) {}
 
-CupsPrintSurface::CupsPrintSurface(std::string server) : m_server(std::move(server)) {}
+CupsPrintSurface::CupsPrintSurface(std::string server)
+    : m_server(std::move(server)), m_http(nullptr, [](http_t* h) { httpClose(h); }) {}
 
 CupsPrintSurface::~CupsPrintSurface() = default;
 
-std::vector<PrinterInfo> CupsPrintSurface::printers() {
-    std::vector<PrinterInfo> out;
-    auto http = connectTo(m_server);
-    if (!http) return out;
-    cups_dest_t* dests = nullptr;
-    const int count = cupsGetDests2(http->get(), &dests);
-    for (int i = 0; i < count; ++i) {
-        const cups_dest_t& d = dests[i];
-        // Instances are the user's option sets, not queues of the server.
-        if (d.instance != nullptr || d.name == nullptr) continue;
-        const char* info = cupsGetOption("printer-info", d.num_options, d.options);
-        out.push_back(PrinterInfo{d.name, info != nullptr ? info : ""});
+Result<http_t*> CupsPrintSurface::connection() {
+    const auto now = Clock::now();
+    if (m_http && now - m_httpUsed > kIdleReconnect) m_http.reset();
+    if (!m_http) {
+        Result<http_t*> h = connectTo(m_server);
+        if (!h) return h.error();
+        m_http.reset(*h);
+        ++m_connectionsOpened;
     }
-    cupsFreeDests(count, dests);
+    m_httpUsed = now;
+    return m_http.get();
+}
+
+void CupsPrintSurface::dropConnection() { m_http.reset(); }
+
+void CupsPrintSurface::idle() { dropConnection(); }
+
+template <typename MakeRequest>
+Result<std::shared_ptr<ipp_t>> CupsPrintSurface::ask(MakeRequest make, const std::string& what) {
+    for (int attempt = 0;; ++attempt) {
+        Result<http_t*> http = connection();
+        if (!http) return http.error();
+        ipp_t* response = cupsDoRequest(*http, make(), "/");
+        if (response != nullptr) return std::shared_ptr<ipp_t>(response, ippDelete);
+        // No answer at all: the connection is gone (a server restarted meanwhile, say).
+        Error e = serverError(what);
+        dropConnection();
+        if (attempt > 0) return e;
+    }
+}
+
+std::string CupsPrintSurface::printerUri(const std::string& queue) const {
+    const auto known = m_uris.find(queue);
+    if (known != m_uris.end()) return known->second;
+    char uri[HTTP_MAX_URI];
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(),
+                     "/printers/%s", queue.c_str());
+    return uri;
+}
+
+Result<std::vector<PrinterInfo>> CupsPrintSurface::printers() {
+    auto response = ask(
+        [] {
+            ipp_t* request = newRequest(IPP_OP_CUPS_GET_PRINTERS);
+            requestAttributes(request, {"printer-name", "printer-info", "printer-uri-supported"});
+            return request;
+        },
+        "cannot list the print server's printers");
+    if (!response) return response.error();
+    if (failed(ippGetStatusCode(response->get()))) {
+        // A server without any printer answers "not found": that is an empty list.
+        if (ippGetStatusCode(response->get()) == IPP_STATUS_ERROR_NOT_FOUND) {
+            return std::vector<PrinterInfo>{};
+        }
+        return serverError("cannot list the print server's printers");
+    }
+    std::vector<PrinterInfo> out;
+    PrinterInfo p;
+    std::string uri;
+    auto flush = [&] {
+        if (p.queue.empty()) return;
+        if (!uri.empty()) m_uris[p.queue] = uri;
+        out.push_back(p);
+    };
+    for (ipp_attribute_t* a = ippFirstAttribute(response->get()); a != nullptr;
+         a = ippNextAttribute(response->get())) {
+        const char* name = ippGetName(a);
+        if (name == nullptr) {  // the separator between two printers
+            flush();
+            p = PrinterInfo{};
+            uri.clear();
+            continue;
+        }
+        const char* value = ippGetString(a, 0, nullptr);
+        if (value == nullptr) continue;
+        if (std::strcmp(name, "printer-name") == 0) p.queue = value;
+        if (std::strcmp(name, "printer-info") == 0) p.description = value;
+        if (std::strcmp(name, "printer-uri-supported") == 0) uri = value;
+    }
+    flush();
     return out;
 }
 
 void CupsPrintSurface::select(const PrinterInfo& printer) {
     m_current = printer;
-    m_currentKnown = true;
-    m_currentError.clear();
     m_copies = 1;
     m_quality = 0;
 }
 
-std::optional<PrinterInfo> CupsPrintSurface::current() const {
-    if (m_currentKnown) return m_current;
+Result<PrinterInfo> CupsPrintSurface::current() {
+    if (m_current) return *m_current;
     // The server's own default, asked again until it answers.
-    auto http = connectTo(m_server);
-    if (!http) {
-        m_currentError = http.error().message;
-        return std::nullopt;
+    auto response = ask(
+        [] {
+            ipp_t* request = newRequest(IPP_OP_CUPS_GET_DEFAULT);
+            requestAttributes(request, {"printer-name", "printer-info"});
+            return request;
+        },
+        "cannot ask the print server for its default printer");
+    if (!response) return response.error();
+    const std::string name = stringOf(response->get(), "printer-name");
+    if (failed(ippGetStatusCode(response->get())) || name.empty()) {
+        return makeError(ErrorKind::PrintServer, "the print server names no default printer");
     }
-    ipp_t* request = ippNewRequest(IPP_OP_CUPS_GET_DEFAULT);
-    static const char* const wanted[] = {"printer-name", "printer-info"};
-    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr,
-                  wanted);
-    Ipp response(cupsDoRequest(http->get(), request, "/"));
-    if (!response || cupsLastError() > IPP_STATUS_OK_CONFLICTING) {
-        m_currentError = serverError("no default printer").message;
-        return std::nullopt;
+    m_current = PrinterInfo{name, stringOf(response->get(), "printer-info")};
+    return *m_current;
+}
+
+Result<QueueState> CupsPrintSurface::queueState() {
+    Result<PrinterInfo> printer = current();
+    if (!printer) return printer.error();
+    const std::string uri = printerUri(printer->queue);
+    auto response = ask(
+        [&] {
+            ipp_t* request = newRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                         uri.c_str());
+            requestAttributes(request, {"printer-state", "printer-state-reasons",
+                                        "printer-state-message", "printer-is-accepting-jobs"});
+            return request;
+        },
+        "cannot ask print queue \"" + printer->queue + "\" how it stands");
+    if (!response) return response.error();
+    if (failed(ippGetStatusCode(response->get()))) {
+        return serverError("print queue \"" + printer->queue + "\" not found");
     }
-    ipp_attribute_t* name = ippFindAttribute(response.get(), "printer-name", IPP_TAG_NAME);
-    if (name == nullptr) {
-        m_currentError = "the print server names no default printer";
-        return std::nullopt;
-    }
-    ipp_attribute_t* info = ippFindAttribute(response.get(), "printer-info", IPP_TAG_TEXT);
-    const char* infoText = info != nullptr ? ippGetString(info, 0, nullptr) : nullptr;
-    m_current = PrinterInfo{ippGetString(name, 0, nullptr), infoText != nullptr ? infoText : ""};
-    m_currentKnown = true;
-    m_currentError.clear();
-    return m_current;
+    return queueStateOf(response->get());
 }
 
 void CupsPrintSurface::setCopies(std::int16_t copies) { m_copies = copies; }
@@ -295,30 +416,76 @@ void CupsPrintSurface::setUnit(Unit unit) { m_unit = unit; }
 
 void CupsPrintSurface::setPrintQuality(int dpi) { m_quality = dpi > 0 ? dpi : 0; }
 
-LabelDocument& CupsPrintSurface::document() {
-    if (m_doc) return *m_doc;
-    m_docError.clear();
-    m_docErrorKind = ErrorKind::PrintServer;
-    m_originX = m_originY = 0.0;
-    m_docMedia.clear();
-    LabelPage page;  // laid out blind when the printer cannot be asked; never submitted then
-    if (m_quality > 0) page.dpi = m_quality;
-    const auto printer = current();
-    if (!printer) {
-        m_docError = m_currentError.empty() ? "no printer selected" : m_currentError;
-    } else {
-        auto setup = pageSetupOf(m_server, printer->queue, m_quality);
-        if (!setup) {
-            m_docError = setup.error().message;
-            m_docErrorKind = setup.error().kind;
-        } else {
-            page = setup->page;
-            m_originX = std::floor(setup->leftPt * page.dpi / 72.0 + 0.5);
-            m_originY = std::floor(setup->topPt * page.dpi / 72.0 + 0.5);
-            m_docMedia = setup->media;
+// The queue's page and resolution, and how it stands, in one request: libcups' own
+// destination info would fetch every attribute the queue has, several times over.
+Result<void> CupsPrintSurface::setUpPage() {
+    Result<PrinterInfo> printer = current();
+    if (!printer) return printer.error();
+    const std::string uri = printerUri(printer->queue);
+    auto response = ask(
+        [&] {
+            ipp_t* request = newRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                         uri.c_str());
+            requestAttributes(
+                request, {"media-default", "media-col-default", "printer-resolution-default",
+                          "printer-resolution-supported", "printer-state", "printer-state-reasons",
+                          "printer-state-message", "printer-is-accepting-jobs"});
+            return request;
+        },
+        "cannot ask print queue \"" + printer->queue + "\" for its page");
+    if (!response) return response.error();
+    ipp_t* r = response->get();
+    if (failed(ippGetStatusCode(r))) {
+        return serverError("print queue \"" + printer->queue + "\" not found");
+    }
+    const PageFacts facts = pageFactsOf(r);
+    m_docState = queueStateOf(r);
+    m_docMedia = facts.media;
+
+    int dpi = facts.defaultDpi;
+    if (m_quality > 0) {
+        // A resolution the queue does not offer would be ignored by the server and the dots
+        // scaled: take the closest one it offers (sizes in inches stay the same) and say so.
+        dpi = m_quality;
+        const int closest = closestDpi(facts.offeredDpi, m_quality);
+        if (closest > 0 && closest != m_quality) {
+            dpi = closest;
+            m_docNotice =
+                Message(PLX_TR("Station",
+                               "print queue \"%1\" does not offer %2 dpi: "
+                               "printed at %3 dpi, the label keeps its size"),
+                        {printer->queue, std::to_string(m_quality), std::to_string(closest)});
         }
     }
+    // A queue without a driver (a raw queue) states no resolution: lay the page out at the
+    // common 600 dpi rather than refuse every job.
+    if (dpi <= 0) dpi = 600;
+
+    LabelPage page;
+    page.widthPt = hundredthsMmToPt(facts.width);
+    page.heightPt = hundredthsMmToPt(facts.length);
+    page.dpi = dpi;
+    m_originX = std::floor(hundredthsMmToPt(facts.left) * dpi / 72.0 + 0.5);
+    m_originY = std::floor(hundredthsMmToPt(facts.top) * dpi / 72.0 + 0.5);
     m_doc.emplace(page);
+    return {};
+}
+
+LabelDocument& CupsPrintSurface::document() {
+    if (m_doc) return *m_doc;
+    m_docError.reset();
+    m_docNotice = Message();
+    m_originX = m_originY = 0.0;
+    m_docMedia.clear();
+    Result<void> setUp = setUpPage();
+    if (!setUp) {
+        // Laid out blind so the drawing can go on; never submitted.
+        m_docError = setUp.error();
+        LabelPage page;
+        if (m_quality > 0) page.dpi = m_quality;
+        m_doc.emplace(page);
+    }
     return *m_doc;
 }
 
@@ -345,49 +512,34 @@ void CupsPrintSurface::drawPicture(const PictureView& picture, double x, double 
 
 void CupsPrintSurface::abortDocument() {
     m_doc.reset();
-    m_docError.clear();
+    m_docError.reset();
 }
 
-Result<std::string> CupsPrintSurface::endDocument(const std::string& jobName) {
-    using Clock = std::chrono::steady_clock;
-    m_figures = SubmissionFigures{};
-    // Whatever happens below, the next drawing opens a new document.
-    struct Closer {
-        CupsPrintSurface* s;
-        ~Closer() { s->abortDocument(); }
-    } closer{this};
-
-    if (m_copies < 1) {
-        return makeError(ErrorKind::Invalid,
-                         "copy count " + std::to_string(m_copies) + " is below 1: nothing printed");
-    }
-    // A job without drawing is a blank page of the current printer.
-    LabelDocument& doc = document();
-    if (!m_docError.empty()) return makeError(m_docErrorKind, m_docError);
-    const auto printer = current();
-    if (!printer) return makeError(ErrorKind::PrintServer, m_currentError);
-
+Result<std::string> CupsPrintSurface::buildDocument() {
     const auto t0 = Clock::now();
     std::string pdf;
     try {
-        pdf = doc.toPdf();
+        pdf = m_doc->toPdf();
     } catch (const std::exception& e) {
+        // Out of memory, say: not the job's fault, so it is tried again.
         return makeError(ErrorKind::Io,
                          std::string("cannot build the print document: ") + e.what());
     }
-    const auto t1 = Clock::now();
     m_figures.documentBytes = pdf.size();
-    m_figures.buildSeconds = std::chrono::duration<double>(t1 - t0).count();
+    m_figures.buildSeconds = std::chrono::duration<double>(Clock::now() - t0).count();
+    return pdf;
+}
 
-    auto http = connectTo(m_server);
+// One Print-Job request: the server makes the job only once it has the whole document, so a
+// connection lost on the way leaves no job behind.
+Result<int> CupsPrintSurface::submit(const std::string& queue, const std::string& document,
+                                     const std::string& jobName) {
+    const auto t0 = Clock::now();
+    Result<http_t*> http = connection();
     if (!http) return http.error();
-    http_t* h = http->get();
-    auto d = findDestination(h, printer->queue);
-    if (!d) return d.error();
-    cups_dest_t* dest = d->dest.get();
-    cups_dinfo_t* info = d->info.get();
+    http_t* h = *http;
 
-    const int dpi = doc.page().dpi;
+    const int dpi = m_doc->page().dpi;
     Options options;
     options.add("copies", std::to_string(m_copies));
     // The IPP attribute for IPP printers, the PPD option for PPD queues: the raster must be
@@ -401,35 +553,115 @@ Result<std::string> CupsPrintSurface::endDocument(const std::string& jobName) {
     options.add("number-up", "1");
     if (!m_docMedia.empty()) options.add("media", m_docMedia);
 
-    int jobId = 0;
-    const std::string title = ippJobName(jobName);
-    if (cupsCreateDestJob(h, dest, info, &jobId, title.c_str(), options.count(), options.get()) >
-            IPP_STATUS_OK_CONFLICTING ||
-        jobId <= 0) {
-        return serverError("print queue \"" + printer->queue + "\" refused the job");
-    }
-    auto fail = [&](const std::string& what) -> Error {
-        Error e = serverError(what);
-        cupsCancelDestJob(h, dest, jobId);
-        return e;
-    };
-    if (cupsStartDestDocument(h, dest, info, jobId, title.c_str(), CUPS_FORMAT_PDF, 0, nullptr,
-                              1) != HTTP_STATUS_CONTINUE) {
-        return fail("cannot send the document to \"" + printer->queue + "\"");
-    }
+    const std::string uri = printerUri(queue);
+    ipp_t* request = newRequest(IPP_OP_PRINT_JOB);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr,
+                 ippJobName(jobName).c_str());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr,
+                 CUPS_FORMAT_PDF);
+    cupsEncodeOptions2(request, options.count(), options.get(), IPP_TAG_OPERATION);
+    cupsEncodeOptions2(request, options.count(), options.get(), IPP_TAG_JOB);
+    std::unique_ptr<ipp_t, void (*)(ipp_t*)> sent(request, ippDelete);
+
+    const std::string resource = resourceOf(uri);
+    // The length is that of the whole body: the request's attributes and the document.
+    bool ok = cupsSendRequest(h, request, resource.c_str(), ippLength(request) + document.size()) ==
+              HTTP_STATUS_CONTINUE;
     constexpr std::size_t kChunk = 256 * 1024;
-    for (std::size_t off = 0; off < pdf.size(); off += kChunk) {
-        const std::size_t n = std::min(kChunk, pdf.size() - off);
-        if (cupsWriteRequestData(h, pdf.data() + off, n) != HTTP_STATUS_CONTINUE) {
-            cupsFinishDestDocument(h, dest, info);
-            return fail("sending the document to \"" + printer->queue + "\" failed");
+    for (std::size_t off = 0; ok && off < document.size(); off += kChunk) {
+        const std::size_t n = std::min(kChunk, document.size() - off);
+        ok = cupsWriteRequestData(h, document.data() + off, n) == HTTP_STATUS_CONTINUE;
+    }
+    std::unique_ptr<ipp_t, void (*)(ipp_t*)> response(
+        ok ? cupsGetResponse(h, resource.c_str()) : nullptr, ippDelete);
+    if (!response || failed(ippGetStatusCode(response.get()))) {
+        Error e = serverError("print queue \"" + queue + "\" did not take the job");
+        if (!response) dropConnection();
+        return e;
+    }
+    ipp_attribute_t* id = ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER);
+    if (id == nullptr || ippGetInteger(id, 0) <= 0) {
+        return makeError(ErrorKind::PrintServer,
+                         "print queue \"" + queue + "\" took the job but gave it no id");
+    }
+    m_figures.submitSeconds = std::chrono::duration<double>(Clock::now() - t0).count();
+    return ippGetInteger(id, 0);
+}
+
+Result<JobRef> CupsPrintSurface::endDocument(const std::string& jobName) {
+    m_figures = SubmissionFigures{};
+    // Whatever happens below, the next drawing opens a new document.
+    struct Closer {
+        CupsPrintSurface* s;
+        ~Closer() { s->abortDocument(); }
+    } closer{this};
+
+    // Nothing drawn on the page: no job, so no blank label.
+    if (!m_doc || m_doc->empty()) return JobRef{m_current ? m_current->queue : "", 0, {}};
+    if (m_copies < 1) {
+        return makeError(ErrorKind::Invalid,
+                         "copy count " + std::to_string(m_copies) + " is below 1: nothing printed");
+    }
+    if (m_docError) return *m_docError;
+    Result<PrinterInfo> printer = current();
+    if (!printer) return printer.error();
+
+    // A stopped queue would keep the job without printing it; one that rejects would refuse
+    // it. Either way the job must wait here, where its file still is.
+    if (m_docState.blocksJobs()) {
+        return makeError(ErrorKind::PrintServer,
+                         "print queue \"" + printer->queue + "\" is " +
+                             (m_docState.accepting ? "stopped" : "not accepting jobs") + ": " +
+                             describeQueueState(m_docState));
+    }
+
+    Result<std::string> document = buildDocument();
+    if (!document) return document.error();
+    Result<int> id = submit(printer->queue, *document, jobName);
+    if (!id) return id.error();
+    return JobRef{printer->queue, *id, m_docNotice};
+}
+
+Result<JobStatus> CupsPrintSurface::jobStatus(const JobRef& job) {
+    char uri[HTTP_MAX_URI];
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(),
+                     "/jobs/%d", job.id);
+    auto response = ask(
+        [&] {
+            ipp_t* request = newRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri);
+            requestAttributes(request,
+                              {"job-state", "job-state-reasons", "job-printer-state-message",
+                               "job-impressions-completed", "job-media-sheets-completed"});
+            return request;
+        },
+        "cannot ask the print server about job " + job.text());
+    if (!response) return response.error();
+    ipp_t* r = response->get();
+    JobStatus status;
+    const ipp_status_t code = ippGetStatusCode(r);
+    if (code == IPP_STATUS_ERROR_NOT_FOUND) {
+        status.phase = JobPhase::Unknown;
+        return status;
+    }
+    if (failed(code)) return serverError("cannot ask the print server about job " + job.text());
+    ipp_attribute_t* state = ippFindAttribute(r, "job-state", IPP_TAG_ENUM);
+    const int value = state != nullptr ? ippGetInteger(state, 0) : 0;
+    const std::vector<std::string> reasons = keywordsOf(r, "job-state-reasons");
+    status.phase = phaseOf(value, reasons);
+    const char* word = ippEnumString("job-state", value);
+    status.state = word != nullptr ? word : std::to_string(value);
+    status.reasons = joined(reasons);
+    status.message = stringOf(r, "job-printer-state-message");
+    for (const char* pages : {"job-impressions-completed", "job-media-sheets-completed"}) {
+        ipp_attribute_t* a = ippFindAttribute(r, pages, IPP_TAG_INTEGER);
+        if (a != nullptr && ippGetInteger(a, 0) > 0) {
+            status.pages = ippGetInteger(a, 0);
+            break;
         }
     }
-    if (cupsFinishDestDocument(h, dest, info) > IPP_STATUS_OK_CONFLICTING) {
-        return fail("print queue \"" + printer->queue + "\" did not take the document");
-    }
-    m_figures.submitSeconds = std::chrono::duration<double>(Clock::now() - t1).count();
-    return printer->queue + "-" + std::to_string(jobId);
+    return status;
 }
 
 }  // namespace plx

@@ -2,6 +2,8 @@
 // The print surface over a CUPS print server: each document becomes one CUPS job whose
 // PDF is written by LabelDocument so that dots reach the printer's raster unchanged.
 
+#include <chrono>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -10,13 +12,16 @@
 #include "platform/label_document.h"
 #include "printing/print_surface.h"
 
+typedef struct _http_s http_t;
+typedef struct _ipp_s ipp_t;
+
 namespace plx {
 
 // What the last endDocument cost, for logging and the benchmarks.
 struct SubmissionFigures {
     std::size_t documentBytes = 0;
     double buildSeconds = 0.0;   // laying out and compressing the PDF
-    double submitSeconds = 0.0;  // create job .. cupsFinishDestDocument returning
+    double submitSeconds = 0.0;  // the Print-Job request, document included
 };
 
 class CupsPrintSurface : public PrintSurface {
@@ -26,10 +31,13 @@ class CupsPrintSurface : public PrintSurface {
     // A given server: a unix socket path or a host name (optionally host:port).
     explicit CupsPrintSurface(std::string server);
     ~CupsPrintSurface() override;
+    CupsPrintSurface(const CupsPrintSurface&) = delete;
+    CupsPrintSurface& operator=(const CupsPrintSurface&) = delete;
 
-    std::vector<PrinterInfo> printers() override;
+    Result<std::vector<PrinterInfo>> printers() override;
     void select(const PrinterInfo& printer) override;
-    std::optional<PrinterInfo> current() const override;
+    Result<PrinterInfo> current() override;
+    Result<QueueState> queueState() override;
 
     void setCopies(std::int16_t copies) override;
     void setUnit(Unit unit) override;
@@ -39,34 +47,56 @@ class CupsPrintSurface : public PrintSurface {
     void drawPicture(const PictureView& picture, double x, double y, double width,
                      double height) override;
 
-    Result<std::string> endDocument(const std::string& jobName) override;
+    Result<JobRef> endDocument(const std::string& jobName) override;
     void abortDocument() override;
+
+    Result<JobStatus> jobStatus(const JobRef& job) override;
+    void idle() override;
 
     const std::string& server() const { return m_server; }
     // The resolution the open document is laid out for (0 when none is open).
     int documentDpi() const { return m_doc ? m_doc->page().dpi : 0; }
     const SubmissionFigures& lastSubmission() const { return m_figures; }
+    // Connections opened to the server so far (one serves all the requests of a job).
+    int connectionsOpened() const { return m_connectionsOpened; }
 
   private:
+    // The one connection, opened on first use; reopened after an idle spell or a failure.
+    Result<http_t*> connection();
+    void dropConnection();
+    // Sends a request that may be repeated; a connection lost since its last use is opened
+    // again once. `make` builds a fresh request for each attempt.
+    template <typename MakeRequest>
+    Result<std::shared_ptr<ipp_t>> ask(MakeRequest make, const std::string& what);
+    std::string printerUri(const std::string& queue) const;
+
     // Opens the document at the first drawing operation: page size and resolution are
     // taken from the current printer then and stay fixed for this document.
     LabelDocument& document();
+    Result<void> setUpPage();
     double scale() const;
+    Result<std::string> buildDocument();
+    Result<int> submit(const std::string& queue, const std::string& document,
+                       const std::string& jobName);
 
     std::string m_server;
-    mutable std::optional<PrinterInfo> m_current;
-    mutable bool m_currentKnown = false;  // the default destination was looked up or selected
-    mutable std::string m_currentError;   // why there is no current printer
+    std::unique_ptr<http_t, void (*)(http_t*)> m_http;
+    std::chrono::steady_clock::time_point m_httpUsed{};
+    int m_connectionsOpened = 0;
+    std::map<std::string, std::string> m_uris;  // queue -> printer-uri-supported
+
+    std::optional<PrinterInfo> m_current;  // selected, or the default once known
     std::int16_t m_copies = 1;
     Unit m_unit = Unit::Pixel;
     int m_quality = 0;  // requested dpi, 0 = the printer's default
 
     std::optional<LabelDocument> m_doc;
-    std::string m_docError;  // the printer could not be asked how to lay the page out
-    ErrorKind m_docErrorKind = ErrorKind::PrintServer;
-    double m_originX = 0.0;  // printable area's top-left corner, in device dots
+    QueueState m_docState;            // the queue as it stood when the document opened
+    std::optional<Error> m_docError;  // the printer could not be asked how to lay it out
+    double m_originX = 0.0;           // printable area's top-left corner, in device dots
     double m_originY = 0.0;
     std::string m_docMedia;
+    Message m_docNotice;
     SubmissionFigures m_figures;
 };
 

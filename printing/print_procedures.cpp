@@ -62,10 +62,11 @@ std::string progressText(std::int32_t row, float height) {
     return text;
 }
 
-Result<std::string> printDotReplication(PrintSurface& surface, ImageArea& area, PrintHost& host,
-                                        const PrintJob& job, std::int16_t qte, DotMode mode) {
+Result<JobRef> printDotReplication(PrintSurface& surface, ImageArea& area, PrintHost& host,
+                                   const PrintJob& job, std::int16_t qte, DotMode mode) {
     host.setTimerEnabled(false);
-    selectPrinterByName(surface, job.printerName);
+    const Result<PrinterChoice> printer = selectPrinterByName(surface, job.printerName);
+    if (!printer) return printer.error();
     if (mode == DotMode::FirstRows) host.assignPrinterDialogSetting();
     surface.setCopies(qte);
     const Result<std::int32_t> ox = offsetDots(job.offsetX, "x");
@@ -103,9 +104,10 @@ Result<std::string> printDotReplication(PrintSurface& surface, ImageArea& area, 
     return surface.endDocument(job.jobName);
 }
 
-Result<std::string> printScaledImage(PrintSurface& surface, ImageArea& area, const PrintJob& job,
-                                     std::int16_t qte) {
-    selectPrinterByName(surface, job.printerName);
+Result<JobRef> printScaledImage(PrintSurface& surface, ImageArea& area, const PrintJob& job,
+                                std::int16_t qte) {
+    const Result<PrinterChoice> printer = selectPrinterByName(surface, job.printerName);
+    if (!printer) return printer.error();
     surface.setUnit(Unit::Inch);
     surface.setCopies(qte);
     surface.setPrintQuality(kSpeedPrintQuality);
@@ -118,9 +120,10 @@ Result<std::string> printScaledImage(PrintSurface& surface, ImageArea& area, con
     return surface.endDocument(job.jobName);
 }
 
-Result<std::string> printTestPage(PrintSurface& surface, ImageArea& area, PrintHost& host,
-                                  const std::string& jobName) {
-    selectPrinterByName(surface, kTestPrinterName);
+Result<JobRef> printTestPage(PrintSurface& surface, ImageArea& area, PrintHost& host,
+                             const std::string& jobName) {
+    const Result<PrinterChoice> printer = selectPrinterByName(surface, kTestPrinterName);
+    if (!printer) return printer.error();
     surface.setCopies(1);
     host.assignPrinterDialogSetting();
     surface.setUnit(Unit::Pixel);

@@ -58,18 +58,21 @@ std::string progressText(std::int32_t row, float height);
 
 enum class DotMode { Full, FirstRows };
 
+// Each procedure returns the job it handed to the print system (id 0 when there was nothing
+// to draw), or why it could not: a print-server error when the printers cannot even be listed.
+
 // Dot replication: every pixel in the main colour set becomes one dot at its position plus
-// the offsets (modes "1" and "2"). Returns the print system's job id.
-Result<std::string> printDotReplication(PrintSurface& surface, ImageArea& area, PrintHost& host,
-                                        const PrintJob& job, std::int16_t qte, DotMode mode);
+// the offsets (modes "1" and "2").
+Result<JobRef> printDotReplication(PrintSurface& surface, ImageArea& area, PrintHost& host,
+                                   const PrintJob& job, std::int16_t qte, DotMode mode);
 
 // The whole picture stretched onto the 3.15 x 3.95 inch label at the offsets in inches.
-Result<std::string> printScaledImage(PrintSurface& surface, ImageArea& area, const PrintJob& job,
-                                     std::int16_t qte);
+Result<JobRef> printScaledImage(PrintSurface& surface, ImageArea& area, const PrintJob& job,
+                                std::int16_t qte);
 
 // One copy on the test printer, extended colours, black strokes one dot wider on the left.
 // The picture is kept.
-Result<std::string> printTestPage(PrintSurface& surface, ImageArea& area, PrintHost& host,
-                                  const std::string& jobName);
+Result<JobRef> printTestPage(PrintSurface& surface, ImageArea& area, PrintHost& host,
+                             const std::string& jobName);
 
 }  // namespace plx

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "common/color.h"
+#include "common/message.h"
+#include "common/print_job.h"
 #include "common/result.h"
 
 namespace plx {
@@ -20,14 +22,27 @@ struct PrinterInfo {
     bool operator==(const PrinterInfo&) const = default;
 };
 
+// What a queue says about itself.
+struct QueueState {
+    bool stopped = false;              // paused by an operator or by an error
+    bool accepting = true;             // takes new jobs
+    std::string message;               // the queue's own words, e.g. "out of labels"
+    std::vector<std::string> reasons;  // e.g. "media-empty-error", "toner-low-report"
+    bool blocksJobs() const { return stopped || !accepting; }
+};
+
 class PrintSurface {
   public:
     virtual ~PrintSurface() = default;
 
-    // The installed printers in the print system's order.
-    virtual std::vector<PrinterInfo> printers() = 0;
+    // The installed printers in the print system's order; an error when the print system
+    // cannot be asked (never an empty list in its place).
+    virtual Result<std::vector<PrinterInfo>> printers() = 0;
     virtual void select(const PrinterInfo& printer) = 0;
-    virtual std::optional<PrinterInfo> current() const = 0;
+    // The current printer: the last one selected, else the print system's default.
+    virtual Result<PrinterInfo> current() = 0;
+    // The current printer's queue as it stands now.
+    virtual Result<QueueState> queueState() = 0;
 
     virtual void setCopies(std::int16_t copies) = 0;
     virtual void setUnit(Unit unit) = 0;
@@ -40,17 +55,46 @@ class PrintSurface {
     virtual void drawPicture(const PictureView& picture, double x, double y, double width,
                              double height) = 0;
 
-    // Finish the page and hand the job to the printer. Returns the print system's job id.
-    virtual Result<std::string> endDocument(const std::string& jobName) = 0;
+    // Finish the page and hand the job to the printer. A job opens with the first drawing
+    // operation: with nothing drawn no job is made and the id is 0.
+    virtual Result<JobRef> endDocument(const std::string& jobName) = 0;
     // Drop everything drawn since the last end of document; nothing reaches the printer.
     virtual void abortDocument() = 0;
+
+        // How a job handed over earlier stands now.
+    virtual Result<JobStatus> jobStatus(const JobRef& job) = 0;
+
+    // Nothing more to ask for a while: let go of what the last requests held (connections).
+    virtual void idle() {}
 };
 
 // Upper-case and trim the blanks (spaces only) at both ends.
 std::string normalizedPrinterName(std::string_view name);
 
-// Makes the first printer whose queue name or description matches `name` the current one.
-// Returns false, changing nothing, when none matches.
-bool selectPrinterByName(PrintSurface& surface, std::string_view name);
+struct PrinterChoice {
+    bool matched = false;                // the name matched an installed printer
+    std::optional<PrinterInfo> current;  // where jobs go now (none: no default printer either)
+    std::vector<PrinterInfo> installed;
+};
+
+// Makes the first printer whose queue name or description matches `name` the current one;
+// when none matches, the current printer stays. An error when the printers cannot be listed:
+// a job must then wait rather than go to whichever printer happens to be current.
+Result<PrinterChoice> selectPrinterByName(PrintSurface& surface, std::string_view name);
+
+// The printer a job for `name` would go to, and whether its queue takes jobs now.
+struct PrinterCheck {
+    PrinterChoice choice;
+    QueueState state;
+};
+Result<PrinterCheck> checkPrinter(PrintSurface& surface, std::string_view name);
+
+// "QLS-4100-Xe, Office, ..." for messages.
+std::string queueList(const std::vector<PrinterInfo>& printers);
+// "out of labels (media-empty-error)", or "stopped" when the queue says nothing more.
+std::string describeQueueState(const QueueState& state);
+// The reasons a queue that still takes jobs gives for attention ("toner-low-report"); its
+// message alone is only the filters' progress ("Processing page 1...").
+std::string attentionReasons(const QueueState& state);
 
 }  // namespace plx

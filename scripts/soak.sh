@@ -92,20 +92,20 @@ drop() {
     done
 }
 
-printed_count() { grep -c ': printed in mode' "$STATE/station.log" || true; }
+printed_count() { grep -c ': printed on print queue' "$STATE/station.log" || true; }
 captured_count() { find "$OUTPUT" -maxdepth 1 -name 'job-*.pwg' | wc -l; }
 pending_files() { find "$FOLDER" -maxdepth 1 -name '*.bmp' | wc -l; }
 
 # Waits until N jobs are printed by the station, captured by the printer, and the folder is empty.
 wait_for() {
     local n=$1
-    local deadline=$((SECONDS + 60 + n / 2))
+    local deadline=$((SECONDS + 120 + 2 * n))
     while :; do
         kill -0 "$station_pid" 2>/dev/null || fail "the station ended after $(printed_count) jobs"
         if [[ $(pending_files) -eq 0 && $(printed_count) -ge $n && $(captured_count) -ge $n ]]; then
             break
         fi
-        ((SECONDS < deadline)) || fail "after $((60 + n / 2)) s: $(printed_count) of $n printed, $(captured_count) captured, $(pending_files) files left"
+        ((SECONDS < deadline)) || fail "after $((120 + 2 * n)) s: $(printed_count) of $n printed, $(captured_count) captured, $(pending_files) files left"
         sleep 0.2
     done
     # Two ticks with nothing to do, so the figures are those of an idle station.

@@ -25,12 +25,12 @@ using test::expectExactDots;
 
 // Ends the document on the current printer and waits for the captured raster.
 Printed printAndCapture(CupsPrintSurface& surface, const std::string& jobName) {
-    const std::string queue = surface.current().value_or(PrinterInfo{}).queue;
+    const auto current = surface.current();
     auto r = surface.endDocument(jobName);
     EXPECT_TRUE(r.ok()) << (r.ok() ? "" : r.error().message);
-    if (!r) return {};
-    EXPECT_EQ(r->rfind(queue + "-", 0), 0u) << *r;
-    return test::captureJob(*r);
+    if (!r || !current) return {};
+    EXPECT_EQ(r->queue, current->queue);
+    return test::captureJob(r->text());
 }
 
 std::size_t filesIn(const std::string& dir) {
@@ -44,7 +44,9 @@ const ColorValue kPrintColors[] = {kBlack,   kPureRed, kPureGreen, kPureBlue,
 
 TEST(CupsPrintSurface, PrintersAndSelectionByQueueNameOrDescription) {
     CupsPrintSurface surface;
-    const auto printers = surface.printers();
+    const auto listed = surface.printers();
+    ASSERT_TRUE(listed) << listed.error().message;
+    const std::vector<PrinterInfo>& printers = *listed;
     auto has = [&](const std::string& queue, const std::string& description) {
         return std::find(printers.begin(), printers.end(), PrinterInfo{queue, description}) !=
                printers.end();
@@ -58,16 +60,16 @@ TEST(CupsPrintSurface, PrintersAndSelectionByQueueNameOrDescription) {
     }
 
     // The server's default destination until something is selected.
-    ASSERT_TRUE(surface.current().has_value());
+    ASSERT_TRUE(surface.current());
     EXPECT_EQ(surface.current()->queue, "Office");
     EXPECT_EQ(surface.current()->description, "Office colour printer");
 
-    EXPECT_TRUE(selectPrinterByName(surface, "  label-300 "));
+    EXPECT_TRUE(selectPrinterByName(surface, "  label-300 ")->matched);
     EXPECT_EQ(surface.current()->queue, "Label-300");
-    EXPECT_TRUE(selectPrinterByName(surface, " qls-4100 XE drivers STANDARD  "));
+    EXPECT_TRUE(selectPrinterByName(surface, " qls-4100 XE drivers STANDARD  ")->matched);
     EXPECT_EQ(surface.current()->queue, "QLS-4100-Xe");
-    EXPECT_FALSE(selectPrinterByName(surface, "QLS-4100"));
-    EXPECT_FALSE(selectPrinterByName(surface, "No such printer"));
+    EXPECT_FALSE(selectPrinterByName(surface, "QLS-4100")->matched);
+    EXPECT_FALSE(selectPrinterByName(surface, "No such printer")->matched);
     EXPECT_EQ(surface.current()->queue, "QLS-4100-Xe");
 
     // A selected printer is where the job goes.
@@ -80,7 +82,7 @@ TEST(CupsPrintSurface, PrintersAndSelectionByQueueNameOrDescription) {
 TEST(CupsPrintSurface, JobNamesSurviveTheServer) {
     // The server would replace a name that is not UTF-8 or too long by "Untitled".
     CupsPrintSurface surface;
-    ASSERT_TRUE(selectPrinterByName(surface, "QLS-4100-Xe"));
+    ASSERT_TRUE(selectPrinterByName(surface, "QLS-4100-Xe")->matched);
     const std::string longName(400, 'n');
     const std::pair<std::string, std::string> cases[] = {
         {"Etikett \xC3\xBC 1.bmp", "Etikett \xC3\xBC 1.bmp"},  // UTF-8 stays as it is
@@ -146,7 +148,7 @@ TEST(CupsPrintSurface, DotsArriveAtTheirDevicePixelsInTheirColoursAtEachResoluti
 TEST(CupsPrintSurface, ADenseFieldOfRandomDotsArrivesExactly) {
     // A third of a large area in random pure and near colours, some dots plotted twice.
     CupsPrintSurface surface;
-    ASSERT_TRUE(selectPrinterByName(surface, "QLS-4100-Xe"));
+    ASSERT_TRUE(selectPrinterByName(surface, "QLS-4100-Xe")->matched);
     std::mt19937 rng(17);
     std::map<std::pair<int, int>, ColorValue> want;
     for (int y = 500; y < 1400; ++y) {
@@ -172,7 +174,7 @@ TEST(CupsPrintSurface, ADenseFieldOfRandomDotsArrivesExactly) {
 
 TEST(CupsPrintSurface, InchUnitCopiesAndPrintQualityReachTheJob) {
     CupsPrintSurface surface;
-    ASSERT_TRUE(selectPrinterByName(surface, "QLS-4100-Xe"));
+    ASSERT_TRUE(selectPrinterByName(surface, "QLS-4100-Xe")->matched);
     surface.setCopies(3);
     surface.setPrintQuality(1200);
     surface.setUnit(Unit::Inch);
@@ -204,7 +206,7 @@ TEST(CupsPrintSurface, InchUnitCopiesAndPrintQualityReachTheJob) {
     EXPECT_EQ(again.pages[0].resX, 1200u);
 
     // ...and selecting a printer resets them: one copy at the printer's own 600 dpi.
-    ASSERT_TRUE(selectPrinterByName(surface, "QLS-4100-Xe"));
+    ASSERT_TRUE(selectPrinterByName(surface, "QLS-4100-Xe")->matched);
     surface.plot(10, 10, kBlack);
     const Printed reset = printAndCapture(surface, "after select");
     ASSERT_EQ(reset.pages.size(), 1u);
@@ -225,7 +227,7 @@ TEST(CupsPrintSurface, StretchedPictureFillsItsRectangleWithExactColours) {
         pixels[i] = colors[i] | 0xAB000000u;  // the top byte means nothing
     }
     CupsPrintSurface surface;
-    ASSERT_TRUE(selectPrinterByName(surface, "QLS-4100-Xe"));
+    ASSERT_TRUE(selectPrinterByName(surface, "QLS-4100-Xe")->matched);
     surface.setPrintQuality(1200);
     surface.setUnit(Unit::Inch);
     surface.drawPicture(PictureView{pixels.data(), pw, ph, pw}, 0.5, 0.25, 3.15, 3.95);
@@ -272,7 +274,7 @@ TEST(CupsPrintSurface, PictureAtOneDotPerPixelIsExactEverywhereAndDotsPaintInOrd
     for (auto& px : pixels) px = std::uint32_t(rng());  // every colour, garbage top byte
 
     CupsPrintSurface surface;
-    ASSERT_TRUE(selectPrinterByName(surface, "QLS-4100-Xe"));
+    ASSERT_TRUE(selectPrinterByName(surface, "QLS-4100-Xe")->matched);
     surface.setUnit(Unit::Pixel);
     surface.plot(40, 45, kPureGreen);  // under the picture: covered
     surface.plot(20, 20, kPureRed);    // beside it: stays
@@ -304,7 +306,7 @@ TEST(CupsPrintSurface, FailedAndAbortedDocumentsSendNothingAndAreClosed) {
     // A queue that rejects jobs.
     const std::string rejectDir = test::queueOutputDir("Label-Rejecting");
     const std::size_t before = filesIn(rejectDir);
-    ASSERT_TRUE(selectPrinterByName(surface, "Label-Rejecting"));
+    ASSERT_TRUE(selectPrinterByName(surface, "Label-Rejecting")->matched);
     surface.plot(5, 5, kPureRed);
     auto r = surface.endDocument("rejected");
     ASSERT_FALSE(r.ok());
@@ -312,7 +314,7 @@ TEST(CupsPrintSurface, FailedAndAbortedDocumentsSendNothingAndAreClosed) {
     EXPECT_NE(r.error().message.find("not accepting"), std::string::npos) << r.error().message;
 
     // The refused document is gone: a good job afterwards holds only its own dots.
-    ASSERT_TRUE(selectPrinterByName(surface, "QLS-4100-Xe"));
+    ASSERT_TRUE(selectPrinterByName(surface, "QLS-4100-Xe")->matched);
     surface.plot(7, 8, kPureBlue);
     const Printed first = printAndCapture(surface, "after rejection");
     ASSERT_EQ(first.pages.size(), 1u);
@@ -325,19 +327,28 @@ TEST(CupsPrintSurface, FailedAndAbortedDocumentsSendNothingAndAreClosed) {
     ASSERT_FALSE(r.ok());
     EXPECT_EQ(r.error().kind, ErrorKind::Invalid);
     surface.setCopies(-4);
+    surface.plot(1, 1, kBlack);
     r = surface.endDocument("negative copies");
     ASSERT_FALSE(r.ok());
     EXPECT_EQ(r.error().kind, ErrorKind::Invalid);
 
-    // A resolution the printer does not offer would be scaled by the server: refused.
+    // A resolution the printer does not offer: the closest one it offers, said in the notice.
     surface.setCopies(1);
     surface.setPrintQuality(1000);
-    surface.plot(2, 2, kBlack);
-    r = surface.endDocument("odd resolution");
-    ASSERT_FALSE(r.ok());
-    EXPECT_EQ(r.error().kind, ErrorKind::Invalid);
-    EXPECT_NE(r.error().message.find("1000"), std::string::npos) << r.error().message;
+    surface.setUnit(Unit::Inch);
+    surface.plot(0.5f, 0.25f, kBlack);
+    EXPECT_EQ(surface.documentDpi(), 1200);
+    const auto closest = surface.endDocument("odd resolution");
+    ASSERT_TRUE(closest) << closest.error().message;
+    EXPECT_NE(closest->notice.text().find("does not offer 1000 dpi: printed at 1200 dpi"),
+              std::string::npos)
+        << closest->notice.text();
+    const Printed odd = test::captureJob(closest->text());
+    ASSERT_EQ(odd.pages.size(), 1u);
+    EXPECT_EQ(odd.pages[0].resX, 1200u);
+    expectExactDots(odd.pages[0], {{600, 300, kBlack}});  // the same place in inches
     surface.setPrintQuality(0);
+    surface.setUnit(Unit::Pixel);
 
     // Aborted: nothing sent, and the next document starts empty.
     surface.plot(3, 3, kPureRed);
@@ -346,12 +357,16 @@ TEST(CupsPrintSurface, FailedAndAbortedDocumentsSendNothingAndAreClosed) {
     const Printed second = printAndCapture(surface, "after abort");
     ASSERT_EQ(second.pages.size(), 1u);
     expectExactDots(second.pages[0], {{9, 9, kPureGreen}});
-    EXPECT_EQ(second.id, first.id + 1) << "a refused or aborted document created a job";
+    EXPECT_EQ(second.id, odd.id + 1) << "a refused or aborted document created a job";
 
-    // A document without drawing is a blank page.
-    const Printed blank = printAndCapture(surface, "blank");
-    ASSERT_EQ(blank.pages.size(), 1u);
-    EXPECT_TRUE(nonWhiteDots(blank.pages[0]).empty());
+    // Nothing drawn, or nothing on the page: no job at all, so no blank label.
+    auto blank = surface.endDocument("blank");
+    ASSERT_TRUE(blank) << blank.error().message;
+    EXPECT_FALSE(blank->submitted());
+    surface.plot(-3, 5, kBlack);
+    blank = surface.endDocument("off the page");
+    ASSERT_TRUE(blank) << blank.error().message;
+    EXPECT_FALSE(blank->submitted());
 
     EXPECT_EQ(filesIn(rejectDir), before);
 }
@@ -367,8 +382,8 @@ TEST(CupsPrintSurface, UnknownQueueAndUnreachableServerAreServerErrors) {
 
     const std::string bogus = test::cupsStateDir() + "/no-such-server.sock";
     CupsPrintSurface offline(bogus);
-    EXPECT_TRUE(offline.printers().empty());
-    EXPECT_FALSE(offline.current().has_value());
+    EXPECT_FALSE(offline.printers());  // an error, never an empty list
+    EXPECT_FALSE(offline.current());
     EXPECT_FALSE(selectPrinterByName(offline, "Office"));
     offline.plot(1, 1, kBlack);
     offline.drawPicture(PictureView{}, 0, 0, 1, 1);
@@ -384,8 +399,8 @@ TEST(CupsPrintSurface, UnknownQueueAndUnreachableServerAreServerErrors) {
     EXPECT_EQ(r.error().kind, ErrorKind::PrintServer);
 
     // The real server is unaffected by the other surface.
-    ASSERT_TRUE(surface.current().has_value());
-    EXPECT_TRUE(selectPrinterByName(surface, "Office"));
+    ASSERT_TRUE(surface.current());
+    EXPECT_TRUE(selectPrinterByName(surface, "Office")->matched);
 }
 
 }  // namespace
@@ -406,12 +421,12 @@ TEST(CupsPrintSurface, QueueWithoutDriverStillGetsTheDocument) {
         ~Remove() { test::lpadmin({"-x", q}); }
     } remove{queue};
     CupsPrintSurface surface;
-    ASSERT_TRUE(selectPrinterByName(surface, "raw label printer"));
+    ASSERT_TRUE(selectPrinterByName(surface, "raw label printer")->matched);
     surface.setUnit(Unit::Pixel);
     surface.plot(3, 4, kPureRed);
     const auto id = surface.endDocument("raw job");
     ASSERT_TRUE(id) << id.error().message;
-    const int n = test::parseJobId(*id);
+    const int n = id->id;
     const std::string path = test::waitForJobRaster(queue, n, test::kJobTimeoutMs);
     ASSERT_FALSE(path.empty());
     std::ifstream in(path, std::ios::binary);

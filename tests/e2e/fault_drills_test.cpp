@@ -89,7 +89,7 @@ TEST(FaultDrill, PrintServerStoppedMidRunAndStartedAgainPrintsEveryFileOnce) {
     }
     StationProcess station;
     ASSERT_TRUE(station.start(stationRun(run(folder.field()), kTickMs))) << station.startError();
-    ASSERT_TRUE(station.waitForCount(": printed", 8, kStartMs));
+    ASSERT_TRUE(station.waitForCount(": sent to", 8, kStartMs));
     std::string out;
     ASSERT_TRUE(cupsServerScript("stop", &out)) << out;
     ASSERT_GE(station.waitForLine("print server trouble", kJobsMs), 0);
@@ -97,12 +97,13 @@ TEST(FaultDrill, PrintServerStoppedMidRunAndStartedAgainPrintsEveryFileOnce) {
         names.push_back("drsrv-late" + std::to_string(i) + "_x_1.bmp");
         folder.put(names.back(), smallLabel(unsigned(50 + i)));
     }
-    // Down for a few ticks: nothing is printed and nothing is deleted meanwhile.
-    const std::size_t printedWhenDown = station.countLines(": printed");
+    // Down for a few ticks: nothing is handed over and nothing is deleted meanwhile.
+    const std::size_t sentWhenDown = station.countLines(": sent to");
+    const std::vector<std::string> leftWhenDown = folder.names();
     std::this_thread::sleep_for(std::chrono::milliseconds(6 * kTickMs));
-    EXPECT_EQ(station.countLines(": printed"), printedWhenDown);
-    EXPECT_EQ(folder.names().size(), names.size() - printedWhenDown);
-    EXPECT_LT(printedWhenDown, 40u) << "the server went down after the whole run: no drill";
+    EXPECT_EQ(station.countLines(": sent to"), sentWhenDown);
+    EXPECT_EQ(folder.names(), leftWhenDown);
+    EXPECT_LT(sentWhenDown, 40u) << "the server went down after the whole run: no drill";
 
     ASSERT_TRUE(cupsServerScript("resume", &out)) << out;
     ASSERT_TRUE(station.waitForCount(": printed", names.size(), kJobsMs));
@@ -154,7 +155,7 @@ TEST(FaultDrill, StationKilledMidJobLosesNothingAndPrintsTheJobAfterRestart) {
         StationProcess station;
         ASSERT_TRUE(station.start(stationRun(run(folder.field()), kTickMs)))
             << station.startError();
-        ASSERT_TRUE(station.waitForCount(": printed", 6, kStartMs));
+                ASSERT_TRUE(station.waitForCount(": sent to", 6, kStartMs));
         station.kill();
         waitForQueueIdle(kQueue, kJobsMs);
         const auto titles = capturedTitles(kQueue);
@@ -182,48 +183,78 @@ TEST(FaultDrill, StationKilledMidJobLosesNothingAndPrintsTheJobAfterRestart) {
     stopWithSigterm(again);
 }
 
-// A disabled queue still accepts jobs and holds them: the station hands each job over, so the
-// file is deleted once CUPS has it, and the job prints when the queue is enabled again. A queue
-// that rejects jobs leaves the files in the folder. Restored, everything prints once.
-TEST(FaultDrill, DisabledThenRejectingQueuePrintsEveryFileOnceWhenRestored) {
-    ServerRestorer restore;
-    JobFolder folder("drill-queue");
-    ASSERT_EQ(cupsDisable(kQueue, "drill: paused").exitCode, 0);
+// A job the printer fails (a jam; the queue aborts the job) comes back into the folder and
+// prints once more; one cancelled by a person does not.
+TEST(FaultDrill, JobFailedAtThePrinterPrintsAgainButOneCancelledByAPersonDoesNot) {
+    JobFolder folder("drill-fail");
+    const std::string out = queueOutputDir(kQueue);
+    struct Cleanup {
+        std::string dir;
+        ~Cleanup() {
+            fs::remove(dir + "/fail-next");
+            fs::remove(dir + "/delay");
+        }
+    } cleanup{out};
+    writeFile(out + "/fail-next", {});
+    const std::string failed = "drfail_jam_1.bmp";
+    folder.put(failed, smallLabel(3));
     StationProcess station;
     ASSERT_TRUE(station.start(stationRun(run(folder.field()), kTickMs))) << station.startError();
+    ASSERT_GE(station.waitForLine(failed + ": job QLS-4100-Xe-", kJobsMs), 0);
+    ASSERT_GE(station.waitForLine(printedLine(failed), kJobsMs), 0);
+    EXPECT_EQ(station.countLines(failed + ": sent to"), 2u);
+    EXPECT_EQ(station.countLines("failed at the printer"), 1u);
+    expectPrintedOnceEach(kQueue, {failed});
 
-    std::vector<std::string> held, rejected;
-    for (int i = 0; i < 4; ++i) {
-        held.push_back("drq-held" + std::to_string(i) + "_a_1.bmp");
-        folder.put(held.back(), smallLabel(unsigned(i)));
-    }
-    ASSERT_TRUE(station.waitForCount(": printed", held.size(), kJobsMs));
-    EXPECT_TRUE(folder.names().empty());
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    for (const std::string& n : held)
-        EXPECT_EQ(capturedTitles(kQueue).count(n), 0u) << n << " printed on a disabled queue";
-
-    ASSERT_EQ(cupsReject(kQueue, "drill: rejecting").exitCode, 0);
-    for (int i = 0; i < 4; ++i) {
-        rejected.push_back("drq-rej" + std::to_string(i) + "_a_2.bmp");
-        folder.put(rejected.back(), smallLabel(unsigned(10 + i)));
-    }
-    ASSERT_GE(station.waitForLine("print server trouble", kJobsMs), 0);
+    writeFile(out + "/delay", {'6', '0'});
+    const std::string cancelled = "drfail_cancel_1.bmp";
+    folder.put(cancelled, smallLabel(4));
+    const int sent = station.waitForLine(cancelled + ": sent to", kJobsMs);
+    ASSERT_GE(sent, 0);
+    const int id = printedJobId(station.lines()[std::size_t(sent)]);
+    ASSERT_EQ(runCupsTool({"cancel", std::to_string(id)}).exitCode, 0);
+    ASSERT_GE(
+        station.waitForLine(
+            cancelled + ": job QLS-4100-Xe-" + std::to_string(id) + " was cancelled", kJobsMs),
+        0);
+    fs::remove(out + "/delay");
     std::this_thread::sleep_for(std::chrono::milliseconds(4 * kTickMs));
-    EXPECT_EQ(folder.names(), (std::vector<std::string>(rejected.begin(), rejected.end())));
-    EXPECT_EQ(station.countLines(": printed"), held.size());
-
-    ASSERT_EQ(cupsAccept(kQueue).exitCode, 0);
-    ASSERT_EQ(cupsEnable(kQueue).exitCode, 0);
-    ASSERT_TRUE(station.waitForCount(": printed", held.size() + rejected.size(), kJobsMs));
-    std::vector<std::string> all = held;
-    all.insert(all.end(), rejected.begin(), rejected.end());
-    for (const std::string& n : all) EXPECT_EQ(station.countLines(printedLine(n)), 1u) << n;
-    expectPrintedOnceEach(kQueue, all);
-    EXPECT_EQ(readJobInfo(kQueue, printedJobId(station.lines()[std::size_t(station.waitForLine(
-                                      printedLine(rejected[0]), 0))]))["copies"],
-              "2");
+    EXPECT_EQ(station.countLines(cancelled + ": sent to"), 1u);
+    EXPECT_EQ(capturedTitles(kQueue).count(cancelled), 0u);
+    EXPECT_TRUE(folder.names().empty());
     stopWithSigterm(station);
+}
+
+// Killed while the printer still works on a job it was handed: the next start finds the held
+// file, follows the job to its end and only then deletes the file. Nothing prints twice.
+TEST(FaultDrill, StationKilledWhileHoldingAJobFollowsItAfterRestart) {
+    JobFolder folder("drill-held");
+    const std::string delay = queueOutputDir(kQueue) + "/delay";
+    struct Cleanup {
+        std::string file;
+        ~Cleanup() { fs::remove(file); }
+    } cleanup{delay};
+    writeFile(delay, {'4'});
+    const std::string name = "drheld_label_2.bmp";
+    folder.put(name, smallLabel(5));
+    {
+        StationProcess station;
+        ASSERT_TRUE(station.start(stationRun(run(folder.field()), kTickMs)))
+            << station.startError();
+        ASSERT_GE(station.waitForLine(name + ": sent to", kJobsMs), 0);
+        station.kill();
+    }
+    EXPECT_FALSE(folder.exists(name));
+    EXPECT_EQ(folder.names(), std::vector<std::string>{".plixagram-held"});
+    fs::remove(delay);
+
+    StationProcess again;
+    ASSERT_TRUE(again.start(stationRun(run(folder.field()), kTickMs))) << again.startError();
+    ASSERT_GE(again.waitForLine(printedLine(name), kJobsMs), 0);
+    EXPECT_EQ(again.countLines(": sent to"), 0u) << "the held job was printed again";
+    expectPrintedOnceEach(kQueue, {name});
+    EXPECT_TRUE(folder.names().empty());
+    stopWithSigterm(again);
 }
 
 // The watch folder removed and made again under the running station.
@@ -309,8 +340,10 @@ TEST(FaultDrill, TwoHundredFilesAQuarterBadEveryGoodOnePrintsOnceEveryBadOneStay
     StationProcess station;
     ASSERT_TRUE(station.start(stationRun(run(folder.field(), "Label printer 300 dpi"), kTickMs)))
         << station.startError();
-    ASSERT_TRUE(station.waitForCount(": printed", good.size(), kJobsMs))
-        << station.countLines(": printed") << " printed";
+    ASSERT_TRUE(station.waitForCount(": sent to", good.size(), kJobsMs))
+        << station.countLines(": sent to") << " sent";
+    expectPrintedOnceEach(queue, good);
+    ASSERT_TRUE(station.waitForCount(": printed", good.size(), kJobsMs));
     std::this_thread::sleep_for(std::chrono::milliseconds(4 * kTickMs));
     ASSERT_TRUE(station.running()) << "the station ended";
 
@@ -325,7 +358,6 @@ TEST(FaultDrill, TwoHundredFilesAQuarterBadEveryGoodOnePrintsOnceEveryBadOneStay
     EXPECT_EQ(left.size(), bad.size());
     EXPECT_TRUE(fs::exists(outside)) << "a symbolic link's target is never touched";
 
-    expectPrintedOnceEach(queue, good);
     const auto titles = capturedTitles(queue);
     for (const auto& [n, reason] : bad) EXPECT_EQ(titles.count(n), 0u) << n;
     stopWithSigterm(station);

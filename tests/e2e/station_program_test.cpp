@@ -105,6 +105,13 @@ struct QueueRestorer {
     }
 };
 
+std::string sentTo(const std::string& queue) {
+    return "sent to print queue \"" + queue + "\" as job " + queue + "-";
+}
+std::string printedOn(const std::string& queue) {
+    return "printed on print queue \"" + queue + "\": job " + queue + "-";
+}
+
 // Mode 1 at the real 10-second tick: two pictures, one of them in two copies.
 TEST(StationProgram, ModeOneAtTheRealTickPrintsExactDotsAndCopiesThenDeletes) {
     JobFolder folder("mode1");
@@ -120,16 +127,19 @@ TEST(StationProgram, ModeOneAtTheRealTickPrintsExactDotsAndCopiesThenDeletes) {
         << station.startError();
     ASSERT_GE(station.waitForLine("watching", kStartMs), 0);
     // The first look into the folder comes one tick after start, not at once.
-    EXPECT_LT(station.waitForLine(": printed", 4000), 0);
+    EXPECT_LT(station.waitForLine(": sent to", 4000), 0);
     EXPECT_TRUE(folder.exists("e2em1_front_1.bmp"));
 
-    const std::string frontLine =
-        lineFor(station, "e2em1_front_1.bmp: printed in mode 1, 1 copy", 30000);
-    const std::string backLine =
-        lineFor(station, "e2em1_back_2.bmp: printed in mode 1, 2 copies", 30000);
+    const std::string frontLine = lineFor(station, "e2em1_front_1.bmp: " + sentTo(kQueue), 30000);
+    const std::string backLine = lineFor(station, "e2em1_back_2.bmp: " + sentTo(kQueue), 30000);
     ASSERT_FALSE(frontLine.empty());
     ASSERT_FALSE(backLine.empty());
-    EXPECT_NE(frontLine.find("printer \"QLS-4100 Xe drivers standard\""), std::string::npos);
+    EXPECT_NE(frontLine.find("(mode 1, 1 copy, printer \"QLS-4100 Xe drivers standard\""),
+              std::string::npos);
+    EXPECT_NE(backLine.find("(mode 1, 2 copies"), std::string::npos);
+    // Deleted once the printer has the job, at the next tick.
+    ASSERT_FALSE(lineFor(station, "e2em1_back_2.bmp: " + printedOn(kQueue), 30000).empty());
+    ASSERT_FALSE(lineFor(station, "e2em1_front_1.bmp: " + printedOn(kQueue), 30000).empty());
     EXPECT_TRUE(folder.names().empty()) << "printed files are deleted";
 
     const auto frontPages = rasterOfLine(frontLine);
@@ -159,9 +169,8 @@ TEST(StationProgram, ModeTwoPrintsOnlyTheFirstRows) {
     ASSERT_TRUE(station.start(
         stationRun(std::string(kPrinter) + "/" + folder.field() + "/2/7/3", kFastTickMs)))
         << station.startError();
-    const std::string line =
-        lineFor(station, "e2em2_tall_3.bmp: printed in mode 2, 3 copies", kJobMs);
-    ASSERT_FALSE(line.empty());
+    const std::string line = lineFor(station, "e2em2_tall_3.bmp: " + sentTo(kQueue), kJobMs);
+    ASSERT_NE(line.find("(mode 2, 3 copies"), std::string::npos) << line;
     EXPECT_FALSE(folder.exists("e2em2_tall_3.bmp"));
     const auto pages = rasterOfLine(line);
     ASSERT_EQ(pages.size(), 3u);
@@ -188,9 +197,8 @@ TEST(StationProgram, ModeThreeStretchesThePictureOntoTheLabelAt1200Dpi) {
     ASSERT_TRUE(station.start(
         stationRun(std::string(kPrinter) + "/" + folder.field() + "/3/0.5/0.25", kFastTickMs)))
         << station.startError();
-    const std::string line =
-        lineFor(station, "e2em3_big_2.bmp: printed in mode 3, 2 copies", kJobMs);
-    ASSERT_FALSE(line.empty());
+    const std::string line = lineFor(station, "e2em3_big_2.bmp: " + sentTo(kQueue), kJobMs);
+    ASSERT_NE(line.find("(mode 3, 2 copies"), std::string::npos) << line;
     const auto pages = rasterOfLine(line);
     ASSERT_EQ(pages.size(), 2u);
     for (const PwgPage& page : pages) {
@@ -273,34 +281,55 @@ TEST(StationProgram, HalfWrittenFilePrintsOnceAfterItIsComplete) {
     stopWithSigterm(station);
 }
 
-// While the queue rejects jobs the files stay; once it accepts again each prints once.
-TEST(StationProgram, RejectingQueueThenAcceptingGivesOnePrintPerFile) {
+// A queue stopped with a reason gets no job: the files stay, the station says why once, and
+// each file prints once when the queue is started again.
+TEST(StationProgram, StoppedQueueKeepsTheFilesAndPrintsEachOnceWhenStarted) {
     QueueRestorer restore;
-    JobFolder folder("rejecting");
-    ASSERT_EQ(cupsReject(kQueue, "e2e drill").exitCode, 0);
-    const std::vector<std::string> names{"e2erej_a_1.bmp", "e2erej_b_2.bmp", "e2erej_c_1.bmp"};
+    JobFolder folder("stopped");
+    ASSERT_EQ(cupsDisable(kQueue, "out of labels").exitCode, 0);
+    const std::vector<std::string> names{"e2estop_a_1.bmp", "e2estop_b_2.bmp", "e2estop_c_1.bmp"};
     for (const std::string& n : names) folder.put(n, encodeBmp(8, 8, mixedPicture(8, 8, 5)));
 
     StationProcess station;
     ASSERT_TRUE(station.start(
         stationRun(std::string(kPrinter) + "/" + folder.field() + "/1/0/0", kFastTickMs)))
         << station.startError();
-    ASSERT_GE(station.waitForLine("print server trouble", kStartMs), 0);
+    const std::string stopped = "print queue \"QLS-4100-Xe\" is stopped: out of labels";
+    ASSERT_GE(station.waitForLine(stopped, kStartMs), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(5 * kFastTickMs));
     EXPECT_EQ(folder.names(), names);
-    EXPECT_EQ(station.countLines(": printed"), 0u);
-    EXPECT_EQ(station.countLines("print server trouble"), 1u) << "said once, not at every tick";
+    EXPECT_EQ(station.countLines(stopped), 1u) << "said once, not at every tick";
+    EXPECT_EQ(runCupsTool({"lpstat", "-o", kQueue}).output, "") << "jobs piled up in the queue";
 
-    ASSERT_EQ(cupsAccept(kQueue).exitCode, 0);
-    ASSERT_TRUE(station.waitForCount(": printed", names.size(), kJobMs));
-    EXPECT_GE(station.countLines("print server available again"), 1u);
-    const auto counts = waitForTitles(kQueue, names, kJobMs);
-    EXPECT_TRUE(waitForQueueIdle(kQueue, kJobMs));
+    ASSERT_EQ(cupsEnable(kQueue).exitCode, 0);
+    ASSERT_TRUE(station.waitForCount(": " + printedOn(kQueue), names.size(), kJobMs));
+    EXPECT_GE(station.countLines("takes jobs again"), 1u);
     for (const std::string& n : names) {
-        EXPECT_EQ(station.countLines(n + ": printed"), 1u) << n;
+        EXPECT_EQ(station.countLines(n + ": " + sentTo(kQueue)), 1u) << n;
         EXPECT_EQ(capturedTitles(kQueue)[n], 1) << n;
     }
     EXPECT_TRUE(folder.names().empty());
+    stopWithSigterm(station);
+}
+
+// A printer name one letter off matches no queue: the jobs go to the default queue, and the
+// station says so at start-up and names that queue in every line about the job.
+TEST(StationProgram, MisspeltPrinterNameIsWarnedAndTheQueueUsedIsNamed) {
+    JobFolder folder("misspelt");
+    folder.put("e2emiss_a_1.bmp", encodeBmp(8, 8, mixedPicture(8, 8, 8)));
+    StationProcess station;
+    ASSERT_TRUE(station.start(
+        stationRun("QLS-4100 Xe driver standard/" + folder.field() + "/1/0/0", kFastTickMs)))
+        << station.startError();
+    const int warned = station.waitForLine("matches no print queue", kStartMs);
+    ASSERT_GE(warned, 0);
+    const std::string warning = station.lines()[std::size_t(warned)];
+    for (const char* part : {"\"QLS-4100 Xe driver standard\"", "print queue \"Office\"",
+                             "QLS-4100-Xe \"QLS-4100 Xe drivers standard\"", "Label-300"})
+        EXPECT_NE(warning.find(part), std::string::npos) << part << " in: " << warning;
+    ASSERT_GE(station.waitForLine("e2emiss_a_1.bmp: " + printedOn("Office"), kJobMs), 0);
+    EXPECT_EQ(station.countLines("matches no print queue"), 1u);
+    EXPECT_EQ(capturedTitles("Office")["e2emiss_a_1.bmp"], 1);
     stopWithSigterm(station);
 }
 

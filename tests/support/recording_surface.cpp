@@ -4,9 +4,21 @@
 
 namespace plx::test {
 
-std::vector<PrinterInfo> RecordingSurface::printers() {
+Result<std::vector<PrinterInfo>> RecordingSurface::printers() {
     ops.push_back("list printers");
+    if (failPrinters) return *failPrinters;
     return installed;
+}
+
+Result<PrinterInfo> RecordingSurface::current() {
+    if (!currentPrinter) return makeError(ErrorKind::PrintServer, "no default printer");
+    return *currentPrinter;
+}
+
+Result<JobStatus> RecordingSurface::jobStatus(const JobRef& job) {
+    if (failJobStatus) return *failJobStatus;
+    const auto known = jobStatuses.find(job.id);
+    return known != jobStatuses.end() ? known->second : JobStatus{};
 }
 
 void RecordingSurface::select(const PrinterInfo& printer) {
@@ -40,24 +52,26 @@ void RecordingSurface::drawPicture(const PictureView& picture, double x, double 
     ++m_pictures;
 }
 
-Result<std::string> RecordingSurface::endDocument(const std::string& jobName) {
+Result<JobRef> RecordingSurface::endDocument(const std::string& jobName) {
     ops.push_back("end document");
     if (failEndDocument) {
         dots.clear();
         m_pictures = 0;
         return *failEndDocument;
     }
+    const std::string queue = currentPrinter ? currentPrinter->queue : "";
+    if (dots.empty() && m_pictures == 0) return JobRef{queue, 0, {}};  // nothing drawn: no job
     RecordedDocument doc;
-    doc.printer = currentPrinter ? currentPrinter->queue : "";
+    doc.printer = queue;
     doc.copies = m_copies;
     doc.jobName = jobName;
     doc.dots = std::move(dots);
     doc.pictures = m_pictures;
-    const std::string id = doc.printer + "-" + std::to_string(m_nextJob++);
+    const JobRef job{doc.printer, m_nextJob++, {}};
     documents.push_back(std::move(doc));
     dots.clear();
     m_pictures = 0;
-    return id;
+    return job;
 }
 
 void RecordingSurface::abortDocument() {

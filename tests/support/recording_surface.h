@@ -1,6 +1,7 @@
 #pragma once
 // A print surface that records every operation instead of printing, and can be told to fail.
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,17 +38,26 @@ class RecordingSurface : public PrintSurface {
     int aborted = 0;
     // When set, endDocument fails with this error (the document is dropped).
     std::optional<Error> failEndDocument;
+    // When set, listing the printers fails with this error.
+    std::optional<Error> failPrinters;
+    QueueState state;
+    // How each job id stands; a job not in here is still waiting. failJobStatus: the server
+    // cannot be asked.
+    std::map<int, JobStatus> jobStatuses;
+    std::optional<Error> failJobStatus;
 
-    std::vector<PrinterInfo> printers() override;
+    Result<std::vector<PrinterInfo>> printers() override;
     void select(const PrinterInfo& printer) override;
-    std::optional<PrinterInfo> current() const override { return currentPrinter; }
+    Result<PrinterInfo> current() override;
+    Result<QueueState> queueState() override { return state; }
+    Result<JobStatus> jobStatus(const JobRef& job) override;
     void setCopies(std::int16_t copies) override;
     void setUnit(Unit unit) override;
     void setPrintQuality(int dpi) override;
     void plot(float x, float y, ColorValue color) override;
     void drawPicture(const PictureView& picture, double x, double y, double width,
                      double height) override;
-    Result<std::string> endDocument(const std::string& jobName) override;
+    Result<JobRef> endDocument(const std::string& jobName) override;
     void abortDocument() override;
 
   private:

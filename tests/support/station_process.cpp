@@ -344,11 +344,11 @@ std::vector<std::string> JobFolder::names() const {
 }
 
 int printedJobId(const std::string& line) {
-    const std::string marker = ", job ";
-    const auto at = line.rfind(marker);
+    const std::string marker = " job ";
+    const auto at = line.find(marker);
     if (at == std::string::npos) return -1;
     std::string id = line.substr(at + marker.size());
-    const auto end = id.find_first_of(" ;");
+    const auto end = id.find_first_of(" ;:(");
     if (end != std::string::npos) id.resize(end);
     return parseJobId(id);
 }

@@ -128,7 +128,8 @@ struct JobFolder {
     std::vector<std::string> names() const;
 };
 
-// The job id at the end of a station "printed ..." line ("..., job QLS-4100-Xe-7"); -1 if none.
+// The job id a station line names ("... as job QLS-4100-Xe-7 (...", "...: job QLS-4100-Xe-7
+// completed ..."); -1 if none.
 int printedJobId(const std::string& line);
 
 // Waits until each title has at least one complete job in the queue, then returns how many

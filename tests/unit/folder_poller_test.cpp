@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "intake/folder_poller.h"
+#include "intake/holding_area.h"
 #include "intake/watch_folder.h"
 #include "tests/support/station_rig.h"
 
@@ -81,8 +82,8 @@ TEST(FolderPoller, PrintsInNameOrderIgnoringCaseAndDeletes) {
     EXPECT_TRUE(r.exists("notes_x_1.png"));
     EXPECT_TRUE(r.form.Timer1->isActive());
     EXPECT_TRUE(
-        r.reported("b_x_2.bmp: printed in mode 1, 2 copies, printer \"QLS-4100 Xe "
-                   "drivers standard\", job QLS-4100-Xe-2 ("));
+        r.reported("b_x_2.bmp: sent to print queue \"QLS-4100-Xe\" as job QLS-4100-Xe-2 (mode 1, 2 "
+                   "copies, printer \"QLS-4100 Xe drivers standard\", "));
     // Each job was its own document with its own dots, at the printer the settings name.
     ASSERT_EQ(r.surface.documents.size(), 4u);
     for (const auto& d : r.surface.documents) {
@@ -213,18 +214,24 @@ TEST(FolderPoller, PrintServerTroubleStopsTheTickAndRetriesExactlyOnce) {
     EXPECT_EQ(r.surface.documents.size(), 2u);
 }
 
-TEST(FolderPoller, FailedDeletionIsReportedAndNotPrintedAgain) {
+TEST(FolderPoller, FileThatCannotLeaveTheFolderIsNotPrintedAgainUnlessItsJobFails) {
     StationRig r;
     r.drop("a_b_1.bmp");
-    r.form.poller()->setRemover(
-        [](const fs::path&) { return std::make_error_code(std::errc::read_only_file_system); });
+    // A plain file where the holding folder would go: the job file cannot be taken out.
+    { std::ofstream(r.path(HoldingArea::kFolderName)) << "in the way"; }
     r.tick();
     EXPECT_EQ(r.surface.documents.size(), 1u);
     EXPECT_TRUE(r.exists("a_b_1.bmp"));
-    EXPECT_TRUE(r.reported("could not be deleted"));
-    r.tick();
+    EXPECT_TRUE(r.reported("could not be taken out of the folder"));
     r.tick();
     EXPECT_EQ(r.surface.documents.size(), 1u);
+    // Its job is still followed: when it fails, the file prints again from where it is.
+    r.surface.jobStatuses[1] = JobStatus{JobPhase::Failed, "aborted", "", "", -1};
+    r.tick();
+    EXPECT_TRUE(
+        r.reported("a_b_1.bmp: job QLS-4100-Xe-1 failed at the printer (aborted): printed "
+                   "again"));
+    EXPECT_EQ(jobNames(r), (std::vector<std::string>{"a_b_1.bmp", "a_b_1.bmp"}));
 }
 
 TEST(FolderPoller, MissingFolderIsWatchedUntilItAppears) {
@@ -275,26 +282,33 @@ TEST(FolderPoller, SymbolicLinksAreNeverFollowedOrDeleted) {
 }
 
 namespace {
-// A host whose file vanishes between the listing and the load.
-class VanishingHost : public JobHost {
+// A window stand-in whose picture loading a test scripts.
+class ScriptedHost : public JobHost {
   public:
-    explicit VanishingHost(QtImageArea& a) : area(a) {}
+    explicit ScriptedHost(std::function<Result<void>(const std::string&)> load)
+        : m_load(std::move(load)) {}
     void setTimerEnabled(bool e) override { timer = e; }
-    Result<void> loadPicture(const std::string& path) override {
-        fs::remove(path);
-        return area.load(path);
+    Result<PrinterReadiness> printerReadiness() override {
+        PrinterReadiness r;
+        r.queue = "x";
+        return r;
     }
-    Result<std::string> printJob(std::int16_t, const std::string&) override {
+    Result<void> loadPicture(const std::string& path) override { return m_load(path); }
+    Result<JobRef> printJob(std::int16_t, const std::string&) override {
         ++prints;
-        return std::string("x-1");
+        return JobRef{"x", prints, {}};
     }
+    Result<JobStatus> jobStatus(const JobRef&) override { return JobStatus{}; }
     void showListing(const std::vector<ListedFile>&) override {}
     void report(Severity, const Message& m) override { lines.push_back(m.text()); }
+    void showCondition(const Message&) override {}
     bool stopping() const override { return false; }
-    QtImageArea& area;
     bool timer = false;
     int prints = 0;
     std::vector<std::string> lines;
+
+  private:
+    std::function<Result<void>(const std::string&)> m_load;
 };
 }  // namespace
 
@@ -303,11 +317,161 @@ TEST(FolderPoller, FileRemovedAfterListingIsSkipped) {
     test::pictureWith(2, 2, {}).save(dir.filePath(QStringLiteral("a_b_1.bmp")), "BMP");
     test::pictureWith(2, 2, {}).save(dir.filePath(QStringLiteral("b_b_1.bmp")), "BMP");
     QtImageArea area;
-    VanishingHost host(area);
+    ScriptedHost host([&](const std::string& path) {
+        fs::remove(path);
+        return area.load(path);
+    });
     FolderPoller poller(host, {dir.path().toStdString(), "1", "p"});
     poller.tick();
     EXPECT_EQ(host.prints, 0);
     ASSERT_EQ(host.lines.size(), 2u);
     EXPECT_NE(host.lines[0].find("removed before it could be loaded"), std::string::npos);
     EXPECT_TRUE(host.timer);
+}
+
+// A file that cannot be read for a reason of the system's, not its own, is tried at every tick
+// (said once) instead of being set aside until it changes.
+TEST(FolderPoller, ReadErrorsAreRetriedAtTheNextTick) {
+    QTemporaryDir dir;
+    test::pictureWith(2, 2, {{{0, 0}, kBlack}})
+        .save(dir.filePath(QStringLiteral("a_b_1.bmp")), "BMP");
+    int failures = 2;
+    ScriptedHost host([&](const std::string&) -> Result<void> {
+        if (failures-- > 0) return makeError(ErrorKind::Io, "Input/output error");
+        return {};
+    });
+    FolderPoller poller(host, {dir.path().toStdString(), "1", "p"});
+    poller.tick();
+    poller.tick();
+    EXPECT_EQ(host.prints, 0);
+    EXPECT_EQ(std::count_if(host.lines.begin(), host.lines.end(),
+                            [](const std::string& l) {
+                                return l.find("tried again at the next tick") != std::string::npos;
+                            }),
+              1);
+    poller.tick();
+    EXPECT_EQ(host.prints, 1);
+}
+
+TEST(FolderPoller, StoppedQueueKeepsTheFilesAndPrintsEachOnceWhenItTakesJobsAgain) {
+    StationRig r;
+    r.surface.state = QueueState{true, true, "out of labels", {"paused"}};
+    r.drop("a_b_1.bmp");
+    r.drop("b_b_2.bmp");
+    r.tick();
+    EXPECT_TRUE(r.surface.documents.empty());
+    EXPECT_TRUE(r.exists("a_b_1.bmp") && r.exists("b_b_2.bmp"));
+    EXPECT_TRUE(r.reported("print queue \"QLS-4100-Xe\" is stopped: out of labels (paused)"));
+    EXPECT_TRUE(r.form.statusArea->text().contains(QStringLiteral("out of labels")));
+    for (int i = 0; i < r.form.File1->count(); ++i) {
+        EXPECT_TRUE(r.form.File1->item(i)->text().contains(QStringLiteral("(waiting: print queue")))
+            << r.form.File1->item(i)->text().toStdString();
+    }
+    r.takeReports();
+    r.tick();
+    EXPECT_TRUE(r.takeReports().empty());  // said once
+
+    // Started again, with a warning that does not stop it: each file once, the warning once.
+    r.surface.state = QueueState{false, true, "", {"toner-low-report"}};
+    r.tick();
+    r.tick();
+    EXPECT_EQ(jobNames(r), (std::vector<std::string>{"a_b_1.bmp", "b_b_2.bmp"}));
+    EXPECT_TRUE(r.reported("takes jobs again"));
+    EXPECT_EQ(std::count_if(r.reports.begin(), r.reports.end(),
+                            [](const std::string& l) {
+                                return l.find("toner-low-report") != std::string::npos;
+                            }),
+              1);
+    EXPECT_FALSE(r.form.statusArea->text().contains(QStringLiteral("out of labels")));
+
+    // A queue that rejects jobs holds them back the same way.
+    r.surface.state = QueueState{false, false, "", {}};
+    r.drop("c_b_1.bmp");
+    r.tick();
+    EXPECT_TRUE(r.exists("c_b_1.bmp"));
+    EXPECT_TRUE(r.reported("is not accepting jobs"));
+}
+
+// Each job is followed to its end: completed, failed (printed again, but not forever),
+// cancelled by a person, or forgotten by the server.
+TEST(FolderPoller, HandedOverJobsEndAsThePrinterSays) {
+    StationRig r;
+    for (const char* n : {"a_b_1.bmp", "b_b_1.bmp", "c_b_1.bmp", "d_b_1.bmp"}) r.drop(n);
+    r.tick();
+    ASSERT_EQ(r.surface.documents.size(), 4u);
+    EXPECT_TRUE(r.reported("a_b_1.bmp: sent to print queue \"QLS-4100-Xe\" as job QLS-4100-Xe-1"));
+    const fs::path held = fs::path(r.folder) / HoldingArea::kFolderName;
+    for (const char* n : {"a_b_1.bmp", "b_b_1.bmp", "c_b_1.bmp", "d_b_1.bmp"}) {
+        EXPECT_FALSE(r.exists(n)) << n << " is still in the watch folder";
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(held), fs::directory_iterator()), 8);
+
+    r.surface.jobStatuses[1] = JobStatus{JobPhase::Completed, "completed", "", "", 2};
+    r.surface.jobStatuses[2] =
+        JobStatus{JobPhase::Failed, "aborted", "job-aborted-by-system", "", -1};
+    r.surface.jobStatuses[3] =
+        JobStatus{JobPhase::CanceledByPerson, "canceled", "job-canceled-by-user", "", -1};
+    r.surface.jobStatuses[4] = JobStatus{JobPhase::Unknown, "", "", "", -1};
+    r.tick();
+    EXPECT_TRUE(
+        r.reported("a_b_1.bmp: printed on print queue \"QLS-4100-Xe\": job QLS-4100-Xe-1 "
+                   "completed at the printer (2 page(s))"));
+    EXPECT_TRUE(
+        r.reported("b_b_1.bmp: job QLS-4100-Xe-2 failed at the printer (aborted: "
+                   "job-aborted-by-system): put back as b_b_1.bmp"));
+    EXPECT_TRUE(r.reported("c_b_1.bmp: job QLS-4100-Xe-3 was cancelled"));
+    EXPECT_TRUE(r.reported("d_b_1.bmp: the print server no longer knows job QLS-4100-Xe-4"));
+    // Only the failed one printed again, as a job of its own.
+    EXPECT_EQ(jobNames(r).back(), "b_b_1.bmp");
+    EXPECT_EQ(r.surface.documents.size(), 5u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(held), fs::directory_iterator()), 2);
+
+    // A printer that fails the same label again and again gets it no more.
+    r.surface.jobStatuses[5] = r.surface.jobStatuses[2];
+    r.tick();
+    r.surface.jobStatuses[6] = r.surface.jobStatuses[2];
+    r.tick();
+    r.tick();
+    EXPECT_EQ(r.surface.documents.size(), 6u);
+    EXPECT_TRUE(r.exists("b_b_1.bmp"));
+    EXPECT_TRUE(r.reported("set aside: it failed 3 times in a row"));
+    EXPECT_FALSE(fs::exists(held)) << "an empty holding folder is removed";
+}
+
+// What a station killed at any moment leaves behind is settled at the next start.
+TEST(HoldingArea, RecoveryFinishesInterruptedMovesAndPutsBackWhatItCannotAccountFor) {
+    QTemporaryDir dir;
+    const fs::path watch = dir.path().toStdString();
+    auto put = [&](const std::string& name) {
+        test::pictureWith(2, 2, {}).save(QString::fromStdString((watch / name).string()), "BMP");
+        return *identityOf(watch / name);
+    };
+    HoldingArea area(watch);
+    // Held normally.
+    ASSERT_TRUE(area.hold("a_b_1.bmp", JobRef{"Q", 7, {}}, put("a_b_1.bmp")));
+    // Killed after the record, before the move: the file is still in the folder.
+    const auto b = area.hold("b_b_1.bmp", JobRef{"Q", 8, {}}, put("b_b_1.bmp"));
+    ASSERT_TRUE(b);
+    fs::rename(b->file, watch / "b_b_1.bmp");
+    // A held file whose record is gone: nothing says what became of its job.
+    const auto c = area.hold("c_b_1.bmp", JobRef{"Q", 9, {}}, put("c_b_1.bmp"));
+    ASSERT_TRUE(c);
+    fs::remove(c->record);
+
+    HoldingArea::Recovered r = HoldingArea(watch).recover();
+    ASSERT_EQ(r.jobs.size(), 2u);
+    for (const HeldJob& j : r.jobs) {
+        EXPECT_TRUE(fs::exists(j.file)) << j.name;
+        EXPECT_EQ(j.name, j.job.id == 7 ? "a_b_1.bmp" : "b_b_1.bmp");
+    }
+    EXPECT_FALSE(fs::exists(watch / "b_b_1.bmp"));
+    EXPECT_TRUE(fs::exists(watch / "Q-9.bmp"));  // back in the folder, to be printed again
+    EXPECT_EQ(r.events.size(), 2u);
+
+    // Put back while a new file has taken the name: the new one is kept, the old one is renamed.
+    put("a_b_1.bmp");
+    const auto back = area.putBack(r.jobs[0].job.id == 7 ? r.jobs[0] : r.jobs[1]);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(*back, "retry7-a_b_1.bmp");
+    EXPECT_TRUE(fs::exists(watch / "a_b_1.bmp") && fs::exists(watch / "retry7-a_b_1.bmp"));
 }

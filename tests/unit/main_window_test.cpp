@@ -97,6 +97,22 @@ TEST(MainWindow, TestPrintShowsTheMessageAndKeepsThePicture) {
     EXPECT_EQ(r.area.width(), 1);
     EXPECT_EQ(r.form.windowTitle(), QStringLiteral("1/1"));
     EXPECT_TRUE(r.form.Timer1->isActive());  // as it was
+
+    // Without the fixed printer the page goes to the current one, and the message says so.
+    r.surface.installed = {{"Office", "Office colour printer"}};
+    r.surface.currentPrinter = r.surface.installed[0];
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    r.form.Command1_Click();
+    EXPECT_EQ(MessageBox::lastText(),
+              QStringLiteral("Impression Terminée !\n\nPrinted on \"Office\": \"QLS-4100 Xe "
+                             "drivers standard\" is not installed."));
+    // Nothing to plot: no job, and the message says that too.
+    r.area.clear();
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    r.form.Command1_Click();
+    EXPECT_TRUE(
+        MessageBox::lastText().startsWith(QStringLiteral("Impression Terminée !\n\nNothing")));
+    EXPECT_EQ(r.surface.documents.size(), 2u);
 }
 
 TEST(MainWindow, ButtonIsDisabledWhileAHotFolderJobPrints) {

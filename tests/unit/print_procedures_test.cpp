@@ -19,13 +19,13 @@ struct Rig {
     MemoryImageArea area;
     PrintJob job{"QLS-4100 Xe drivers standard", "0", "0", "job.bmp"};
 
-    Result<std::string> dots(std::int16_t qte, DotMode mode = DotMode::Full) {
+        Result<JobRef> dots(std::int16_t qte, DotMode mode = DotMode::Full) {
         return printDotReplication(surface, area, host, job, qte, mode);
     }
-    Result<std::string> scaled(std::int16_t qte) {
+        Result<JobRef> scaled(std::int16_t qte) {
         return printScaledImage(surface, area, job, qte);
     }
-    Result<std::string> test() { return printTestPage(surface, area, host, "test"); }
+        Result<JobRef> test() { return printTestPage(surface, area, host, "test"); }
     const std::vector<RecordedDot>& printed() const { return surface.documents.at(0).dots; }
 };
 
@@ -77,9 +77,10 @@ TEST(DotReplication, OnlyTheFourPureColoursBecomeDots) {
     Rig grey;
     grey.area.reset(20, 10, 0xFFFFFF);
     for (int x = 0; x < 20; ++x) grey.area.set(x, x % 10, 0x7F7F7F);
-    ASSERT_TRUE(grey.dots(1));
-    EXPECT_TRUE(grey.printed().empty());
-    EXPECT_EQ(grey.surface.documents.size(), 1u);  // a blank label is still a document
+        const auto blank = grey.dots(1);
+    ASSERT_TRUE(blank);
+    EXPECT_FALSE(blank->submitted());  // no blank label
+    EXPECT_TRUE(grey.surface.documents.empty());
 }
 
 TEST(DotReplication, OffsetsShiftDotsAndRoundHalvesToEven) {
@@ -251,11 +252,12 @@ TEST(TestPrint, SinglePixelsAndProgressAfterEveryRow) {
     EXPECT_EQ(tall.host.titles.size(), 944u);
 }
 
-TEST(TestPrint, NoPictureMeansNoDotsButStillADocument) {
+TEST(TestPrint, NoPictureMeansNoDotsAndNoJob) {
     Rig r;
-    ASSERT_TRUE(r.test());
-    ASSERT_EQ(r.surface.documents.size(), 1u);
-    EXPECT_TRUE(r.printed().empty());
+    const auto job = r.test();
+    ASSERT_TRUE(job);
+    EXPECT_FALSE(job->submitted());
+    EXPECT_TRUE(r.surface.documents.empty());
     EXPECT_EQ(r.host.title, "0/0");
 }
 
@@ -271,11 +273,26 @@ TEST(TestPrint, FixedPrinterStaysCurrentForLaterJobs) {
 
 TEST(PrinterSelection, TrimsBlanksAndIgnoresCaseOnQueueAndDescription) {
     RecordingSurface s;
-    EXPECT_TRUE(selectPrinterByName(s, "  qls-4100 xe drivers standard "));
+    EXPECT_TRUE(selectPrinterByName(s, "  qls-4100 xe drivers standard ")->matched);
     EXPECT_EQ(s.currentPrinter->queue, "QLS-4100-Xe");
-    EXPECT_TRUE(selectPrinterByName(s, "office"));
+    EXPECT_TRUE(selectPrinterByName(s, "office")->matched);
     EXPECT_EQ(s.currentPrinter->queue, "Office");
-    EXPECT_FALSE(selectPrinterByName(s, "\tOffice"));  // only blanks are trimmed
-    EXPECT_FALSE(selectPrinterByName(s, "QLS-4100  Xe drivers standard"));
+    EXPECT_FALSE(selectPrinterByName(s, "\tOffice")->matched);  // only blanks are trimmed
+    const auto none = selectPrinterByName(s, "QLS-4100  Xe drivers standard");
+    ASSERT_TRUE(none);
+    EXPECT_FALSE(none->matched);
+    EXPECT_EQ(none->current->queue, "Office");  // where the job goes instead
+    EXPECT_EQ(none->installed.size(), 2u);
     EXPECT_EQ(s.currentPrinter->queue, "Office");
+}
+
+TEST(PrinterSelection, PrintersThatCannotBeListedStopTheJobInsteadOfMisdirectingIt) {
+    Rig r;
+    r.area.reset(2, 2, kBlack);
+    r.surface.failPrinters = makeError(ErrorKind::PrintServer, "server gone");
+    const auto job = r.dots(1);
+    ASSERT_FALSE(job);
+    EXPECT_EQ(job.error().kind, ErrorKind::PrintServer);
+    EXPECT_TRUE(r.surface.documents.empty());
+    EXPECT_EQ(std::count(r.surface.ops.begin(), r.surface.ops.end(), "plot"), 0);
 }
