@@ -2,12 +2,12 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QScreen>
 #include <QVBoxLayout>
 #include <cmath>
-#include <iostream>
 
+#include "app/i18n.h"
+#include "app/log.h"
 #include "app/message_box.h"
 
 namespace plx {
@@ -54,7 +54,7 @@ Form1::Form1(PrintSurface& surface, QtImageArea& area, QWidget* parent)
     statusArea->setTextFormat(Qt::PlainText);
     statusArea->setFrameShape(QFrame::StyledPanel);
     statusArea->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    statusArea->setText(QStringLiteral("Ready"));
+    statusArea->setText(translated(PLX_TR("Station", "Ready")));
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -114,11 +114,10 @@ void Form1::loadSettings(const RunSettings& settings) {
 }
 
 void Form1::report(Severity severity, const Message& message) {
-    (void)severity;
+    // The log stays English; the window speaks the operator's language.
     const std::string line = message.text();
-    const QString stamp = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
-    std::cerr << stamp.toStdString() << ' ' << line << std::endl;
-    statusArea->setText(fromStd(line));
+    log::write(severity, line);
+    statusArea->setText(translated(message));
     if (m_reportHook) m_reportHook(line);
 }
 
@@ -162,7 +161,8 @@ void Form1::Command1_Click() {
     } else if (job.error().kind != ErrorKind::Aborted) {
         report(Severity::Error,
                Message(PLX_TR("Station", "test print failed: %1"), {job.error().message}));
-        MessageBox::show(this, fromStd("Test print failed: " + job.error().message));
+        MessageBox::show(this, translated(Message(PLX_TR("Station", "Test print failed: %1"),
+                                                  {job.error().message})));
     }
 }
 
@@ -200,8 +200,9 @@ Result<void> Form1::loadPicture(const std::string& path) { return m_area.load(pa
 
 Result<std::string> Form1::printJob(std::int16_t qte, const std::string& jobName) {
     m_jobName = jobName;
-    statusArea->setText(fromStd("printing " + jobName + " (" + std::to_string(qte) +
-                                (qte == 1 ? " copy)" : " copies)")));
+    statusArea->setText(translated(Message(qte == 1 ? PLX_TR("Station", "printing %1 (%2 copy)")
+                                                    : PLX_TR("Station", "printing %1 (%2 copies)"),
+                                           {jobName, std::to_string(qte)})));
     const std::string& mode = m_settings.print_mode;
     if (mode == "1") return lance_impression(qte);
     if (mode == "2") return lance_impression_champagne(qte);
@@ -212,12 +213,14 @@ Result<std::string> Form1::printJob(std::int16_t qte, const std::string& jobName
 void Form1::showListing(const std::vector<ListedFile>& files) {
     File1->clear();
     for (const ListedFile& f : files) {
-        auto* item = new QListWidgetItem(fromStd(f.mark.empty() || f.mark.text() == "printed"
-                                                     ? f.name
-                                                     : f.name + "  (" + f.mark.text() + ")"),
-                                         File1);
+        const QString mark = translated(f.mark);
+        auto* item = new QListWidgetItem(
+            f.mark.empty() || f.mark.text() == "printed"
+                ? fromStd(f.name)
+                : fromStd(f.name) + QStringLiteral("  (") + mark + QStringLiteral(")"),
+            File1);
         item->setData(Qt::UserRole, fromStd(f.name));
-        if (!f.mark.empty()) item->setToolTip(fromStd(f.mark.text()));
+        if (!f.mark.empty()) item->setToolTip(mark);
     }
 }
 
