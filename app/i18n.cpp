@@ -25,7 +25,7 @@ bool installTranslations() {
 
 QString translated(const Message& message) {
     if (message.source == nullptr) return QString::fromStdString(message.literal);
-    const QString pattern = QCoreApplication::translate(kTranslationContext, message.source);
+    QString pattern = QCoreApplication::translate(kTranslationContext, message.source);
     if (message.args.empty()) return pattern;
     std::vector<std::string> args;
     args.reserve(message.args.size());

@@ -14,7 +14,8 @@ ServiceNotifier::ServiceNotifier(QObject* parent) : QObject(parent) {
     if (sd_watchdog_enabled(0, &usec) <= 0 || usec == 0) return;
     m_watchdog = new QTimer(this);
     // Half the interval, as systemd recommends: one late tick is not yet a restart.
-    m_watchdog->setInterval(int(std::clamp<std::uint64_t>(usec / 2000, 1, 24 * 3600 * 1000)));
+    m_watchdog->setInterval(
+        int(std::clamp<std::uint64_t>(usec / 2000, 1, std::uint64_t(24) * 3600 * 1000)));
     // A timer, not a thread: the watchdog is fed only while the event loop turns, which is what
     // it is meant to prove (long prints yield to the loop every few rows).
     connect(m_watchdog, &QTimer::timeout, this, [] { sd_notify(0, "WATCHDOG=1"); });

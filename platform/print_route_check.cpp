@@ -84,7 +84,8 @@ RouteReport checkRoute(std::span<const RouteNeed> needs, const RoutePlaces& plac
                 bool found = false;
                 for (const std::string& f : *queueFormats) found = found || f == value;
                 if (found)
-                    r.checked.push_back("queue \"" + queue + "\" accepts " + value);
+                    r.checked.push_back(
+                        std::string("queue \"").append(queue).append("\" accepts ").append(value));
                 else
                     r.problems.push_back(Message(
                         PLX_TR("Station", "print route: queue \"%1\" does not accept %2 (%3)"),
@@ -104,7 +105,7 @@ RouteReport checkRoute(std::span<const RouteNeed> needs, const RoutePlaces& plac
                 if (!local) break;
                 bool found = false;
                 for (const std::string& dir : places.programDirs)
-                    found = found || isExecutable(dir + "/" + value);
+                    found = found || isExecutable(std::string(dir).append("/").append(value));
                 if (found)
                     r.checked.push_back("program " + value);
                 else

@@ -41,8 +41,8 @@ class PrintRoute : public test::TempFolderTest {
         std::ofstream(path("mime/" + name)) << text;
     }
     RouteReport check(bool local = true,
-                      std::optional<std::vector<std::string>> formats = std::vector<std::string>{
-                          "application/octet-stream", "application/pdf"}) {
+                      const std::optional<std::vector<std::string>>& formats =
+                          std::vector<std::string>{"application/octet-stream", "application/pdf"}) {
         return checkRoute(kStationRoute, places, local, "Q", formats);
     }
     static std::string text(const RouteReport& r) {
