@@ -2,12 +2,12 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QScreen>
 #include <QVBoxLayout>
 #include <cmath>
-#include <iostream>
 
+#include "app/i18n.h"
+#include "app/log.h"
 #include "app/message_box.h"
 
 namespace plx {
@@ -54,7 +54,7 @@ Form1::Form1(PrintSurface& surface, QtImageArea& area, QWidget* parent)
     statusArea->setTextFormat(Qt::PlainText);
     statusArea->setFrameShape(QFrame::StyledPanel);
     statusArea->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    statusArea->setText(QStringLiteral("Ready"));
+    statusArea->setText(translated(PLX_TR("Station", "Ready")));
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -116,10 +116,9 @@ void Form1::loadSettings(const RunSettings& settings) {
 }
 
 void Form1::report(Severity severity, const Message& message) {
-    (void)severity;
+    // The log stays English; the window speaks the operator's language.
     const std::string line = message.text();
-    const QString stamp = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
-    std::cerr << stamp.toStdString() << ' ' << line << std::endl;
+    log::write(severity, line);
     m_lastEvent = message;
     refreshStatus();
     if (m_reportHook) m_reportHook(line);
@@ -166,7 +165,8 @@ void Form1::Command1_Click() {
     } else if (job.error().kind != ErrorKind::Aborted) {
         report(Severity::Error,
                Message(PLX_TR("Station", "test print failed: %1"), {job.error().message}));
-        MessageBox::show(this, fromStd("Test print failed: " + job.error().message));
+        MessageBox::show(this, translated(Message(PLX_TR("Station", "Test print failed: %1"),
+                                                  {job.error().message})));
     }
 }
 
@@ -243,7 +243,7 @@ void Form1::showCondition(const Message& condition) {
 
 void Form1::refreshStatus() {
     // A standing condition (the printer stopped, say) stays in view until it clears.
-    statusArea->setText(fromStd((m_condition.empty() ? m_lastEvent : m_condition).text()));
+    statusArea->setText(translated(m_condition.empty() ? m_lastEvent : m_condition));
 }
 
 void Form1::testPrintDone(const JobRef& job) {
@@ -277,10 +277,13 @@ void Form1::testPrintDone(const JobRef& job) {
 void Form1::showListing(const std::vector<ListedFile>& files) {
     File1->clear();
     for (const ListedFile& f : files) {
+        const QString mark = translated(f.mark);
         auto* item = new QListWidgetItem(
-            fromStd(f.mark.empty() ? f.name : f.name + "  (" + f.mark.text() + ")"), File1);
+            f.mark.empty() ? fromStd(f.name)
+                           : fromStd(f.name) + QStringLiteral("  (") + mark + QStringLiteral(")"),
+            File1);
         item->setData(Qt::UserRole, fromStd(f.name));
-        if (!f.mark.empty()) item->setToolTip(fromStd(f.mark.text()));
+        if (!f.mark.empty()) item->setToolTip(mark);
     }
 }
 

@@ -26,11 +26,13 @@ std::optional<RunSettings> parseRunSettings(std::string_view argumentString) {
     return RunSettings{f[0], f[1], f[2], f[3], f[4]};
 }
 
-std::string runSettingsUsageError(std::string_view argumentString) {
+Message runSettingsUsageError(std::string_view argumentString) {
     const std::size_t n = splitFields(argumentString, '/').size();
-    return "plixagram: the argument string must have five fields separated by \"/\": "
-           "printer/folder/mode/x/y (it has " +
-           std::to_string(n) + "). Example: plixagram 'QLS-4100 Xe drivers standard/jobs/1/60/20'";
+    return Message(PLX_TR("Station",
+                          "plixagram: the argument string must have five fields separated by "
+                          "\"/\": printer/folder/mode/x/y (it has %1). Example: plixagram "
+                          "'QLS-4100 Xe drivers standard/jobs/1/60/20'"),
+                   {std::to_string(n)});
 }
 
 Message printModeWarning(std::string_view mode) {

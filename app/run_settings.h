@@ -28,7 +28,7 @@ std::string joinArguments(int argc, const char* const* argv);
 std::optional<RunSettings> parseRunSettings(std::string_view argumentString);
 
 // The error shown when the argument string cannot start the station.
-std::string runSettingsUsageError(std::string_view argumentString);
+Message runSettingsUsageError(std::string_view argumentString);
 
 // Empty for modes "1", "2" and "3"; otherwise the warning to show at start-up.
 Message printModeWarning(std::string_view mode);

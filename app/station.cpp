@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <csignal>
@@ -10,17 +11,19 @@
 #include <cstring>
 #include <iostream>
 
+#include "app/i18n.h"
+#include "app/log.h"
 #include "app/main_window.h"
 #include "app/run_settings.h"
+#include "app/service.h"
 #include "platform/cups_print_surface.h"
+#include "platform/print_route_check.h"
 #include "platform/qt_image_area.h"
 
 namespace plx {
 namespace {
 
-constexpr const char* kUsage =
-    "Usage: plixagram PRINTER/FOLDER/MODE/X/Y\n"
-    "\n"
+constexpr const char* kDescription =
     "Watches FOLDER every 10 seconds and prints each *.bmp job file on PRINTER as many\n"
     "times as the third \"_\"-separated field of its name says, then deletes it.\n"
     "  PRINTER  CUPS queue name or description (blanks allowed, case ignored)\n"
@@ -29,7 +32,83 @@ constexpr const char* kUsage =
     "  X, Y     offsets: device dots in modes 1 and 2, inches in mode 3\n"
     "\n"
     "Example: plixagram 'QLS-4100 Xe drivers standard/jobs/1/60/20'\n"
-    "The print server is the one libcups is pointed at (CUPS_SERVER).\n";
+    "The print server is the one libcups is pointed at (CUPS_SERVER).\n"
+    "Exit status 2: the argument string has fewer than five fields. See plixagram(1).";
+
+// --help and --version count as options only when given alone: anything else, "-3" or
+// "--x" included, is part of the argument string. Returns the exit status, or -1 to go on.
+int handleOptions(int argc, char** argv) {
+    if (argc != 2 ||
+        (std::strcmp(argv[1], "--help") != 0 && std::strcmp(argv[1], "--version") != 0))
+        return -1;
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("plixagram"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PLX_VERSION));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromUtf8(kDescription));
+    const QCommandLineOption help(QStringLiteral("help"),
+                                  QStringLiteral("Shows this help and exits."));
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Shows the version and exits."));
+    parser.addOption(help);
+    parser.addOption(version);
+    parser.addPositionalArgument(
+        QStringLiteral("ARGUMENTS"),
+        QStringLiteral("PRINTER/FOLDER/MODE/X/Y, all arguments joined with single blanks."),
+        QStringLiteral("PRINTER/FOLDER/MODE/X/Y"));
+    if (!parser.parse(QCoreApplication::arguments())) return -1;
+    if (parser.isSet(version)) {
+        std::cout << "plixagram " << PLX_VERSION << "\n";
+    } else {
+        std::cout << parser.helpText().toStdString();
+    }
+    return 0;
+}
+
+// The queue the station's jobs go to: the one matching the printer field as the print
+// procedures match it, else the current (default) one. Empty when there is none.
+std::string stationQueue(PrintSurface& surface, const std::string& printerName) {
+    const std::string want = normalizedPrinterName(printerName);
+    if (const auto printers = surface.printers()) {
+        for (const PrinterInfo& p : *printers) {
+            if (normalizedPrinterName(p.queue) == want ||
+                normalizedPrinterName(p.description) == want) {
+                return p.queue;
+            }
+        }
+    }
+    const Result<PrinterInfo> current = surface.current();
+    return current ? current->queue : std::string();
+}
+
+// Says whether the print server can take the station's documents to the printer unchanged.
+void checkPrintRoute(Form1& form, CupsPrintSurface& surface) {
+    const std::string queue = stationQueue(surface, form.runSettings().printer_name);
+    std::optional<std::vector<std::string>> formats;
+    if (queue.empty()) {
+        form.report(Severity::Warning,
+                    PLX_TR("Station", "print route not checked: the print server names no queue"));
+    } else if (auto f = queueDocumentFormats(queue)) {
+        formats = std::move(f.value());
+    } else {
+        form.report(Severity::Warning,
+                    Message(PLX_TR("Station", "print route not checked: %1"), {f.error().message}));
+    }
+    const bool local = printServerIsLocal(surface.server());
+    const RouteReport r = checkRoute(kStationRoute, RoutePlaces{}, local, queue, formats);
+    for (const Message& problem : r.problems) form.report(Severity::Error, problem);
+    if (!local)
+        form.report(Severity::Notice,
+                    Message(PLX_TR("Station",
+                                   "print route: the print server %1 is not on this "
+                                   "machine; its filters are not checked from here"),
+                            {surface.server()}));
+    if (r.problems.empty() && !r.checked.empty()) {
+        std::string found;
+        for (const std::string& c : r.checked) found += (found.empty() ? "" : ", ") + c;
+        form.report(Severity::Info, Message(PLX_TR("Station", "print route checked: %1"), {found}));
+    }
+}
 
 int g_signalPipe[2] = {-1, -1};
 
@@ -59,23 +138,17 @@ int pollIntervalMs() {
 }  // namespace
 
 int runStation(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-        std::cout << kUsage;
-        return 0;
-    }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::cout << "plixagram " << PLX_VERSION << "\n";
-        return 0;
-    }
+    log::install();
+    if (const int status = handleOptions(argc, argv); status >= 0) return status;
 
     const std::string argumentString = joinArguments(argc, argv);
     if (!parseRunSettings(argumentString)) {
-        const std::string message = runSettingsUsageError(argumentString);
-        std::cerr << message << std::endl;
+        const Message message = runSettingsUsageError(argumentString);
+        log::write(Severity::Error, message.text());
         if (haveDisplay()) {
             QApplication app(argc, argv);
-            QMessageBox::critical(nullptr, QStringLiteral("Plixagram"),
-                                  QString::fromStdString(message));
+            installTranslations();
+            QMessageBox::critical(nullptr, QStringLiteral("Plixagram"), translated(message));
         }
         return 2;
     }
@@ -83,20 +156,23 @@ int runStation(int argc, char** argv) {
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Plixagram"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PLX_VERSION));
+    installTranslations();
 
     CupsPrintSurface surface;
     QtImageArea area;
     Form1 form(surface, area);
     form.setPollInterval(pollIntervalMs());
+    ServiceNotifier service;
 
     // SIGINT and SIGTERM close the window like its close button: a running job is abandoned
     // unsent and its file stays for the next start.
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) == 0) {
         auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &form);
-        QObject::connect(notifier, &QSocketNotifier::activated, &form, [&form] {
+        QObject::connect(notifier, &QSocketNotifier::activated, &form, [&form, &service] {
             char c;
             const ssize_t n = ::read(g_signalPipe[0], &c, 1);
             (void)n;
+            service.stopping();
             form.report(Severity::Notice, PLX_TR("Station", "stop requested by signal"));
             form.requestStop();
         });
@@ -109,8 +185,11 @@ int runStation(int argc, char** argv) {
     }
 
     form.Form_Load(argumentString);
+    checkPrintRoute(form, surface);
     form.show();
+    service.ready();
     const int status = app.exec();
+    service.stopping();
     return status;
 }
 

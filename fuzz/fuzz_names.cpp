@@ -180,7 +180,7 @@ void checkArguments(std::string_view args) {
         require(folder == (want.empty() ? std::string(".") : want),
                 "the watch folder is not the field with backslashes as separators", args);
     } else {
-        require(!plx::runSettingsUsageError(args).empty(), "no usage error", args);
+        require(!plx::runSettingsUsageError(args).text().empty(), "no usage error", args);
     }
     for (const std::string& f : fields) checkNumber(f);
 }

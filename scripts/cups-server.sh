@@ -242,6 +242,15 @@ start_server() {
     cupsreject -r "$REJECT_REASON" Label-Rejecting \
         || die "cupsreject failed for Label-Rejecting"
     lpadmin -d Office || die "lpadmin could not make Office the default destination"
+
+    # Several printers: a class of two label printers that CUPS shares the jobs between.
+    add_queue Label-A "Label printer A" "$ppd/label-600.ppd"
+    add_queue Label-B "Label printer B" "$ppd/label-600.ppd"
+    lpadmin -p Label-A -c Labels || die "lpadmin could not put Label-A in the class Labels"
+    lpadmin -p Label-B -c Labels || die "lpadmin could not put Label-B in the class Labels"
+    cupsenable Labels || die "cupsenable failed for the class Labels"
+    cupsaccept Labels || die "cupsaccept failed for the class Labels"
+
     echo "cupsd $(running_pid) running on $SOCKET"
 }
 

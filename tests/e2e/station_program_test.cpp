@@ -333,6 +333,36 @@ TEST(StationProgram, MisspeltPrinterNameIsWarnedAndTheQueueUsedIsNamed) {
     stopWithSigterm(station);
 }
 
+// A CUPS class of two printers as the station's printer: CUPS shares the jobs between them.
+TEST(StationProgram, ClassOfTwoPrintersSharesTheJobsBetweenThem) {
+    JobFolder folder("class");
+    std::vector<std::string> names;
+    for (int i = 0; i < 6; ++i) {
+        names.push_back("e2ecls_" + std::to_string(i) + "_1.bmp");
+        folder.put(names.back(), encodeBmp(8, 8, mixedPicture(8, 8, unsigned(10 + i))));
+    }
+    StationProcess station;
+    ASSERT_TRUE(station.start(stationRun("Labels/" + folder.field() + "/1/0/0", kFastTickMs)))
+        << station.startError();
+    EXPECT_GE(station.waitForLine("print route checked: queue \"Labels\" accepts application/pdf",
+                                  kStartMs),
+              0);
+    ASSERT_TRUE(station.waitForCount(": printed", names.size(), kJobMs));
+    ASSERT_TRUE(waitForQueueIdle("Labels", kJobMs));
+    const auto onA = capturedTitles("Label-A"), onB = capturedTitles("Label-B");
+    int usedA = 0, usedB = 0;
+    for (const std::string& n : names) {
+        const int a = onA.count(n) ? onA.at(n) : 0, b = onB.count(n) ? onB.at(n) : 0;
+        EXPECT_EQ(a + b, 1) << n << " printed once, on one of the two";
+        usedA += a;
+        usedB += b;
+    }
+    EXPECT_GT(usedA, 0);
+    EXPECT_GT(usedB, 0);
+    EXPECT_TRUE(folder.names().empty());
+    stopWithSigterm(station);
+}
+
 // Start-up: fewer than five fields is refused with exit 2; an unknown mode only warns.
 TEST(StationProgram, BadArgumentsExitTwoAndUnknownModeLeavesJobsInPlace) {
     JobFolder folder("arguments");

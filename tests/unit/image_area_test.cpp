@@ -60,7 +60,7 @@ std::vector<ColorValue> palettedPicture(int w, int h, const std::vector<ColorVal
     return px;
 }
 
-std::string suiteDir() { return PLX_SOURCE_DIR "/../shared/bmpsuite"; }
+std::string suiteDir() { return PLX_SOURCE_DIR "/tests/data/bmpsuite"; }
 
 class ImageAreaTest : public plx::test::TempFolderTest {
   protected:

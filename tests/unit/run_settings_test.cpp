@@ -38,7 +38,7 @@ TEST(RunSettings, FewerThanFiveFieldsDoNotStart) {
     EXPECT_FALSE(parseRunSettings("a/b"));
     EXPECT_FALSE(parseRunSettings("a/b/c/d"));
     EXPECT_FALSE(parseRunSettings("///"));
-    const std::string msg = runSettingsUsageError("a/b");
+    const std::string msg = runSettingsUsageError("a/b").text();
     EXPECT_NE(msg.find("printer/folder/mode/x/y"), std::string::npos);
 }
 

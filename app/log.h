@@ -1,0 +1,36 @@
+#pragma once
+// The station's log: one line per event on standard error, English and stable for grep.
+// Run by hand a line carries a timestamp and its severity in words; run by systemd with standard
+// error going to the journal, it starts with its syslog priority ("<3>" .. "<7>") instead, which
+// journald keeps as the entry's priority. Qt's own messages come through the same log, with
+// their category.
+
+#include <string>
+#include <string_view>
+
+#include "common/message.h"
+
+namespace plx::log {
+
+enum class Style { Plain, Journal };
+
+// Journal when JOURNAL_STREAM names the file open on `fd` (how systemd tells a service that
+// this output reaches the journal), plain otherwise.
+Style detectStyle(int fd);
+
+// syslog priorities: error 3, warning 4, notice 5, info 6 (Qt's debug messages: 7).
+int priorityOf(Severity severity);
+
+// The text as it goes out, one line per line of the text, each ending in "\n". `category` is
+// empty for the station's own events; `stamp` is used by the plain style only.
+std::string formatLines(Style style, int priority, std::string_view category, std::string_view text,
+                        std::string_view stamp);
+
+// Chooses the style for standard error and routes Qt's messages into the log. Call once, before
+// the application object exists, so that its start-up messages are caught too.
+void install();
+
+// One event of the station's, to standard error.
+void write(Severity severity, std::string_view text);
+
+}  // namespace plx::log

@@ -1,0 +1,322 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en">
+<context>
+    <name>Station</name>
+    <message>
+        <source>%1: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>print server trouble: %1; the job files stay and are tried again at the next tick</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>not a regular file: never opened</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>not printed: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>gone</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: removed before it could be loaded</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>waiting: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>shown only: print mode &quot;%1&quot; prints nothing</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>waiting: the file is still being written</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>waiting for the print server</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>interrupted: printed at the next start</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: %2; the file stays in the folder</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>print server available again</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1; %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>folder trouble: %1; looked at again every tick</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>watch folder &quot;%1&quot; is readable again</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the station sends each label as a PDF document</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>it hands the PDF on to the renderer; install cups-filters</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>it renders the PDF dot for dot with Ghostscript; install cups-filters</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Ghostscript, which gstoraster runs; install ghostscript</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>other renderers, such as poppler&apos;s pdftoraster, smooth the label&apos;s dots</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>print route: queue &quot;%1&quot; does not accept %2 (%3)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>print route: filter %1 is missing from %2 (%3)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>print route: program %1 is not installed (%2)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>print route: the print server cannot convert %1 to %2 (%3)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>print route: the print server converts %1 to %2 with %3, not %4 (%5)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Ready</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>watching &quot;%1&quot; in print mode &quot;%2&quot; for printer &quot;%3&quot;</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>test print failed: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Test print failed: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>printing %1 (%2 copy)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>printing %1 (%2 copies)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>plixagram: the argument string must have five fields separated by &quot;/&quot;: printer/folder/mode/x/y (it has %1). Example: plixagram &apos;QLS-4100 Xe drivers standard/jobs/1/60/20&apos;</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Print mode &quot;%1&quot; prints nothing: only modes &quot;1&quot; (dot replication), &quot;2&quot; (dot replication, first 181 rows) and &quot;3&quot; (scaled image) print. Job pictures are shown and left in the folder.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>print route not checked: the print server names no queue</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>print route not checked: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>print route: the print server %1 is not on this machine; its filters are not checked from here</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>print route checked: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>stop requested by signal</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Watch folder trouble: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Waiting for the print server: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Waiting for the printer: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>printer &quot;%1&quot; is print queue &quot;%2&quot;</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>following %1 job(s) handed over before the station was last stopped</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: job %2 waits at the printer (%3)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: printed on print queue &quot;%2&quot;: job %3 completed at the printer (%4 page(s))</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: printed on print queue &quot;%2&quot;: job %3 completed at the printer</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: job %2 was cancelled (%3): not printed again</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: the print server no longer knows job %2: counted as ended</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: cannot delete the held file: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: job %2 failed at the printer (%3)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: printed again</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1; its file is no longer there to print again</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1, and it cannot be put back into the folder: %2; it stays in %3</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: put back as %2 to be printed again</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>failed at the printer %1 times in a row (%2): set aside until the file changes or the station restarts</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: put back as %2 and set aside: it failed %3 times in a row</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>printer &quot;%1&quot; matches no print queue: the jobs go to print queue &quot;%2&quot; (queues: %3)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>print queue &quot;%1&quot; is %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1; the job files stay and are printed when it takes jobs again</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>print queue &quot;%1&quot; takes jobs again</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>print queue &quot;%1&quot; reports: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>waiting: %1; tried again at the next tick</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>nothing to print, but the file could not be deleted (%1)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>nothing to print</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: nothing to print (no dot of it falls on the label): no job sent, the file is deleted</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: sent to print queue &quot;%2&quot; as job %3 (mode %4, %5 copy, printer &quot;%6&quot;, %7 s)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: sent to print queue &quot;%2&quot; as job %3 (mode %4, %5 copies, printer &quot;%6&quot;, %7 s)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>sent to the printer</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>sent as job %1, but it could not be taken out of the folder (%2): not printed again while the station runs</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: taken out of the folder after a restart (job %2 was already handed over)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: found held without its job record: put back into the folder to be printed again</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: cannot be put back into the folder: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>print queue &quot;%1&quot; does not offer %2 dpi: printed at %3 dpi, the label keeps its size</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>test print: nothing to print (no dot in the print colours)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>test print sent to print queue &quot;%1&quot; as job %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>plx::Form1</name>
+    <message>
+        <source>Nothing was printed: the picture has no dot in the print colours.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Printed on &quot;%1&quot;: &quot;%2&quot; is not installed.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+</TS>
