@@ -17,7 +17,7 @@
 #include "tests/support/bmp_writer.h"
 #include "tests/support/cups_test_server.h"
 #include "tests/support/station_process.h"
-#include "tools/pwg/pwg_raster.h"
+#include "tools/raster_pages.h"
 
 namespace plx::test {
 namespace {
