@@ -10,16 +10,16 @@
 namespace plx {
 
 bool installTranslations() {
-    static std::unique_ptr<QTranslator> s_translator;
-    if (s_translator) QCoreApplication::removeTranslator(s_translator.get());
-    s_translator = std::make_unique<QTranslator>();
+    static std::unique_ptr<QTranslator> translator;
+    if (translator) QCoreApplication::removeTranslator(translator.get());
+    translator = std::make_unique<QTranslator>();
     // plixagram_fr.qm for fr_FR, fr_CA, ...; built into the program as resources.
-    if (!s_translator->load(QLocale(), QStringLiteral("plixagram"), QStringLiteral("_"),
-                            QStringLiteral(":/i18n"))) {
-        s_translator.reset();
+    if (!translator->load(QLocale(), QStringLiteral("plixagram"), QStringLiteral("_"),
+                          QStringLiteral(":/i18n"))) {
+        translator.reset();
         return false;
     }
-    QCoreApplication::installTranslator(s_translator.get());
+    QCoreApplication::installTranslator(translator.get());
     return true;
 }
 

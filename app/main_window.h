@@ -39,6 +39,11 @@ inline constexpr int kPollIntervalMs = 10000;
 inline constexpr const char* kDesignCaption = "Vemorin Plixagram Printing";
 inline constexpr const char* kPrintDoneMessage = "Impression Terminée !";
 
+// The window keeps the fixed names it has by design: Form1, Form_Load, Timer1_Timer,
+// Command1_Click, the controls Command1, Label1, File1, Picture1, Timer1 and printerDialog, the
+// print procedures lance_impression* and their copy count qte. They are the one exception to
+// the naming conventions (.clang-tidy ignores exactly these); code below the window should
+// not borrow them.
 class Form1 : public QWidget, private PrintHost, private JobHost {
     Q_OBJECT
   public:

@@ -6,7 +6,7 @@
 
 class QWidget;
 
-namespace plx::MessageBox {
+namespace plx::MessageBox {  // NOLINT(readability-identifier-naming): kept until app/ is reworked
 
 // Shows the box and waits for it to be closed.
 void show(QWidget* parent, const QString& text);

@@ -10,12 +10,15 @@
 
 namespace plx {
 
+// The fields keep their fixed names until app/ is reworked.
 struct RunSettings {
+    // NOLINTBEGIN(readability-identifier-naming)
     std::string printer_name;
     std::string watch_folder;
     std::string print_mode;
     std::string offset_x;
     std::string offset_y;
+    // NOLINTEND(readability-identifier-naming)
 };
 
 // Split at every "/", empty pieces kept; an empty text gives no pieces.

@@ -74,7 +74,7 @@ class QuietHost : public PrintHost {
 class UnsubmittedSurface : public PrintSurface {
   public:
     explicit UnsubmittedSurface(PrintSurface& inner) : m_inner(inner) {}
-        Result<std::vector<PrinterInfo>> printers() override { return m_inner.printers(); }
+    Result<std::vector<PrinterInfo>> printers() override { return m_inner.printers(); }
     void select(const PrinterInfo& p) override { m_inner.select(p); }
     Result<PrinterInfo> current() override { return m_inner.current(); }
     Result<QueueState> queueState() override { return m_inner.queueState(); }
@@ -86,7 +86,7 @@ class UnsubmittedSurface : public PrintSurface {
     void drawPicture(const PictureView& p, double x, double y, double w, double h) override {
         m_inner.drawPicture(p, x, y, w, h);
     }
-        Result<JobRef> endDocument(const std::string&) override {
+    Result<JobRef> endDocument(const std::string&) override {
         m_inner.abortDocument();
         return JobRef{"not submitted", 1, {}};
     }

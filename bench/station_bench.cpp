@@ -32,7 +32,7 @@
 #include <vector>
 
 #include "common/color.h"
-#include "tools/pwg/pwg_raster.h"
+#include "tools/raster_pages.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -270,9 +270,9 @@ int memory(const std::string& program, const fs::path& state, const fs::path& wo
     const fs::path raster = rasterOf(state, printed->jobNumber);
     if (!waitForFile(raster, Clock::now() + std::chrono::seconds(600)))
         fail("no raster " + raster.string() + " within 600 s");
-    auto pages = plx::readPwgRaster(raster.string());
+    auto pages = plx::readRaster(raster.string());
     if (!pages || pages->size() != 1) fail("the raster is not one readable page");
-    const plx::PwgPage& page = (*pages)[0];
+    const plx::RasterPage& page = (*pages)[0];
     std::size_t checked = 0;
     for (unsigned y = 0; y < page.height; y += 37)
         for (unsigned x = 0; x < page.width; ++x) {

@@ -179,7 +179,7 @@ HoldingArea::Recovered HoldingArea::recover() {
     if (!fs::is_directory(folder(), ec)) return out;
     std::vector<fs::path> records, files;
     for (const auto& e : fs::directory_iterator(folder(), ec)) {
-        const fs::path p = e.path();
+        const fs::path& p = e.path();
         if (p.extension() == ".tmp")
             fs::remove(p, ec);  // a record cut short: never complete
         else if (p.extension() == kRecordExt)
@@ -258,7 +258,10 @@ Result<std::string> HoldingArea::returnFile(const fs::path& held, const std::str
     std::string target = name;
     int err = moveNoReplace(held, m_watch / target);
     for (int n = 1; err == EEXIST && n < 100; ++n) {
-        target = "retry" + tag + (n > 1 ? "." + std::to_string(n) : "") + "-" + name;
+        target = "retry" + tag;
+        if (n > 1) target += "." + std::to_string(n);
+        target += "-";
+        target += name;
         err = moveNoReplace(held, m_watch / target);
     }
     if (err != 0) return ioError("cannot put " + name + " back into the watch folder", err);

@@ -75,7 +75,8 @@ bool contiguous(std::uint32_t mask) {
 // Sequential reads through a small buffer, so an RLE stream of any length is walked in chunks.
 class Cursor {
   public:
-    Cursor(BmpByteSource& src, std::uint64_t pos) : m_src(src), m_pos(pos), m_buf(64 * 1024) {}
+    Cursor(BmpByteSource& src, std::uint64_t pos)
+        : m_src(src), m_pos(pos), m_buf(std::size_t{64} * 1024) {}
     // The next byte, -1 at the end of the file, -2 on a read error.
     int next() {
         if (m_at == m_len) {
@@ -164,28 +165,30 @@ Result<std::uint64_t> walkRle(BmpByteSource& src, const BmpInfo& info) {
     return cur.pos() - info.pixelOffset;
 }
 
-}  // namespace
+// File header, info header and up to four masks after a 40-byte header.
+using HeadBytes = std::array<std::uint8_t, 14 + 124 + 16>;
 
-Result<BmpInfo> checkBmp(std::span<const std::uint8_t> file) {
-    BmpMemorySource src(file);
-    return checkBmp(src);
+// Info header fields that are checked but not kept in BmpInfo.
+struct InfoFields {
+    std::int64_t width = 0, height = 0;
+    std::uint32_t planes = 0, compression = 0, sizeImage = 0, colorsUsed = 0;
+};
+
+bool isOs2v2(std::uint32_t headerSize) { return headerSize == 16 || headerSize == 64; }
+bool isRle(BmpCompression c) { return c == BmpCompression::Rle8 || c == BmpCompression::Rle4; }
+bool isBitfields(BmpCompression c) {
+    return c == BmpCompression::Bitfields || c == BmpCompression::AlphaBitfields;
 }
 
-Result<BmpInfo> checkBmp(BmpByteSource& src) {
-    const std::uint64_t fileSize = src.size();
-    // File header, info header and up to four masks after a 40-byte header.
-    std::array<std::uint8_t, 14 + 124 + 16> head{};
-    const std::int64_t got = src.read(0, head);
-    if (got < 0) return readError();
-    const std::uint64_t have = std::uint64_t(got);
+// The signature, the pixel data offset and the info header's size, which must be one of the
+// known layouts and present in full.
+Result<void> checkFileHeader(const HeadBytes& head, std::uint64_t have, BmpInfo& info) {
     const std::string haveText = std::to_string(have);
-
     if (have < 2)
         return incomplete("the file holds " + haveText + " bytes, not even a file header");
     if (head[0] != 'B' || head[1] != 'M') return invalid("not a BMP file (no \"BM\" signature)");
     if (have < 18) return incomplete("the file header is cut short after " + haveText + " bytes");
 
-    BmpInfo info;
     info.pixelOffset = u32(&head[10]);
     info.headerSize = u32(&head[14]);
     const std::uint32_t hs = info.headerSize;
@@ -205,43 +208,55 @@ Result<BmpInfo> checkBmp(BmpByteSource& src) {
     if (have < 14 + hs)
         return incomplete("the " + std::to_string(hs) + "-byte info header is cut short after " +
                           std::to_string(have - 14) + " bytes");
-    const std::uint8_t* ih = &head[14];
-    const bool os2v2 = hs == 16 || hs == 64;
+    return {};
+}
 
-    std::int64_t width = 0, height = 0;
-    std::uint32_t planes = 0, compression = 0, sizeImage = 0, colorsUsed = 0;
-    if (hs == 12) {
-        width = u16(ih + 4);
-        height = u16(ih + 6);
-        planes = u16(ih + 8);
+// OS/2 v1 headers hold 16-bit sizes and no compression; the others 32-bit signed sizes.
+InfoFields readInfoHeader(const std::uint8_t* ih, BmpInfo& info) {
+    InfoFields f;
+    if (info.headerSize == 12) {
+        f.width = u16(ih + 4);
+        f.height = u16(ih + 6);
+        f.planes = u16(ih + 8);
         info.bitCount = u16(ih + 10);
         info.paletteEntrySize = 3;
-    } else {
-        width = i32(ih + 4);
-        height = i32(ih + 8);
-        planes = u16(ih + 12);
-        info.bitCount = u16(ih + 14);
-        if (hs >= 40) {
-            compression = u32(ih + 16);
-            sizeImage = u32(ih + 20);
-            colorsUsed = u32(ih + 32);
-        }
+        return f;
     }
+    f.width = i32(ih + 4);
+    f.height = i32(ih + 8);
+    f.planes = u16(ih + 12);
+    info.bitCount = u16(ih + 14);
+    if (info.headerSize >= 40) {
+        f.compression = u32(ih + 16);
+        f.sizeImage = u32(ih + 20);
+        f.colorsUsed = u32(ih + 32);
+    }
+    return f;
+}
 
-    if (planes != 1) return invalid("the header declares " + std::to_string(planes) + " planes");
+// Planes, depth and size; a negative height is a top-down picture.
+Result<void> checkShape(const InfoFields& f, BmpInfo& info) {
+    if (f.planes != 1)
+        return invalid("the header declares " + std::to_string(f.planes) + " planes");
     const int bits = info.bitCount;
     if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
         return invalid(std::to_string(bits) + " bits per pixel is not supported");
-    if (width <= 0) return invalid("impossible width " + std::to_string(width));
-    if (height == 0 || height == INT32_MIN)
-        return invalid("impossible height " + std::to_string(height));
-    info.topDown = height < 0;
-    info.width = int(width);
-    info.height = int(height < 0 ? -height : height);
+    if (f.width <= 0) return invalid("impossible width " + std::to_string(f.width));
+    if (f.height == 0 || f.height == INT32_MIN)
+        return invalid("impossible height " + std::to_string(f.height));
+    info.topDown = f.height < 0;
+    info.width = int(f.width);
+    info.height = int(f.height < 0 ? -f.height : f.height);
+    return {};
+}
 
-    if (os2v2 && compression == 3) return invalid("OS/2 Huffman 1D compression is not supported");
-    if (os2v2 && compression == 4) return invalid("OS/2 RLE24 compression is not supported");
-    const auto comp = BmpCompression(compression);
+// The compression must suit the depth; then the picture must fit the pixel limit.
+Result<void> checkCompression(const InfoFields& f, BmpInfo& info) {
+    const int bits = info.bitCount;
+    const bool os2v2 = isOs2v2(info.headerSize);
+    if (os2v2 && f.compression == 3) return invalid("OS/2 Huffman 1D compression is not supported");
+    if (os2v2 && f.compression == 4) return invalid("OS/2 RLE24 compression is not supported");
+    const auto comp = BmpCompression(f.compression);
     info.compression = comp;
     switch (comp) {
         case BmpCompression::Rgb:
@@ -264,31 +279,36 @@ Result<BmpInfo> checkBmp(BmpByteSource& src) {
         case BmpCompression::Png:
             return invalid("BMP files with embedded PNG are not supported");
         default:
-            return invalid("unknown compression " + std::to_string(compression));
+            return invalid("unknown compression " + std::to_string(f.compression));
     }
-    const bool rle = comp == BmpCompression::Rle8 || comp == BmpCompression::Rle4;
-    const bool bitfields =
-        comp == BmpCompression::Bitfields || comp == BmpCompression::AlphaBitfields;
-    if (rle && info.topDown) return invalid("a top-down bitmap cannot be RLE compressed");
+    if (isRle(comp) && info.topDown) return invalid("a top-down bitmap cannot be RLE compressed");
 
-    const std::int64_t pixels = width * std::int64_t(info.height);
+    const std::int64_t pixels = f.width * std::int64_t(info.height);
     if (pixels > kMaxPicturePixels)
-        return invalid(std::to_string(width) + " x " + std::to_string(info.height) +
+        return invalid(std::to_string(f.width) + " x " + std::to_string(info.height) +
                        " pixels is more than the " + std::to_string(kMaxPicturePixels) +
                        "-pixel limit");
+    return {};
+}
 
+// Where the palette lies and how many entries the decoder reads; returns where it ends, which
+// the pixel data must not start before.
+Result<std::uint64_t> checkPalette(const InfoFields& f, BmpInfo& info) {
+    const int bits = info.bitCount;
     // Masks after a 40-byte header, or inside the longer headers.
     std::uint64_t masksAfterHeader = 0;
-    if (hs == 40 && comp == BmpCompression::Bitfields) masksAfterHeader = 12;
-    if (hs == 40 && comp == BmpCompression::AlphaBitfields) masksAfterHeader = 16;
-    info.paletteOffset = 14 + hs + masksAfterHeader;
+    if (info.headerSize == 40 && info.compression == BmpCompression::Bitfields)
+        masksAfterHeader = 12;
+    if (info.headerSize == 40 && info.compression == BmpCompression::AlphaBitfields)
+        masksAfterHeader = 16;
+    info.paletteOffset = 14 + info.headerSize + masksAfterHeader;
     if (bits <= 8) {
         const std::uint32_t maxColors = 1u << bits;
-        if (colorsUsed > maxColors)
-            return invalid("the palette declares " + std::to_string(colorsUsed) +
+        if (f.colorsUsed > maxColors)
+            return invalid("the palette declares " + std::to_string(f.colorsUsed) +
                            " colours, more than " + std::to_string(maxColors) + " for " +
                            std::to_string(bits) + " bits per pixel");
-        info.paletteEntries = int(colorsUsed != 0 ? colorsUsed : maxColors);
+        info.paletteEntries = int(f.colorsUsed != 0 ? f.colorsUsed : maxColors);
     }
     const std::uint64_t paletteEnd = info.paletteOffset + std::uint64_t(info.paletteEntries) *
                                                               std::uint64_t(info.paletteEntrySize);
@@ -296,46 +316,64 @@ Result<BmpInfo> checkBmp(BmpByteSource& src) {
         return invalid("the pixel data offset " + std::to_string(info.pixelOffset) +
                        " lies inside the headers or palette, which end at byte " +
                        std::to_string(paletteEnd));
+    return paletteEnd;
+}
 
-    if (bits >= 16) {
-        if (bitfields) {
-            if (have < info.paletteOffset) return incomplete("the colour masks are cut short");
-            const std::uint8_t* m = hs == 40 ? &head[14 + 40] : ih + 40;
-            info.redMask = u32(m);
-            info.greenMask = u32(m + 4);
-            info.blueMask = u32(m + 8);
-        } else if (bits == 16) {
-            info.redMask = 0x7C00;
-            info.greenMask = 0x03E0;
-            info.blueMask = 0x001F;
-        } else {
-            info.redMask = 0xFF0000;
-            info.greenMask = 0x00FF00;
-            info.blueMask = 0x0000FF;
-        }
-        const std::uint32_t masks[] = {info.redMask, info.greenMask, info.blueMask};
-        const std::uint64_t limit = bits == 16 ? 0xFFFFu : 0xFFFFFFFFu;
-        for (std::uint32_t mask : masks) {
-            if (!contiguous(mask) || mask > limit)
-                return invalid("impossible colour mask " + hex(mask));
-            if (std::popcount(mask) > 8)
-                return invalid("colour mask " + hex(mask) + " has more than 8 bits per channel");
-        }
-        if ((info.redMask & info.greenMask) || (info.redMask & info.blueMask) ||
-            (info.greenMask & info.blueMask))
-            return invalid("overlapping colour masks");
-        if ((info.redMask | info.greenMask | info.blueMask) == 0)
-            return invalid("all colour masks are empty");
+// The channel masks of a 16/24/32-bit picture: the file's own for bitfields, else the
+// defaults. Each must be one run of at most 8 bits, and no two may overlap.
+Result<void> readMasks(const HeadBytes& head, std::uint64_t have, BmpInfo& info) {
+    const int bits = info.bitCount;
+    if (bits < 16) return {};
+    if (isBitfields(info.compression)) {
+        if (have < info.paletteOffset) return incomplete("the colour masks are cut short");
+        // Right after a 40-byte info header, or at the same place inside a longer one.
+        const std::uint8_t* m = &head[14 + 40];
+        info.redMask = u32(m);
+        info.greenMask = u32(m + 4);
+        info.blueMask = u32(m + 8);
+    } else if (bits == 16) {
+        info.redMask = 0x7C00;
+        info.greenMask = 0x03E0;
+        info.blueMask = 0x001F;
+    } else {
+        info.redMask = 0xFF0000;
+        info.greenMask = 0x00FF00;
+        info.blueMask = 0x0000FF;
     }
+    const std::uint32_t masks[] = {info.redMask, info.greenMask, info.blueMask};
+    const std::uint64_t limit = bits == 16 ? 0xFFFFu : 0xFFFFFFFFu;
+    for (std::uint32_t mask : masks) {
+        if (!contiguous(mask) || mask > limit)
+            return invalid("impossible colour mask " + hex(mask));
+        if (std::popcount(mask) > 8)
+            return invalid("colour mask " + hex(mask) + " has more than 8 bits per channel");
+    }
+    if ((info.redMask & info.greenMask) || (info.redMask & info.blueMask) ||
+        (info.greenMask & info.blueMask))
+        return invalid("overlapping colour masks");
+    if ((info.redMask | info.greenMask | info.blueMask) == 0)
+        return invalid("all colour masks are empty");
+    return {};
+}
+
+// Header layouts Qt's reader cannot read as they are.
+bool needsPlainHeader(const HeadBytes& head, const BmpInfo& info) {
+    const std::uint32_t hs = info.headerSize;
     // The station ignores alpha, but Qt's reader takes a 108/124-byte header's alpha mask as it
     // is and refuses some that share bits with the colours (all ones): read such files
     // through a header without one.
     const bool alphaOverlaps =
-        bitfields && hs >= 108 &&
-        (u32(ih + 52) & (info.redMask | info.greenMask | info.blueMask)) != 0;
-    info.needsPlainHeader =
-        hs == 16 || hs == 52 || hs == 56 || comp == BmpCompression::AlphaBitfields || alphaOverlaps;
+        isBitfields(info.compression) && hs >= 108 &&
+        (u32(&head[14 + 52]) & (info.redMask | info.greenMask | info.blueMask)) != 0;
+    return hs == 16 || hs == 52 || hs == 56 || info.compression == BmpCompression::AlphaBitfields ||
+           alphaOverlaps;
+}
 
+// The palette and every pixel row (or the whole RLE stream) must be in the file, and the
+// header's image size must not claim more than the file holds.
+Result<void> checkPixelData(BmpByteSource& src, std::uint64_t paletteEnd, std::uint32_t sizeImage,
+                            BmpInfo& info) {
+    const std::uint64_t fileSize = src.size();
     if (fileSize < paletteEnd)
         return incomplete("the palette is cut short: the file ends at byte " +
                           std::to_string(fileSize) + ", the palette at byte " +
@@ -346,12 +384,13 @@ Result<BmpInfo> checkBmp(BmpByteSource& src) {
                           std::to_string(info.pixelOffset));
 
     const std::uint64_t available = fileSize - info.pixelOffset;
-    if (rle) {
+    if (isRle(info.compression)) {
         auto len = walkRle(src, info);
         if (!len) return len.error();
         info.pixelBytes = *len;
     } else {
-        const std::uint64_t rowBytes = (std::uint64_t(width) * std::uint64_t(bits) + 31) / 32 * 4;
+        const std::uint64_t rowBytes =
+            (std::uint64_t(info.width) * std::uint64_t(info.bitCount) + 31) / 32 * 4;
         info.pixelBytes = rowBytes * std::uint64_t(info.height);
         if (available < info.pixelBytes)
             return incomplete("the pixel data is cut short: " + std::to_string(available) + " of " +
@@ -360,6 +399,32 @@ Result<BmpInfo> checkBmp(BmpByteSource& src) {
     if (sizeImage > available)
         return invalid("the header declares " + std::to_string(sizeImage) +
                        " bytes of pixel data but the file holds " + std::to_string(available));
+    return {};
+}
+
+}  // namespace
+
+Result<BmpInfo> checkBmp(std::span<const std::uint8_t> file) {
+    BmpMemorySource src(file);
+    return checkBmp(src);
+}
+
+Result<BmpInfo> checkBmp(BmpByteSource& src) {
+    HeadBytes head{};
+    const std::int64_t got = src.read(0, head);
+    if (got < 0) return readError();
+    const std::uint64_t have = std::uint64_t(got);
+
+    BmpInfo info;
+    if (auto r = checkFileHeader(head, have, info); !r) return r.error();
+    const InfoFields fields = readInfoHeader(&head[14], info);
+    if (auto r = checkShape(fields, info); !r) return r.error();
+    if (auto r = checkCompression(fields, info); !r) return r.error();
+    const Result<std::uint64_t> paletteEnd = checkPalette(fields, info);
+    if (!paletteEnd) return paletteEnd.error();
+    if (auto r = readMasks(head, have, info); !r) return r.error();
+    info.needsPlainHeader = needsPlainHeader(head, info);
+    if (auto r = checkPixelData(src, *paletteEnd, fields.sizeImage, info); !r) return r.error();
     return info;
 }
 

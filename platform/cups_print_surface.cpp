@@ -568,7 +568,7 @@ Result<int> CupsPrintSurface::submit(const std::string& queue, const std::string
     // The length is that of the whole body: the request's attributes and the document.
     bool ok = cupsSendRequest(h, request, resource.c_str(), ippLength(request) + document.size()) ==
               HTTP_STATUS_CONTINUE;
-    constexpr std::size_t kChunk = 256 * 1024;
+    constexpr std::size_t kChunk = std::size_t{256} * 1024;
     for (std::size_t off = 0; ok && off < document.size(); off += kChunk) {
         const std::size_t n = std::min(kChunk, document.size() - off);
         ok = cupsWriteRequestData(h, document.data() + off, n) == HTTP_STATUS_CONTINUE;

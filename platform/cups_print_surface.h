@@ -12,8 +12,11 @@
 #include "platform/label_document.h"
 #include "printing/print_surface.h"
 
+// libcups' own names, declared here so that users of the surface need not include libcups.
+// NOLINTBEGIN(bugprone-reserved-identifier,readability-identifier-naming)
 typedef struct _http_s http_t;
 typedef struct _ipp_s ipp_t;
+// NOLINTEND(bugprone-reserved-identifier,readability-identifier-naming)
 
 namespace plx {
 

@@ -27,10 +27,30 @@ namespace {
 // Qt's default (128 MB) would refuse a 1200-dpi 4 x 6 inch label.
 constexpr int kAllocationLimitMb = int((kMaxPicturePixels * 4 + (1 << 20) - 1) >> 20) + 1;
 
-Error fileError(const std::string& path, int err) {
+// errno after open(), fstat() or a read, without the path.
+Error systemError(int err) {
     const ErrorKind kind = (err == ENOENT || err == ENOTDIR) ? ErrorKind::NotFound : ErrorKind::Io;
-    return makeError(kind, path + ": " + std::strerror(err));
+    return makeError(kind, std::strerror(err));
 }
+
+// The job file, remembering whether a read failed: Qt's decoders report a read error as bad
+// data, and QFile clears its own error state at the next read.
+class JobFile : public QFile {
+  public:
+    bool readFailed() const { return !m_readError.empty(); }
+    const std::string& readError() const { return m_readError; }
+
+  protected:
+    qint64 readData(char* data, qint64 maxSize) override {
+        const qint64 n = QFile::readData(data, maxSize);
+        if (n < 0 && m_readError.empty())
+            m_readError = "read error: " + errorString().toStdString();
+        return n;
+    }
+
+  private:
+    std::string m_readError;
+};
 
 // The original file seen through a different header: `prefix`, then the file from `skip` on.
 // Lets Qt read header layouts it does not know without copying the pixel data.
@@ -119,9 +139,9 @@ bool indicesWithinPalette(const QImage& image) {
     return true;
 }
 
-// Why the file cannot be complete yet, or empty: a JPEG ends with its end-of-image marker, a
-// PNG with its IEND chunk, a GIF with its trailer byte.
-std::string missingEndMarker(const QByteArray& format, BmpByteSource& file) {
+// A JPEG ends with its end-of-image marker, a PNG with its IEND chunk, a GIF with its trailer
+// byte: without it the file is not complete yet (or is empty).
+Result<void> checkEndMarker(const QByteArray& format, BmpByteSource& file) {
     static const std::uint8_t jpeg[] = {0xFF, 0xD9};
     static const std::uint8_t png[] = {'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
     static const std::uint8_t gif[] = {0x3B};
@@ -137,94 +157,145 @@ std::string missingEndMarker(const QByteArray& format, BmpByteSource& file) {
     std::array<std::uint8_t, 8> tail{};
     const std::uint64_t size = file.size();
     const std::string what = "the " + format.toStdString() + " file ";
-    if (size < marker.size()) return what + "ends before its end marker";
+    if (size < marker.size())
+        return makeError(ErrorKind::Incomplete, what + "ends before its end marker");
     const std::int64_t n = file.read(size - marker.size(), std::span(tail.data(), marker.size()));
+    if (n < 0) return systemError(errno);
     if (n != std::int64_t(marker.size()) || !std::equal(marker.begin(), marker.end(), tail.begin()))
-        return what + "does not end with its end marker (still being written?)";
+        return makeError(ErrorKind::Incomplete,
+                         what + "does not end with its end marker (still being written?)");
     return {};
 }
 
-}  // namespace
+Error invalid(std::string why) { return makeError(ErrorKind::Invalid, std::move(why)); }
 
-Result<void> QtImageArea::load(const std::string& path) {
-    const auto fail = [&](ErrorKind kind, const std::string& why) {
-        return makeError(kind, path + ": " + why);
-    };
+struct OpenedFile {
+    std::unique_ptr<JobFile> file;
+    int fd = -1;
+    std::uint64_t size = 0;
+};
 
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return fileError(path, errno);
-    QFile file;  // owns fd from here on
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+// Opens the file for reading. O_NONBLOCK: a FIFO that took a job file's place must not wait
+// for a writer. Only a regular file has a picture to read; anything else is a file that
+// cannot be read as one, not a bad picture.
+Result<OpenedFile> openRegularFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return systemError(errno);
+    OpenedFile opened{std::make_unique<JobFile>(), fd, 0};
+    if (!opened.file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
-        return fail(ErrorKind::Io, "cannot open: " + file.errorString().toStdString());
+        return makeError(ErrorKind::Io, "cannot open: " + opened.file->errorString().toStdString());
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0) return fileError(path, errno);
-    if (S_ISDIR(st.st_mode)) return fail(ErrorKind::Invalid, "is a directory, not a picture");
-    if (!S_ISREG(st.st_mode)) return fail(ErrorKind::Invalid, "is not a regular file");
+    if (::fstat(fd, &st) != 0) return systemError(errno);
+    if (S_ISDIR(st.st_mode)) return makeError(ErrorKind::Io, "is a directory, not a picture");
+    if (!S_ISREG(st.st_mode)) return makeError(ErrorKind::Io, "is not a regular file");
+    opened.size = std::uint64_t(st.st_size);
+    return opened;
+}
 
-    std::array<std::uint8_t, 2> sig{};
-    BmpFdSource source(fd, std::uint64_t(st.st_size));
-    const std::int64_t sigLen = source.read(0, sig);
-    if (sigLen < 0) return fileError(path, errno);
-    const bool bmp = looksLikeBmp(std::span(sig.data(), std::size_t(sigLen)));
-
-    BmpInfo info;
+// What Qt reads: the file itself, or for a BMP header layout Qt misreads, a plain header
+// followed by the file's palette and pixels.
+struct PictureSource {
+    bool bmp = false;
+    BmpInfo info;  // when bmp
     std::unique_ptr<SplicedDevice> spliced;
-    QIODevice* device = &file;
-    if (bmp) {
-        auto checked = checkBmp(source);
-        if (!checked) return fail(checked.error().kind, checked.error().message);
-        info = *checked;
-        if (info.needsPlainHeader) {
-            std::uint64_t skip = 0;
-            const std::vector<std::uint8_t> prefix = normalizedBmpPrefix(info, &skip);
-            spliced = std::make_unique<SplicedDevice>(
-                QByteArray(reinterpret_cast<const char*>(prefix.data()), qsizetype(prefix.size())),
-                &file, qint64(skip));
-            spliced->open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-            device = spliced.get();
-        }
-    }
+    QIODevice* device = nullptr;
+};
 
-    QImageReader::setAllocationLimit(kAllocationLimitMb);  // process-wide in Qt 6
-    QImageReader reader(device, bmp ? QByteArray("bmp") : QByteArray());
-    if (!bmp) {
-        if (!reader.canRead())
-            return fail(ErrorKind::Invalid, "not a picture format this station reads");
-        const QSize size = reader.size();
-        if (size.isValid() && std::int64_t(size.width()) * size.height() > kMaxPicturePixels)
-            return fail(ErrorKind::Invalid, std::to_string(size.width()) + " x " +
-                                                std::to_string(size.height()) +
-                                                " pixels is more than the " +
-                                                std::to_string(kMaxPicturePixels) + "-pixel limit");
-        // Qt decodes a JPEG cut short with the missing part grey and reports success; a file
-        // still being written must wait instead. These formats end with a fixed marker.
-        const std::string missing = missingEndMarker(reader.format(), source);
-        if (!missing.empty()) return fail(ErrorKind::Incomplete, missing);
+Result<PictureSource> prepareSource(QFile& file, BmpByteSource& bytes) {
+    std::array<std::uint8_t, 2> sig{};
+    const std::int64_t sigLen = bytes.read(0, sig);
+    if (sigLen < 0) return systemError(errno);
+    PictureSource source;
+    source.device = &file;
+    source.bmp = looksLikeBmp(std::span(sig.data(), std::size_t(sigLen)));
+    if (!source.bmp) return source;
+    auto checked = checkBmp(bytes);
+    if (!checked) return checked.error();
+    source.info = *checked;
+    if (source.info.needsPlainHeader) {
+        std::uint64_t skip = 0;
+        const std::vector<std::uint8_t> prefix = normalizedBmpPrefix(source.info, &skip);
+        source.spliced = std::make_unique<SplicedDevice>(
+            QByteArray(reinterpret_cast<const char*>(prefix.data()), qsizetype(prefix.size())),
+            &file, qint64(skip));
+        source.spliced->open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+        source.device = source.spliced.get();
     }
+    return source;
+}
+
+// A picture in another format than BMP: one Qt reads, within the pixel limit, and complete.
+Result<void> checkOtherFormat(QImageReader& reader, const JobFile& file, BmpByteSource& bytes) {
+    if (!reader.canRead()) {
+        if (file.readFailed()) return makeError(ErrorKind::Io, file.readError());
+        return invalid("not a picture format this station reads");
+    }
+    const QSize size = reader.size();
+    if (size.isValid() && std::int64_t(size.width()) * size.height() > kMaxPicturePixels)
+        return invalid(std::to_string(size.width()) + " x " + std::to_string(size.height()) +
+                       " pixels is more than the " + std::to_string(kMaxPicturePixels) +
+                       "-pixel limit");
+    // Qt decodes a JPEG cut short with the missing part grey and reports success; a file
+    // still being written must wait instead. These formats end with a fixed marker.
+    return checkEndMarker(reader.format(), bytes);
+}
+
+// Decodes, then refuses what the decoder let through but has no colour or size of its own.
+Result<QImage> decode(QImageReader& reader, const JobFile& file, const PictureSource& source) {
     QImage image;
-    if (!reader.read(&image) || image.isNull())
-        return fail(ErrorKind::Invalid, "cannot be decoded: " + reader.errorString().toStdString());
-    file.close();
+    if (!reader.read(&image) || image.isNull()) {
+        if (file.readFailed()) return makeError(ErrorKind::Io, file.readError());
+        return invalid("cannot be decoded: " + reader.errorString().toStdString());
+    }
     if (std::int64_t(image.width()) * image.height() > kMaxPicturePixels)
-        return fail(ErrorKind::Invalid,
-                    "more than the " + std::to_string(kMaxPicturePixels) + "-pixel limit");
-    if (bmp && (image.width() != info.width || image.height() != info.height))
-        return fail(ErrorKind::Invalid, "decoded to a different size than its header declares");
+        return invalid("more than the " + std::to_string(kMaxPicturePixels) + "-pixel limit");
+    if (source.bmp && (image.width() != source.info.width || image.height() != source.info.height))
+        return invalid("decoded to a different size than its header declares");
     if (!indicesWithinPalette(image))
-        return fail(ErrorKind::Invalid, "pixels use colour indices past the end of the palette");
+        return invalid("pixels use colour indices past the end of the palette");
+    return image;
+}
 
+// The one pixel format picture() reads in place, with narrow channels at full scale.
+Result<QImage> toRgbx(QImage image, const PictureSource& source) {
     // Alpha is ignored: keep the stored colours rather than blending them with anything.
     if (image.format() == QImage::Format_ARGB32) image.reinterpretAsFormat(QImage::Format_RGB32);
     if (image.format() == QImage::Format_RGBA8888)
         image.reinterpretAsFormat(QImage::Format_RGBX8888);
     image.convertTo(QImage::Format_RGBX8888);  // in place where the depths match
     if (image.isNull() || image.format() != QImage::Format_RGBX8888)
-        return fail(ErrorKind::Invalid, "cannot be converted to RGB (out of memory?)");
-    if (bmp && info.bitCount >= 16) expandNarrowChannels(image, info);
+        return invalid("cannot be converted to RGB (out of memory?)");
+    if (source.bmp && source.info.bitCount >= 16) expandNarrowChannels(image, source.info);
+    return image;
+}
 
-    m_image = std::move(image);
+Result<QImage> readPicture(const std::string& path) {
+    Result<OpenedFile> opened = openRegularFile(path);
+    if (!opened) return opened.error();
+    JobFile& file = *opened.value().file;
+    BmpFdSource bytes(opened.value().fd, opened.value().size);
+    Result<PictureSource> source = prepareSource(file, bytes);
+    if (!source) return source.error();
+
+    QImageReader::setAllocationLimit(kAllocationLimitMb);  // process-wide in Qt 6
+    QImageReader reader(source->device, source->bmp ? QByteArray("bmp") : QByteArray());
+    if (!source->bmp) {
+        if (auto checked = checkOtherFormat(reader, file, bytes); !checked) return checked.error();
+    }
+    Result<QImage> image = decode(reader, file, *source);
+    if (!image) return image.error();
+    file.close();
+    return toRgbx(std::move(image).value(), *source);
+}
+
+}  // namespace
+
+Result<void> QtImageArea::load(const std::string& path) {
+    Result<QImage> image = readPicture(path);
+    if (!image) return makeError(image.error().kind, path + ": " + image.error().message);
+    m_image = std::move(image).value();
     if (m_changed) m_changed();
     return {};
 }

@@ -17,9 +17,10 @@ namespace plx {
 
 class QtImageArea : public ImageArea {
   public:
-    // Errors: NotFound (no such file), Incomplete (shorter than its header declares), Invalid
-    // (impossible, unsupported, undecodable or above kMaxPicturePixels), Io (permission etc.).
-    // On failure the previous picture stays.
+    // Errors: NotFound (no such file), Io (there but cannot be opened or read: permission,
+    // read error, out of descriptors, a directory or FIFO rather than a file), Incomplete
+    // (shorter than its header declares), Invalid (the content is impossible, unsupported,
+    // undecodable or above kMaxPicturePixels). On failure the previous picture stays.
     Result<void> load(const std::string& path) override;
     void clear() override;
     float width() const override { return float(m_image.width()); }

@@ -61,7 +61,7 @@ class PrintSurface {
     // Drop everything drawn since the last end of document; nothing reaches the printer.
     virtual void abortDocument() = 0;
 
-        // How a job handed over earlier stands now.
+    // How a job handed over earlier stands now.
     virtual Result<JobStatus> jobStatus(const JobRef& job) = 0;
 
     // Nothing more to ask for a while: let go of what the last requests held (connections).

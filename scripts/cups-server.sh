@@ -14,7 +14,8 @@ readonly BASE_DRIVER=drv:///cupsfilters.drv/pwgrast.ppd
 # The generic driver hands CUPS raster (imagetoraster's "3SaR", cropped to the picture) to
 # the device unchanged while claiming PWG raster; plx-topwg makes every job full-page PWG.
 readonly PWG_FILTER='*cupsFilter2: "application/vnd.cups-raster image/pwg-raster 0 plx-topwg"'
-readonly SCRIPT_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd -P)
+SCRIPT_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd -P)
+readonly SCRIPT_DIR
 readonly START_TIMEOUT_S=30
 readonly STOP_TIMEOUT_S=20
 readonly REJECT_REASON="Rejecting on purpose (test queue)"
@@ -209,7 +210,7 @@ error_log: $(tail -n 20 "$LOG_DIR/error_log" 2>/dev/null)"
 start_server() {
     stop_server
     rm -rf "$CONF_DIR" "$STATE_DIR/spool" "$STATE_DIR/cache" "$STATE_DIR/state" \
-        "$STATE_DIR/tmp" "$STATE_DIR/bin" "$STATE_DIR/ppd-src" "$LOG_DIR" "$OUTPUT_DIR" \
+        "$STATE_DIR/tmp" "${STATE_DIR:?}/bin" "$STATE_DIR/ppd-src" "$LOG_DIR" "$OUTPUT_DIR" \
         "$STATE_DIR/test-input"
     rm -f "$SOCKET"
     mkdir -p "$CONF_DIR/ppd" "$STATE_DIR/spool" "$STATE_DIR/cache" "$STATE_DIR/state" \

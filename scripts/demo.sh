@@ -27,7 +27,9 @@ trap cleanup EXIT
 rm -rf "$JOBS" "$OUT"
 mkdir -p "$JOBS" "$OUT"
 QT_QPA_PLATFORM=offscreen "$BUILD/tools/make_samples" "$JOBS" >/dev/null
-samples=$(ls "$JOBS" | wc -l)
+# Entries not hidden, as a job listing sees them.
+count_jobs() { find "$JOBS" -mindepth 1 -maxdepth 1 ! -name '.*' | wc -l; }
+samples=$(count_jobs)
 
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
     export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
@@ -42,8 +44,8 @@ station_pid=$!
 expected=$samples
 deadline=$((SECONDS + 120))
 while :; do
-    left=$(ls "$JOBS" | wc -l)
-    done_jobs=$(ls "$STATE/output/$QUEUE" 2>/dev/null | grep -c '\.pwg$' || true)
+    left=$(count_jobs)
+    done_jobs=$(find "$STATE/output/$QUEUE" -maxdepth 1 -name '*.pwg' 2>/dev/null | wc -l || true)
     if [ "$left" -eq 0 ] && [ "$done_jobs" -ge "$expected" ]; then break; fi
     if [ "$MODE" != 1 ] && [ "$MODE" != 2 ] && [ "$MODE" != 3 ] && [ $SECONDS -gt $((deadline - 100)) ]; then
         echo "demo: mode \"$MODE\" prints nothing; the samples stay in $JOBS"

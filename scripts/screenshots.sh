@@ -27,7 +27,7 @@ sleep 1
 cp "$WORK/big.bmp" "$WORK/jobs/.tmp" && mv "$WORK/jobs/.tmp" "$WORK/jobs/lot42_front_2.bmp"
 cp "$WORK/big.bmp" "$WORK/jobs/lot43_back_1.bmp"
 # Grab the screen until the title shows a row in progress.
-for i in $(seq 1 400); do
+for _ in $(seq 1 400); do
     title=$(xdotool search --name '^[0-9]+/[0-9]+$' getwindowname 2>/dev/null | head -1 || true)
     if [ -n "$title" ] && [ "${title%%/*}" -gt 200 ] && [ "${title%%/*}" -lt 2000 ]; then
         import -window root "$ROOT/docs/window.png"

@@ -1,23 +1,23 @@
-// pwgtopng IN.pwg OUT_PREFIX: one PNG per raster page (OUT_PREFIX-1.png, ...), so a printed
-// label can be looked at or compared pixel for pixel.
+// pwgtopng IN OUT_PREFIX: one PNG per page of a PWG or CUPS raster file (OUT_PREFIX-1.png, ...),
+// so a printed label can be looked at or compared pixel for pixel.
 #include <QImage>
 #include <cstdio>
 #include <string>
 
-#include "tools/pwg/pwg_raster.h"
+#include "tools/raster_pages.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {
         std::fprintf(stderr, "usage: pwgtopng IN.pwg OUT_PREFIX\n");
         return 1;
     }
-    auto pages = plx::readPwgRaster(argv[1]);
+    auto pages = plx::readRaster(argv[1]);
     if (!pages) {
         std::fprintf(stderr, "pwgtopng: %s\n", pages.error().message.c_str());
         return 1;
     }
     int number = 0;
-    for (const plx::PwgPage& page : pages.value()) {
+    for (const plx::RasterPage& page : pages.value()) {
         ++number;
         if (page.width > 0x7FFFFFFFu || page.height > 0x7FFFFFFFu) {
             std::fprintf(stderr, "pwgtopng: page %d too large\n", number);

@@ -14,7 +14,7 @@
 #include "platform/cups_print_surface.h"
 #include "tests/support/cups_test_server.h"
 #include "tests/support/raster_capture.h"
-#include "tools/pwg/pwg_raster.h"
+#include "tools/raster_pages.h"
 
 namespace plx {
 namespace {
@@ -136,7 +136,7 @@ TEST(CupsPrintSurface, DotsArriveAtTheirDevicePixelsInTheirColoursAtEachResoluti
 
         const Printed p = printAndCapture(surface, std::string("dots ") + c.queue);
         ASSERT_EQ(p.pages.size(), 1u);
-        const PwgPage& page = p.pages[0];
+        const RasterPage& page = p.pages[0];
         EXPECT_EQ(page.resX, unsigned(c.dpi));
         EXPECT_EQ(page.resY, unsigned(c.dpi));
         ASSERT_EQ(page.width, unsigned(w));
@@ -190,7 +190,7 @@ TEST(CupsPrintSurface, InchUnitCopiesAndPrintQualityReachTheJob) {
                                           {4799, 7199, kBlack}};
     const Printed p = printAndCapture(surface, "three copies");
     ASSERT_EQ(p.pages.size(), 3u) << "copies arrive as repeated pages on this driver";
-    for (const PwgPage& page : p.pages) {
+    for (const RasterPage& page : p.pages) {
         EXPECT_EQ(page.resX, 1200u);
         EXPECT_EQ(page.resY, 1200u);
         ASSERT_EQ(page.width, 4800u);
@@ -235,7 +235,7 @@ TEST(CupsPrintSurface, StretchedPictureFillsItsRectangleWithExactColours) {
 
     const Printed p = printAndCapture(surface, "stretched picture");
     ASSERT_EQ(p.pages.size(), 1u);
-    const PwgPage& page = p.pages[0];
+    const RasterPage& page = p.pages[0];
     ASSERT_EQ(page.resX, 1200u);
     // The painted area is the rectangle (600, 300) .. (4379, 5039), within one dot.
     int minX = 1 << 30, minY = 1 << 30, maxX = -1, maxY = -1;

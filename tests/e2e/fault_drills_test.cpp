@@ -17,7 +17,7 @@
 #include "tests/support/bmp_writer.h"
 #include "tests/support/cups_test_server.h"
 #include "tests/support/station_process.h"
-#include "tools/pwg/pwg_raster.h"
+#include "tools/raster_pages.h"
 
 namespace plx::test {
 namespace {
@@ -155,7 +155,7 @@ TEST(FaultDrill, StationKilledMidJobLosesNothingAndPrintsTheJobAfterRestart) {
         StationProcess station;
         ASSERT_TRUE(station.start(stationRun(run(folder.field()), kTickMs)))
             << station.startError();
-                ASSERT_TRUE(station.waitForCount(": sent to", 6, kStartMs));
+        ASSERT_TRUE(station.waitForCount(": sent to", 6, kStartMs));
         station.kill();
         waitForQueueIdle(kQueue, kJobsMs);
         const auto titles = capturedTitles(kQueue);

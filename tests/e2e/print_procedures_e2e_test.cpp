@@ -65,7 +65,7 @@ TEST(PrintProceduresThroughCups, DotReplicationPrintsExactlyThePureColours) {
     ASSERT_TRUE(id) << id.error().message;
     const auto printed = test::captureJob(id->text());
     ASSERT_EQ(printed.pages.size(), 2u);  // the copies reach the job
-    for (const PwgPage& page : printed.pages) {
+    for (const RasterPage& page : printed.pages) {
         EXPECT_EQ(page.resX, 600u);
         test::expectExactDots(page, want);
     }
@@ -111,7 +111,7 @@ TEST(PrintProceduresThroughCups, ScaledImageFillsTheLabelAt1200Dpi) {
     ASSERT_TRUE(id) << id.error().message;
     const auto printed = test::captureJob(id->text());
     ASSERT_EQ(printed.pages.size(), 3u);
-    const PwgPage& page = printed.pages[0];
+    const RasterPage& page = printed.pages[0];
     EXPECT_EQ(page.resX, 1200u);
     EXPECT_EQ(page.resY, 1200u);
     int minX = INT32_MAX, minY = INT32_MAX, maxX = -1, maxY = -1;

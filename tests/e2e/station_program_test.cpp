@@ -15,7 +15,7 @@
 #include "tests/support/bmp_writer.h"
 #include "tests/support/cups_test_server.h"
 #include "tests/support/station_process.h"
-#include "tools/pwg/pwg_raster.h"
+#include "tools/raster_pages.h"
 
 namespace plx::test {
 namespace {
@@ -71,16 +71,16 @@ void expectSameDots(const std::vector<RasterDot>& got, const std::vector<RasterD
 }
 
 // The raster of the job a "printed" line names, once the printer has it.
-std::vector<PwgPage> rasterOfLine(const std::string& line) {
+std::vector<RasterPage> rasterOfLine(const std::string& line) {
     const int id = printedJobId(line);
     EXPECT_GT(id, 0) << line;
     if (id <= 0) return {};
     const std::string path = waitForJobRaster(kQueue, id, kJobMs);
     EXPECT_FALSE(path.empty()) << "no raster for job " << id;
     if (path.empty()) return {};
-    auto pages = readPwgRaster(path);
+    auto pages = readRaster(path);
     EXPECT_TRUE(pages.ok()) << (pages.ok() ? "" : pages.error().message);
-    return pages ? std::move(pages.value()) : std::vector<PwgPage>{};
+    return pages ? std::move(pages.value()) : std::vector<RasterPage>{};
 }
 
 std::string lineFor(StationProcess& station, const std::string& fragment, int timeoutMs) {
@@ -149,7 +149,7 @@ TEST(StationProgram, ModeOneAtTheRealTickPrintsExactDotsAndCopiesThenDeletes) {
 
     const auto backPages = rasterOfLine(backLine);
     ASSERT_EQ(backPages.size(), 2u) << "two copies are two pages";
-    for (const PwgPage& p : backPages)
+    for (const RasterPage& p : backPages)
         expectSameDots(nonWhiteDots(p), expectedDots(back, w, h, ox, oy, h), "back");
     const auto info = readJobInfo(kQueue, printedJobId(backLine));
     EXPECT_EQ(info.count("copies") ? info.at("copies") : "", "2");
@@ -177,7 +177,7 @@ TEST(StationProgram, ModeTwoPrintsOnlyTheFirstRows) {
     const auto want = expectedDots(px, w, h, ox, oy, 180);
     ASSERT_TRUE(std::any_of(px.begin() + 181 * w, px.end(), isPrintColour))
         << "the picture must have print colours below row 180 for this test to mean anything";
-    for (const PwgPage& p : pages) expectSameDots(nonWhiteDots(p), want, "mode 2");
+    for (const RasterPage& p : pages) expectSameDots(nonWhiteDots(p), want, "mode 2");
     stopWithSigterm(station);
 }
 
@@ -201,7 +201,7 @@ TEST(StationProgram, ModeThreeStretchesThePictureOntoTheLabelAt1200Dpi) {
     ASSERT_NE(line.find("(mode 3, 2 copies"), std::string::npos) << line;
     const auto pages = rasterOfLine(line);
     ASSERT_EQ(pages.size(), 2u);
-    for (const PwgPage& page : pages) {
+    for (const RasterPage& page : pages) {
         ASSERT_EQ(page.resX, 1200u);
         ASSERT_EQ(page.resY, 1200u);
         ASSERT_EQ(page.width, 4800u);

@@ -113,26 +113,6 @@ ToolRun runCupsTool(const std::vector<std::string>& args) {
     return run;
 }
 
-Result<int> submitWithLp(const std::string& queue, const std::string& file,
-                         const std::vector<std::string>& options) {
-    std::vector<std::string> args{"lp", "-d", queue};
-    args.insert(args.end(), options.begin(), options.end());
-    args.push_back(file);  // tests pass absolute paths, so it never reads as an option
-    const ToolRun run = runCupsTool(args);
-    // "request id is QUEUE-12 (1 file(s))"
-    const std::string marker = "request id is ";
-    const auto at = run.output.find(marker);
-    if (run.exitCode != 0 || at == std::string::npos)
-        return makeError(ErrorKind::PrintServer,
-                         "lp failed (" + std::to_string(run.exitCode) + "): " + run.output);
-    const auto start = at + marker.size();
-    const auto end = run.output.find(' ', start);
-    const int id =
-        parseJobId(run.output.substr(start, end == std::string::npos ? end : end - start));
-    if (id < 0) return makeError(ErrorKind::PrintServer, "lp gave no job id: " + run.output);
-    return id;
-}
-
 ToolRun lpadmin(const std::vector<std::string>& args) {
     std::vector<std::string> all{"lpadmin"};
     all.insert(all.end(), args.begin(), args.end());

@@ -6,8 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "common/result.h"
-
 namespace plx::test {
 
 // The server's state folder: $PLX_CUPS_STATE, else <build>/cups-test.
@@ -32,10 +30,6 @@ struct ToolRun {
 };
 // Runs a CUPS command-line tool (no shell) with CUPS_SERVER pointing at the private server.
 ToolRun runCupsTool(const std::vector<std::string>& args);
-
-// lp -d queue [options...] file; the job id, or the tool's complaint as PrintServer error.
-Result<int> submitWithLp(const std::string& queue, const std::string& file,
-                         const std::vector<std::string>& options = {});
 
 // Fault drills: each returns the tool's result.
 ToolRun lpadmin(const std::vector<std::string>& args);

@@ -19,7 +19,7 @@ CapturedJob captureJob(const std::string& jobId) {
     const std::string path = waitForJobRaster(queue, out.id, kJobTimeoutMs);
     EXPECT_FALSE(path.empty()) << "no raster for " << jobId;
     if (path.empty()) return out;
-    auto pages = readPwgRaster(path);
+    auto pages = readRaster(path);
     EXPECT_TRUE(pages.ok()) << (pages.ok() ? "" : pages.error().message);
     if (pages) out.pages = std::move(pages.value());
     return out;
@@ -32,7 +32,7 @@ std::vector<RasterDot> sortedDots(std::vector<RasterDot> dots) {
     return dots;
 }
 
-void expectExactDots(const PwgPage& page, const std::vector<RasterDot>& expected) {
+void expectExactDots(const RasterPage& page, const std::vector<RasterDot>& expected) {
     const auto got = nonWhiteDots(page);
     const auto want = sortedDots(expected);
     ASSERT_EQ(got.size(), want.size());

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/cups_print_surface.h"
-#include "tools/pwg/pwg_raster.h"
+#include "tools/raster_pages.h"
 
 namespace plx::test {
 
@@ -14,7 +14,7 @@ inline constexpr int kJobTimeoutMs = 90000;
 struct CapturedJob {
     std::string jobId;  // "QUEUE-123"
     int id = -1;
-    std::vector<PwgPage> pages;
+    std::vector<RasterPage> pages;
 };
 
 // Waits for the raster of a job the station already submitted (id as "QUEUE-123").
@@ -24,6 +24,6 @@ CapturedJob captureJob(const std::string& jobId);
 std::vector<RasterDot> sortedDots(std::vector<RasterDot> dots);
 
 // gtest assertion: the page holds exactly these dots and is otherwise white.
-void expectExactDots(const PwgPage& page, const std::vector<RasterDot>& expected);
+void expectExactDots(const RasterPage& page, const std::vector<RasterDot>& expected);
 
 }  // namespace plx::test

@@ -19,13 +19,11 @@ struct Rig {
     MemoryImageArea area;
     PrintJob job{"QLS-4100 Xe drivers standard", "0", "0", "job.bmp"};
 
-        Result<JobRef> dots(std::int16_t qte, DotMode mode = DotMode::Full) {
+    Result<JobRef> dots(std::int16_t qte, DotMode mode = DotMode::Full) {
         return printDotReplication(surface, area, host, job, qte, mode);
     }
-        Result<JobRef> scaled(std::int16_t qte) {
-        return printScaledImage(surface, area, job, qte);
-    }
-        Result<JobRef> test() { return printTestPage(surface, area, host, "test"); }
+    Result<JobRef> scaled(std::int16_t qte) { return printScaledImage(surface, area, job, qte); }
+    Result<JobRef> test() { return printTestPage(surface, area, host, "test"); }
     const std::vector<RecordedDot>& printed() const { return surface.documents.at(0).dots; }
 };
 
@@ -77,7 +75,7 @@ TEST(DotReplication, OnlyTheFourPureColoursBecomeDots) {
     Rig grey;
     grey.area.reset(20, 10, 0xFFFFFF);
     for (int x = 0; x < 20; ++x) grey.area.set(x, x % 10, 0x7F7F7F);
-        const auto blank = grey.dots(1);
+    const auto blank = grey.dots(1);
     ASSERT_TRUE(blank);
     EXPECT_FALSE(blank->submitted());  // no blank label
     EXPECT_TRUE(grey.surface.documents.empty());
