@@ -14,6 +14,12 @@ std::string normalizedPrinterName(std::string_view name) {
     return out;
 }
 
+void PrintSurface::plotRow(std::int64_t x0, float y, const ColorValue* colours, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (isDot(colours[i])) plot(float(x0 + std::int64_t(i)), y, colours[i]);
+    }
+}
+
 bool selectPrinterByName(PrintSurface& surface, std::string_view name) {
     const std::string wanted = normalizedPrinterName(name);
     for (const PrinterInfo& p : surface.printers()) {
