@@ -114,12 +114,13 @@ struct PageSetup {
     double leftPt = 0.0;
     double topPt = 0.0;
     std::string media;
+    DocumentRoute route;
 };
 
 double hundredthsMmToPt(int v) { return v * 72.0 / 2540.0; }
 
-Result<PageSetup> pageSetupOf(const std::string& server, const std::string& queue,
-                              int requestedDpi) {
+Result<PageSetup> pageSetupOf(const std::string& server, const std::string& queue, int requestedDpi,
+                              bool rasterDocuments) {
     auto http = connectTo(server);
     if (!http) return http.error();
     auto d = findDestination(http->get(), queue);
@@ -179,6 +180,7 @@ Result<PageSetup> pageSetupOf(const std::string& server, const std::string& queu
     // common 600 dpi rather than refuse every job.
     if (dpi <= 0) dpi = 600;
     setup.page.dpi = dpi;
+    if (rasterDocuments) setup.route = routeForQueue(h, queue, setup.page, setup.media);
     return setup;
 }
 
@@ -295,19 +297,21 @@ void CupsPrintSurface::setUnit(Unit unit) { m_unit = unit; }
 
 void CupsPrintSurface::setPrintQuality(int dpi) { m_quality = dpi > 0 ? dpi : 0; }
 
-LabelDocument& CupsPrintSurface::document() {
+PrintDocument& CupsPrintSurface::document() {
     if (m_doc) return *m_doc;
     m_docError.clear();
     m_docErrorKind = ErrorKind::PrintServer;
     m_originX = m_originY = 0.0;
     m_docMedia.clear();
+    m_docRoute.clear();
+    DocumentRoute route;
     LabelPage page;  // laid out blind when the printer cannot be asked; never submitted then
     if (m_quality > 0) page.dpi = m_quality;
     const auto printer = current();
     if (!printer) {
         m_docError = m_currentError.empty() ? "no printer selected" : m_currentError;
     } else {
-        auto setup = pageSetupOf(m_server, printer->queue, m_quality);
+        auto setup = pageSetupOf(m_server, printer->queue, m_quality, m_rasterDocuments);
         if (!setup) {
             m_docError = setup.error().message;
             m_docErrorKind = setup.error().kind;
@@ -316,18 +320,21 @@ LabelDocument& CupsPrintSurface::document() {
             m_originX = std::floor(setup->leftPt * page.dpi / 72.0 + 0.5);
             m_originY = std::floor(setup->topPt * page.dpi / 72.0 + 0.5);
             m_docMedia = setup->media;
+            route = std::move(setup->route);
         }
     }
-    m_doc.emplace(page);
+    m_page = page;
+    m_docRoute = route.reason;
+    m_doc = makePrintDocument(route, page);
     return *m_doc;
 }
 
 double CupsPrintSurface::scale() const {
-    return m_unit == Unit::Inch ? static_cast<double>(m_doc->page().dpi) : 1.0;
+    return m_unit == Unit::Inch ? static_cast<double>(m_page.dpi) : 1.0;
 }
 
 void CupsPrintSurface::plot(float x, float y, ColorValue color) {
-    LabelDocument& doc = document();
+    PrintDocument& doc = document();
     const double s = scale();
     const double dx = std::floor(double(x) * s);
     const double dy = std::floor(double(y) * s);
@@ -336,9 +343,26 @@ void CupsPrintSurface::plot(float x, float y, ColorValue color) {
     doc.plot(dx + m_originX, dy + m_originY, color);
 }
 
+void CupsPrintSurface::plotRow(std::int64_t x0, float y, const ColorValue* colours,
+                               std::size_t count) {
+    if (m_unit != Unit::Pixel) {
+        PrintSurface::plotRow(x0, y, colours, count);
+        return;
+    }
+    PrintDocument& doc = document();
+    const double dy = std::floor(double(y));
+    // Off the printable area to the left or top: clipped, as plot() clips.
+    if (!(dy >= 0.0) || count == 0) return;
+    const std::size_t skip =
+        x0 >= 0 ? 0 : std::size_t(std::min<std::uint64_t>(std::uint64_t(-(x0 + 1)) + 1, count));
+    if (skip == count) return;
+    doc.plotRow(x0 + std::int64_t(skip) + std::int64_t(m_originX), std::int64_t(dy + m_originY),
+                colours + skip, count - skip);
+}
+
 void CupsPrintSurface::drawPicture(const PictureView& picture, double x, double y, double width,
                                    double height) {
-    LabelDocument& doc = document();
+    PrintDocument& doc = document();
     const double s = scale();
     doc.drawPicture(picture, x * s + m_originX, y * s + m_originY, width * s, height * s);
 }
@@ -362,22 +386,22 @@ Result<std::string> CupsPrintSurface::endDocument(const std::string& jobName) {
                          "copy count " + std::to_string(m_copies) + " is below 1: nothing printed");
     }
     // A job without drawing is a blank page of the current printer.
-    LabelDocument& doc = document();
+    PrintDocument& doc = document();
     if (!m_docError.empty()) return makeError(m_docErrorKind, m_docError);
     const auto printer = current();
     if (!printer) return makeError(ErrorKind::PrintServer, m_currentError);
 
     const auto t0 = Clock::now();
-    std::string pdf;
     try {
-        pdf = doc.toPdf();
+        doc.finish();
     } catch (const std::exception& e) {
         return makeError(ErrorKind::Io,
                          std::string("cannot build the print document: ") + e.what());
     }
     const auto t1 = Clock::now();
-    m_figures.documentBytes = pdf.size();
     m_figures.buildSeconds = std::chrono::duration<double>(t1 - t0).count();
+    m_figures.format = doc.format();
+    m_figures.route = m_docRoute;
 
     auto http = connectTo(m_server);
     if (!http) return http.error();
@@ -387,7 +411,7 @@ Result<std::string> CupsPrintSurface::endDocument(const std::string& jobName) {
     cups_dest_t* dest = d->dest.get();
     cups_dinfo_t* info = d->info.get();
 
-    const int dpi = doc.page().dpi;
+    const int dpi = m_page.dpi;
     Options options;
     options.add("copies", std::to_string(m_copies));
     // The IPP attribute for IPP printers, the PPD option for PPD queues: the raster must be
@@ -413,17 +437,22 @@ Result<std::string> CupsPrintSurface::endDocument(const std::string& jobName) {
         cupsCancelDestJob(h, dest, jobId);
         return e;
     };
-    if (cupsStartDestDocument(h, dest, info, jobId, title.c_str(), CUPS_FORMAT_PDF, 0, nullptr,
+    if (cupsStartDestDocument(h, dest, info, jobId, title.c_str(), doc.format().c_str(), 0, nullptr,
                               1) != HTTP_STATUS_CONTINUE) {
         return fail("cannot send the document to \"" + printer->queue + "\"");
     }
     constexpr std::size_t kChunk = 256 * 1024;
-    for (std::size_t off = 0; off < pdf.size(); off += kChunk) {
-        const std::size_t n = std::min(kChunk, pdf.size() - off);
-        if (cupsWriteRequestData(h, pdf.data() + off, n) != HTTP_STATUS_CONTINUE) {
-            cupsFinishDestDocument(h, dest, info);
-            return fail("sending the document to \"" + printer->queue + "\" failed");
+    const bool sent = doc.writeTo(m_copies, [&](const char* data, std::size_t size) {
+        for (std::size_t off = 0; off < size; off += kChunk) {
+            const std::size_t n = std::min(kChunk, size - off);
+            if (cupsWriteRequestData(h, data + off, n) != HTTP_STATUS_CONTINUE) return false;
         }
+        m_figures.documentBytes += size;
+        return true;
+    });
+    if (!sent) {
+        cupsFinishDestDocument(h, dest, info);
+        return fail("sending the document to \"" + printer->queue + "\" failed");
     }
     if (cupsFinishDestDocument(h, dest, info) > IPP_STATUS_OK_CONFLICTING) {
         return fail("print queue \"" + printer->queue + "\" did not take the document");

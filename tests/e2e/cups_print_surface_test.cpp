@@ -39,6 +39,9 @@ std::size_t filesIn(const std::string& dir) {
     return std::size_t(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
 }
 
+const char* const kRaster = "application/vnd.cups-raster";
+const char* const kPdf = "application/pdf";
+
 const ColorValue kPrintColors[] = {kBlack,   kPureRed, kPureGreen, kPureBlue,
                                    0x0000FE, 0x00FF01, 0xFE0000};
 
@@ -97,13 +100,19 @@ TEST(CupsPrintSurface, JobNamesSurviveTheServer) {
 }
 
 TEST(CupsPrintSurface, DotsArriveAtTheirDevicePixelsInTheirColoursAtEachResolution) {
+    // Raster where the driver takes it (PWG straight to the printer; CUPS raster to a driver
+    // filter), and the PDF every other queue gets.
     const struct {
         const char* queue;
         int dpi;
-    } cases[] = {{"Label-300", 300}, {"QLS-4100-Xe", 600}, {"Label-1200", 1200}};
+        const char* format;
+    } cases[] = {{"Label-300", 300, kRaster},   {"QLS-4100-Xe", 600, kRaster},
+                 {"Label-1200", 1200, kRaster}, {"Label-Raster", 600, kRaster},
+                 {"QLS-4100-Xe", 600, kPdf},    {"Label-1200", 1200, kPdf}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.queue);
+        SCOPED_TRACE(std::string(c.queue) + " " + c.format);
         CupsPrintSurface surface;
+        surface.setRasterDocuments(c.format == kRaster);
         ASSERT_TRUE(selectPrinterByName(surface, c.queue));
         surface.setUnit(Unit::Pixel);
         const int w = 4 * c.dpi, h = 6 * c.dpi;  // 4 x 6 in labels
@@ -133,6 +142,7 @@ TEST(CupsPrintSurface, DotsArriveAtTheirDevicePixelsInTheirColoursAtEachResoluti
         plot(60, 60, kPureBlue, 60, 60);
 
         const Printed p = printAndCapture(surface, std::string("dots ") + c.queue);
+        EXPECT_EQ(surface.lastSubmission().format, c.format);
         ASSERT_EQ(p.pages.size(), 1u);
         const PwgPage& page = p.pages[0];
         EXPECT_EQ(page.resX, unsigned(c.dpi));
@@ -224,45 +234,52 @@ TEST(CupsPrintSurface, StretchedPictureFillsItsRectangleWithExactColours) {
         colors[i] = palette[rng() % 6];
         pixels[i] = colors[i] | 0xAB000000u;  // the top byte means nothing
     }
-    CupsPrintSurface surface;
-    ASSERT_TRUE(selectPrinterByName(surface, "QLS-4100-Xe"));
-    surface.setPrintQuality(1200);
-    surface.setUnit(Unit::Inch);
-    surface.drawPicture(PictureView{pixels.data(), pw, ph, pw}, 0.5, 0.25, 3.15, 3.95);
-    std::fill(pixels.begin(), pixels.end(), 0xFFFFFFFFu);  // the caller clears it
+    for (const char* format : {kRaster, kPdf}) {
+        SCOPED_TRACE(format);
+        std::vector<std::uint32_t> drawn = pixels;
+        CupsPrintSurface surface;
+        surface.setRasterDocuments(format == kRaster);
+        ASSERT_TRUE(selectPrinterByName(surface, "QLS-4100-Xe"));
+        surface.setPrintQuality(1200);
+        surface.setUnit(Unit::Inch);
+        surface.drawPicture(PictureView{drawn.data(), pw, ph, pw}, 0.5, 0.25, 3.15, 3.95);
+        std::fill(drawn.begin(), drawn.end(), 0xFFFFFFFFu);  // the caller clears it
 
-    const Printed p = printAndCapture(surface, "stretched picture");
-    ASSERT_EQ(p.pages.size(), 1u);
-    const PwgPage& page = p.pages[0];
-    ASSERT_EQ(page.resX, 1200u);
-    // The painted area is the rectangle (600, 300) .. (4379, 5039), within one dot.
-    int minX = 1 << 30, minY = 1 << 30, maxX = -1, maxY = -1;
-    for (const RasterDot& d : nonWhiteDots(page)) {
-        minX = std::min(minX, d.x);
-        maxX = std::max(maxX, d.x);
-        minY = std::min(minY, d.y);
-        maxY = std::max(maxY, d.y);
-    }
-    EXPECT_NEAR(minX, 600, 1);
-    EXPECT_NEAR(minY, 300, 1);
-    EXPECT_NEAR(maxX, 600 + 3780 - 1, 1);
-    EXPECT_NEAR(maxY, 300 + 4740 - 1, 1);
-    // Each picture pixel's area, one dot in from its edges, is exactly its colour.
-    int wrong = 0;
-    for (int py = 0; py < ph; ++py) {
-        for (int px = 0; px < pw; ++px) {
-            const ColorValue want = colors[std::size_t(py) * pw + px];
-            for (int y = 300 + py * 60 + 1; y < 300 + (py + 1) * 60 - 1; ++y) {
-                for (int x = 600 + px * 60 + 1; x < 600 + (px + 1) * 60 - 1; ++x) {
-                    if (page.pixel(unsigned(x), unsigned(y)) != want && ++wrong <= 5) {
-                        ADD_FAILURE() << "(" << x << "," << y << ") 0x" << std::hex
-                                      << page.pixel(unsigned(x), unsigned(y)) << " want 0x" << want;
+        const Printed p = printAndCapture(surface, "stretched picture");
+        EXPECT_EQ(surface.lastSubmission().format, format);
+        ASSERT_EQ(p.pages.size(), 1u);
+        const PwgPage& page = p.pages[0];
+        ASSERT_EQ(page.resX, 1200u);
+        // The painted area is the rectangle (600, 300) .. (4379, 5039), within one dot.
+        int minX = 1 << 30, minY = 1 << 30, maxX = -1, maxY = -1;
+        for (const RasterDot& d : nonWhiteDots(page)) {
+            minX = std::min(minX, d.x);
+            maxX = std::max(maxX, d.x);
+            minY = std::min(minY, d.y);
+            maxY = std::max(maxY, d.y);
+        }
+        EXPECT_NEAR(minX, 600, 1);
+        EXPECT_NEAR(minY, 300, 1);
+        EXPECT_NEAR(maxX, 600 + 3780 - 1, 1);
+        EXPECT_NEAR(maxY, 300 + 4740 - 1, 1);
+        // Each picture pixel's area, one dot in from its edges, is exactly its colour.
+        int wrong = 0;
+        for (int py = 0; py < ph; ++py) {
+            for (int px = 0; px < pw; ++px) {
+                const ColorValue want = colors[std::size_t(py) * pw + px];
+                for (int y = 300 + py * 60 + 1; y < 300 + (py + 1) * 60 - 1; ++y) {
+                    for (int x = 600 + px * 60 + 1; x < 600 + (px + 1) * 60 - 1; ++x) {
+                        if (page.pixel(unsigned(x), unsigned(y)) != want && ++wrong <= 5) {
+                            ADD_FAILURE()
+                                << "(" << x << "," << y << ") 0x" << std::hex
+                                << page.pixel(unsigned(x), unsigned(y)) << " want 0x" << want;
+                        }
                     }
                 }
             }
         }
+        EXPECT_EQ(wrong, 0);
     }
-    EXPECT_EQ(wrong, 0);
 }
 
 TEST(CupsPrintSurface, PictureAtOneDotPerPixelIsExactEverywhereAndDotsPaintInOrder) {

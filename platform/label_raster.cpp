@@ -1,0 +1,169 @@
+#include "platform/label_raster.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "printing/print_surface.h"
+
+namespace plx {
+
+namespace {
+
+constexpr std::uint32_t kWhite = 0x00FFFFFFu;
+constexpr int kMaxRun = 128;     // pixels in one run or one literal
+constexpr int kMaxRepeat = 255;  // further lines in one line-repeat record
+
+// The page's dots are words 0x00BBGGRR, so on this (little-endian) machine the first three
+// bytes of a word are R, G, B: four bytes are stored and the cursor moves on by three.
+inline char* putPixel(char* out, std::uint32_t word) {
+    std::memcpy(out, &word, 4);
+    return out + 3;
+}
+
+// One row as runs: n+1 copies of a pixel (n = 0..127) or 257-n literal pixels (n = 129..255).
+// At most 4 bytes per pixel plus one; the caller leaves room for the extra byte putPixel
+// writes past the end.
+char* compressRow(const std::uint32_t* p, int w, char* o) {
+    int i = 0;
+    while (i < w) {
+        if (i + 1 < w && p[i] == p[i + 1]) {
+            int j = i + 2;
+            while (j < w && j - i < kMaxRun && p[j] == p[i]) ++j;
+            *o++ = char(j - i - 1);
+            o = putPixel(o, p[i]);
+            i = j;
+            continue;
+        }
+        // Literal pixels until two equal neighbours start a run.
+        int j = i + 1;
+        while (j < w && j - i < kMaxRun && !(j + 1 < w && p[j] == p[j + 1])) ++j;
+        const int n = j - i;
+        *o++ = n == 1 ? char(0) : char(257 - n);
+        for (int k = i; k < j; ++k) o = putPixel(o, p[k]);
+        i = j;
+    }
+    return o;
+}
+
+}  // namespace
+
+RasterPage::RasterPage(int width, int height)
+    : m_width(std::max(width, 0)), m_height(std::max(height, 0)), m_rows(std::size_t(m_height)) {}
+
+std::uint32_t* RasterPage::row(std::int64_t y) {
+    auto& r = m_rows[std::size_t(y)];
+    if (!r) {
+        r.reset(new std::uint32_t[std::size_t(m_width)]);
+        std::fill_n(r.get(), m_width, kWhite);
+        ++m_touched;
+    }
+    return r.get();
+}
+
+void RasterPage::plot(double x, double y, ColorValue color) {
+    // The negated comparisons also drop NaN.
+    if (!(x >= 0.0 && y >= 0.0 && x < m_width && y < m_height)) return;
+    row(std::int64_t(y))[std::size_t(x)] = color & kWhite;
+}
+
+void RasterPage::plotRow(std::int64_t x0, std::int64_t y, const ColorValue* colours,
+                         std::size_t count) {
+    if (y < 0 || y >= m_height || count == 0) return;
+    // Clip [x0, x0 + count) to the page.
+    const std::int64_t begin = std::max<std::int64_t>(x0, 0);
+    const std::int64_t end = std::min<std::int64_t>(x0 + std::int64_t(count), m_width);
+    if (begin >= end) return;
+    const ColorValue* src = colours + (begin - x0);
+    const std::size_t n = std::size_t(end - begin);
+    // A row with nothing to plot allocates nothing.
+    std::size_t first = 0;
+    while (first < n && !isDot(src[first])) ++first;
+    if (first == n) return;
+    std::uint32_t* dst = row(y) + begin;
+    for (std::size_t i = first; i < n; ++i) {
+        const std::uint32_t v = src[i];
+        dst[i] = isDot(v) ? v : dst[i];
+    }
+}
+
+void RasterPage::drawPicture(const PictureView& picture, double x, double y, double width,
+                             double height) {
+    if (picture.empty() || !std::isfinite(x) || !std::isfinite(y) || !std::isfinite(width) ||
+        !std::isfinite(height) || width <= 0.0 || height <= 0.0) {
+        return;
+    }
+    // The dots whose centres c + 0.5 lie in [x, x + width), clipped to the page.
+    auto span = [](double from, double size, int limit) {
+        const double lo = std::max(std::ceil(from - 0.5), 0.0);
+        const double hi = std::min(std::ceil(from + size - 0.5), double(limit));
+        return std::pair<int, int>{int(lo), int(std::max(hi, lo))};
+    };
+    const auto [cx0, cx1] = span(x, width, m_width);
+    const auto [cy0, cy1] = span(y, height, m_height);
+    if (cx0 >= cx1 || cy0 >= cy1) return;
+
+    auto source = [](int c, double from, double size, int pixels) {
+        const double s = std::floor((c + 0.5 - from) * pixels / size);
+        return std::clamp(int(s), 0, pixels - 1);
+    };
+    std::vector<int> srcCol(std::size_t(cx1 - cx0));
+    for (int c = cx0; c < cx1; ++c)
+        srcCol[std::size_t(c - cx0)] = source(c, x, width, picture.width);
+
+    int lastSrcRow = -1;
+    for (int r = cy0; r < cy1; ++r) {
+        const int sr = source(r, y, height, picture.height);
+        std::uint32_t* dst = row(r) + cx0;
+        if (sr == lastSrcRow) {
+            // Stretched rows repeat: copy the one above.
+            std::memcpy(dst, m_rows[std::size_t(r - 1)].get() + cx0,
+                        std::size_t(cx1 - cx0) * sizeof(std::uint32_t));
+            continue;
+        }
+        const std::uint32_t* src = picture.row(sr);
+        for (std::size_t i = 0; i < srcCol.size(); ++i) dst[i] = src[srcCol[i]] & kWhite;
+        lastSrcRow = sr;
+    }
+}
+
+ColorValue RasterPage::at(int x, int y) const {
+    if (x < 0 || y < 0 || x >= m_width || y >= m_height) return kOutsidePicture;
+    const auto& r = m_rows[std::size_t(y)];
+    return r ? r[std::size_t(x)] : kWhite;
+}
+
+void RasterPage::appendCompressedRows(std::string& out) const {
+    if (m_width == 0) return;
+    // Worst case per record: the repeat byte, 4 bytes a pixel, one byte of putPixel slack.
+    std::vector<char> buf(std::size_t(m_width) * 4 + 2);
+    std::vector<std::uint32_t> white(std::size_t(m_width), kWhite);
+    std::string whiteRow;  // compressed once, reused for every blank row
+    auto sameRows = [&](int a, int b) {
+        const auto& ra = m_rows[std::size_t(a)];
+        const auto& rb = m_rows[std::size_t(b)];
+        if (!ra || !rb) return !ra && !rb;
+        return std::memcmp(ra.get(), rb.get(), std::size_t(m_width) * 4) == 0;
+    };
+    int y = 0;
+    while (y < m_height) {
+        int repeat = 0;
+        while (repeat < kMaxRepeat && y + repeat + 1 < m_height && sameRows(y, y + repeat + 1))
+            ++repeat;
+        out += char(repeat);
+        const auto& r = m_rows[std::size_t(y)];
+        if (!r) {
+            if (whiteRow.empty()) {
+                char* end = compressRow(white.data(), m_width, buf.data());
+                whiteRow.assign(buf.data(), end);
+            }
+            out += whiteRow;
+        } else {
+            char* end = compressRow(r.get(), m_width, buf.data());
+            out.append(buf.data(), end);
+        }
+        y += repeat + 1;
+    }
+}
+
+}  // namespace plx
