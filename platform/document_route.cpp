@@ -210,19 +210,16 @@ class RasterDocument : public PrintDocument {
                      double height) override {
         m_page.drawPicture(picture, x - m_left, y - m_top, width, height);
     }
-    void finish() override {
-        m_rows.clear();
-        m_page.appendCompressedRows(m_rows);
-    }
+    // Rows are compressed while they are sent (again for each copy the driver does not make):
+    // the page is never held compressed as well, and compressing overlaps the server reading.
+    void finish() override {}
     bool writeTo(int copies, const Sink& sink) const override {
         if (!sink(m_route.syncWord.data(), m_route.syncWord.size())) return false;
-        // Pages are streamed: many copies never sit in memory at once.
         const int pages = m_route.manualCopies ? std::max(copies, 1) : 1;
         for (int p = 0; p < pages; ++p) {
             if (!sink(m_route.pageHeader.data(), m_route.pageHeader.size()) ||
-                !sink(m_rows.data(), m_rows.size())) {
+                !m_page.compressRows(sink))
                 return false;
-            }
         }
         return true;
     }
@@ -232,7 +229,6 @@ class RasterDocument : public PrintDocument {
     RasterPage m_page;
     int m_left;
     int m_top;
-    std::string m_rows;
 };
 
 }  // namespace

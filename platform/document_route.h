@@ -92,8 +92,8 @@ class PrintDocument {
                          std::size_t count) = 0;
     virtual void drawPicture(const PictureView& picture, double x, double y, double width,
                              double height) = 0;
-    // Lays the drawing out and compresses it; nothing may be drawn afterwards. May throw
-    // (std::bad_alloc, std::runtime_error from zlib).
+    // Ends the drawing: a PDF is laid out and compressed here, a raster is compressed while
+    // it is written. May throw (std::bad_alloc, std::runtime_error from zlib).
     virtual void finish() = 0;
     // The finished document of a job of `copies` copies, in pieces; false once `sink` fails.
     virtual bool writeTo(int copies, const Sink& sink) const = 0;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,8 +35,10 @@ class RasterPage {
     // The colour at a dot (white where nothing was drawn); kOutsidePicture off the page.
     ColorValue at(int x, int y) const;
 
-    // Appends the page's rows, compressed (line repeat byte, then runs of 3-byte pixels).
-    void appendCompressedRows(std::string& out) const;
+    // The page's rows, compressed (line repeat byte, then runs of 3-byte pixels), handed to
+    // `sink` in pieces; false once the sink fails.
+    using Sink = std::function<bool(const char* data, std::size_t size)>;
+    bool compressRows(const Sink& sink) const;
 
   private:
     std::uint32_t* row(std::int64_t y);
