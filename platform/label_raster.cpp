@@ -80,6 +80,24 @@ char* compressRow(const std::uint32_t* p, int w, std::uint64_t* bits, char* o) {
     return o;
 }
 
+// dst[i] = src[i] where it is a dot, for i in [from, n); over white instead of dst when fresh.
+void blend(std::uint32_t* dst, const ColorValue* src, std::size_t from, std::size_t n, bool fresh) {
+    std::size_t i = from;
+    for (; i + 4 <= n; i += 4) {
+        Words v, d;
+        std::memcpy(&v, src + i, sizeof v);
+        if (fresh) {
+            d = Words{} + kWhite;
+        } else {
+            std::memcpy(&d, dst + i, sizeof d);
+        }
+        const Words keep = Words((v >> 24) != 0u);  // all ones where there is no dot
+        d = (d & keep) | (v & ~keep);
+        std::memcpy(dst + i, &d, sizeof d);
+    }
+    for (; i < n; ++i) dst[i] = isDot(src[i]) ? src[i] : (fresh ? kWhite : dst[i]);
+}
+
 }  // namespace
 
 RasterPage::RasterPage(int width, int height)
@@ -114,17 +132,17 @@ void RasterPage::plotRow(std::int64_t x0, std::int64_t y, const ColorValue* colo
     std::size_t first = 0;
     while (first < n && !isDot(src[first])) ++first;
     if (first == n) return;
-    std::uint32_t* dst = row(y) + begin;
-    std::size_t i = first;
-    for (; i + 4 <= n; i += 4) {
-        Words v, d;
-        std::memcpy(&v, src + i, sizeof v);
-        std::memcpy(&d, dst + i, sizeof d);
-        const Words keep = Words((v >> 24) != 0u);  // all ones where there is no dot
-        d = (d & keep) | (v & ~keep);
-        std::memcpy(dst + i, &d, sizeof d);
+    auto& r = m_rows[std::size_t(y)];
+    if (r) {
+        blend(r.get() + begin, src, first, n, false);
+        return;
     }
-    for (; i < n; ++i) dst[i] = isDot(src[i]) ? src[i] : dst[i];
+    // A new row is written once: white around the dots, not filled white first.
+    r.reset(new std::uint32_t[std::size_t(m_width)]);
+    ++m_touched;
+    std::fill_n(r.get(), begin + std::int64_t(first), kWhite);
+    std::fill(r.get() + end, r.get() + m_width, kWhite);
+    blend(r.get() + begin, src, first, n, true);
 }
 
 void RasterPage::drawPicture(const PictureView& picture, double x, double y, double width,
