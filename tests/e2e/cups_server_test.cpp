@@ -127,9 +127,12 @@ TEST_F(CupsServerTest, QueuesExistWithTheirDescriptionsAndOfficeIsTheDefault) {
     const auto listed = lines(names.output);
     const std::set<std::string> got(listed.begin(), listed.end());
     const std::map<std::string, std::string> expected{
-        {"QLS-4100-Xe", "QLS-4100 Xe drivers standard"}, {"Office", "Office colour printer"},
-        {"Label-300", "Label printer 300 dpi"},          {"Label-1200", "Label printer 1200 dpi"},
+        {"QLS-4100-Xe", "QLS-4100 Xe drivers standard"},
+        {"Office", "Office colour printer"},
+        {"Label-300", "Label printer 300 dpi"},
+        {"Label-1200", "Label printer 1200 dpi"},
         {"Label-Rejecting", "Rejecting label printer"},
+        {"Label-Raster", "Label printer CUPS raster driver"},
     };
     for (const auto& [queue, description] : expected) {
         EXPECT_TRUE(got.count(queue)) << queue << " missing from: " << names.output;
@@ -229,6 +232,26 @@ TEST_F(CupsServerTest, PngThroughTheImageFilterLandsTopLeftWithPpiAndPosition) {
     EXPECT_EQ(pages[0].width, 2400u);  // a full label, not just the picture
     const std::vector<RasterDot> expected{{0, 0, kPureRed}, {29, 19, kPureBlue}};
     EXPECT_EQ(nonWhiteDots(pages[0]), expected);
+}
+
+TEST_F(CupsServerTest, RasterInTheDriversFormatMeetsNoRasteriser) {
+    // The filters the server would run, from the queue's PPD and its own filter database.
+    auto chain = [](const std::string& queue, const std::string& type) {
+        const std::string conf = cupsStateDir() + "/conf/";
+        const ToolRun r = runCupsTool(
+            {"cupsfilter", "-c", conf + "cups-files.conf", "-p", conf + "ppd/" + queue + ".ppd",
+             "-e", "-m", "printer/" + queue, "-i", type, "--list-filters", "/dev/null"});
+        EXPECT_EQ(r.exitCode, 0) << r.output;
+        std::vector<std::string> filters;
+        for (const auto& l : lines(r.output))
+            if (l.rfind("cupsfilter:", 0) != 0) filters.push_back(l);
+        return filters;
+    };
+    using Chain = std::vector<std::string>;
+    EXPECT_EQ(chain("QLS-4100-Xe", "application/vnd.cups-raster"), Chain{});  // to the device
+    EXPECT_EQ(chain("Label-Raster", "application/vnd.cups-raster"), Chain{"plx-topwg"});
+    // A PDF's rasteriser is whichever costs least (poppler's would smooth pictures).
+    EXPECT_EQ(chain("QLS-4100-Xe", "application/pdf"), (Chain{"pdftopdf", "gstoraster"}));
 }
 
 TEST_F(CupsServerTest, RejectingQueueRefusesJobs) {
