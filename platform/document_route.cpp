@@ -89,8 +89,25 @@ struct PpdFile {
     }
 };
 
+// Marks the page size and resolution the station lays out for on top of the PPD's defaults,
+// by the PPD's own names. (cupsMarkOptions would map IPP names, but builds a cache that
+// CUPS 2.4 leaks a few strings of.) False when the PPD has no size of that page.
+bool markPage(ppd_file_t* ppd, const LabelPage& page) {
+    auto fits = [&](const ppd_size_t* s) {
+        return s != nullptr && std::fabs(double(s->width) - page.widthPt) < 0.5 &&
+               std::fabs(double(s->length) - page.heightPt) < 0.5;
+    };
+    const ppd_size_t* size = ppdPageSize(ppd, nullptr);  // the default, if it is that size
+    for (int i = 0; !fits(size) && i < ppd->num_sizes; ++i) size = &ppd->sizes[i];
+    if (!fits(size)) return false;
+    ppdMarkOption(ppd, "PageSize", size->name);
+    const std::string dpi = std::to_string(page.dpi) + "dpi";
+    ppdMarkOption(ppd, "Resolution", dpi.c_str());
+    return true;
+}
+
 DocumentRoute routeFromPpd(PpdFile& file, const std::string& queue, const LabelPage& page,
-                           const std::string& media, int numOptions, cups_option_t* options) {
+                           const std::string& media) {
     std::string whyNot;
     const auto input = fixedRasterInput(driverFilters(readFile(file.path)), &whyNot);
     if (!input) return pdfRoute("PDF: the driver of \"" + queue + "\" " + whyNot);
@@ -98,9 +115,10 @@ DocumentRoute routeFromPpd(PpdFile& file, const std::string& queue, const LabelP
     file.ppd = ppdOpenFile(file.path);
     if (file.ppd == nullptr) return pdfRoute("PDF: the PPD of \"" + queue + "\" does not open");
     ppdMarkDefaults(file.ppd);
-    cupsMarkOptions(file.ppd, numOptions, options);
+    if (!markPage(file.ppd, page))
+        return pdfRoute("PDF: the PPD of \"" + queue + "\" has no page of the laid-out size");
     cups_page_header2_t h{};
-    if (cupsRasterInterpretPPD(&h, file.ppd, numOptions, options, nullptr) != 0)
+    if (cupsRasterInterpretPPD(&h, file.ppd, 0, nullptr, nullptr) != 0)
         return pdfRoute("PDF: no page header from the PPD of \"" + queue + "\"");
 
     // Exact colours need 8-bit RGB pixels, chunky, at the resolution the page was laid out for.
@@ -155,7 +173,7 @@ DocumentRoute routeFromPpd(PpdFile& file, const std::string& queue, const LabelP
 }
 
 DocumentRoute queueRoute(http_t* http, const std::string& queue, const LabelPage& page,
-                         const std::string& media, int numOptions, cups_option_t* options) {
+                         const std::string& media) {
     PpdFile file;
     time_t modified = 0;
     const http_status_t got =
@@ -163,7 +181,7 @@ DocumentRoute queueRoute(http_t* http, const std::string& queue, const LabelPage
     if (got != HTTP_STATUS_OK) {
         return pdfRoute("PDF: \"" + queue + "\" has no driver description");
     }
-    return routeFromPpd(file, queue, page, media, numOptions, options);
+    return routeFromPpd(file, queue, page, media);
 }
 
 #pragma GCC diagnostic pop
@@ -290,17 +308,7 @@ std::optional<RasterInput> fixedRasterInput(const std::vector<DriverFilter>& fil
 
 DocumentRoute routeForQueue(http_t* http, const std::string& queue, const LabelPage& page,
                             const std::string& media) {
-    // The options of the job that will carry the document, as far as they shape the page.
-    cups_option_t* options = nullptr;
-    int n = 0;
-    const std::string res = std::to_string(page.dpi) + "dpi";
-    n = cupsAddOption("Resolution", res.c_str(), n, &options);
-    n = cupsAddOption("printer-resolution", res.c_str(), n, &options);
-    n = cupsAddOption("print-color-mode", "color", n, &options);
-    if (!media.empty()) n = cupsAddOption("media", media.c_str(), n, &options);
-    DocumentRoute route = queueRoute(http, queue, page, media, n, options);
-    cupsFreeOptions(n, options);
-    return route;
+    return queueRoute(http, queue, page, media);
 }
 
 DocumentRoute pwgRoute(const LabelPage& page, bool manualCopies) {

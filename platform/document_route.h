@@ -70,9 +70,9 @@ struct DocumentRoute {
 };
 
 // The route for `queue`, asked over `http`: its PPD is read and, when its driver takes raster
-// with a fixed route, the page header is made from it with the options every job carries
-// (resolution, colour, media; the header gstoraster would give that driver). `page` is the
-// layout the station draws for, `media` the job's media name (may be empty).
+// with a fixed route, the page header is made from it: the driver's defaults with the page
+// size and resolution of `page` (the header gstoraster would give that driver). `media` is
+// the job's media name (may be empty), for the PWG header.
 DocumentRoute routeForQueue(http_t* http, const std::string& queue, const LabelPage& page,
                             const std::string& media);
 
