@@ -200,6 +200,7 @@ class PdfDocument : public PrintDocument {
                      double height) override {
         m_doc.drawPicture(picture, x, y, width, height);
     }
+    bool empty() const override { return m_doc.empty(); }
     void finish() override { m_pdf = m_doc.toPdf(); }
     // The print server makes the copies of a PDF.
     bool writeTo(int, const Sink& sink) const override { return sink(m_pdf.data(), m_pdf.size()); }
@@ -228,6 +229,7 @@ class RasterDocument : public PrintDocument {
                      double height) override {
         m_page.drawPicture(picture, x - m_left, y - m_top, width, height);
     }
+    bool empty() const override { return m_page.empty(); }
     // Rows are compressed while they are sent (again for each copy the driver does not make):
     // the page is never held compressed as well, and compressing overlaps the server reading.
     void finish() override {}

@@ -92,6 +92,8 @@ class PrintDocument {
                          std::size_t count) = 0;
     virtual void drawPicture(const PictureView& picture, double x, double y, double width,
                              double height) = 0;
+    // Nothing landed on the page (dots and pictures off the page do not count).
+    virtual bool empty() const = 0;
     // Ends the drawing: a PDF is laid out and compressed here, a raster is compressed while
     // it is written. May throw (std::bad_alloc, std::runtime_error from zlib).
     virtual void finish() = 0;

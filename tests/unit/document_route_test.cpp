@@ -65,6 +65,16 @@ TEST(DocumentRoute, RasterDocumentHoldsExactlyWhatWasDrawnOnEveryCopy) {
     std::vector<ColorValue> want(std::size_t(w) * h, 0xFFFFFF);
     auto doc = makePrintDocument(pwgRoute(page, true), page);
     ASSERT_EQ(doc->format(), "application/vnd.cups-raster");
+    // Rows without dots and dots off the page draw nothing, in the raster as in the PDF.
+    auto pdf = makePrintDocument(DocumentRoute{}, page);
+    for (PrintDocument* d : {doc.get(), pdf.get()}) {
+        d->plotRow(0, 3, std::vector<ColorValue>(50, kNoDot).data(), 50);
+        d->plot(-1, 5, kBlack);
+        d->plot(5, h, kBlack);
+        EXPECT_TRUE(d->empty()) << d->format();
+    }
+    pdf->plot(1, 1, kBlack);
+    EXPECT_FALSE(pdf->empty());
 
     std::mt19937 rng(3);
     const ColorValue colours[] = {kBlack, kPureRed, kPureGreen, kPureBlue, 0x123456};
@@ -85,6 +95,7 @@ TEST(DocumentRoute, RasterDocumentHoldsExactlyWhatWasDrawnOnEveryCopy) {
                 want[std::size_t(y) * w + std::size_t(x)] = row[i];
         }
     }
+    EXPECT_FALSE(doc->empty());
     doc->plotRow(0, -1, want.data(), 10);  // off the page: nothing
     doc->plotRow(0, h, want.data(), 10);
     // Single dots over what is there, then a picture stretched 2.5 x 1.5 over part of it.
