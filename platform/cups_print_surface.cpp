@@ -442,17 +442,24 @@ Result<std::string> CupsPrintSurface::endDocument(const std::string& jobName) {
         return fail("cannot send the document to \"" + printer->queue + "\"");
     }
     constexpr std::size_t kChunk = 256 * 1024;
-    const bool sent = doc.writeTo(m_copies, [&](const char* data, std::size_t size) {
-        for (std::size_t off = 0; off < size; off += kChunk) {
-            const std::size_t n = std::min(kChunk, size - off);
-            if (cupsWriteRequestData(h, data + off, n) != HTTP_STATUS_CONTINUE) return false;
-        }
-        m_figures.documentBytes += size;
-        return true;
-    });
+    // A raster is compressed while it is sent: running out of memory can happen here too.
+    std::string why;
+    bool sent = false;
+    try {
+        sent = doc.writeTo(m_copies, [&](const char* data, std::size_t size) {
+            for (std::size_t off = 0; off < size; off += kChunk) {
+                const std::size_t n = std::min(kChunk, size - off);
+                if (cupsWriteRequestData(h, data + off, n) != HTTP_STATUS_CONTINUE) return false;
+            }
+            m_figures.documentBytes += size;
+            return true;
+        });
+    } catch (const std::exception& e) {
+        why = std::string(": ") + e.what();
+    }
     if (!sent) {
         cupsFinishDestDocument(h, dest, info);
-        return fail("sending the document to \"" + printer->queue + "\" failed");
+        return fail("sending the document to \"" + printer->queue + "\" failed" + why);
     }
     if (cupsFinishDestDocument(h, dest, info) > IPP_STATUS_OK_CONFLICTING) {
         return fail("print queue \"" + printer->queue + "\" did not take the document");
