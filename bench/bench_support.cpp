@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "common/memory.h"
+
 namespace plx::bench {
 
 std::size_t Picture::printDots() const {
@@ -84,6 +86,7 @@ double MedianReporter::seconds(const std::string& name) const {
 }
 
 bool runBenchmarks(int* argc, char** argv, MedianReporter& reporter) {
+    keepFreedMemory();  // as the station does: the figures are its steady state
     benchmark::Initialize(argc, argv);
     if (benchmark::ReportUnrecognizedArguments(*argc, argv)) return false;
     const std::size_t ran = benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -83,6 +83,9 @@ class UnsubmittedSurface : public PrintSurface {
     void setUnit(Unit u) override { m_inner.setUnit(u); }
     void setPrintQuality(int dpi) override { m_inner.setPrintQuality(dpi); }
     void plot(float x, float y, ColorValue c) override { m_inner.plot(x, y, c); }
+    void plotRow(std::int64_t x0, float y, const ColorValue* c, std::size_t n) override {
+        m_inner.plotRow(x0, y, c, n);
+    }
     void drawPicture(const PictureView& p, double x, double y, double w, double h) override {
         m_inner.drawPicture(p, x, y, w, h);
     }

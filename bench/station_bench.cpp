@@ -8,6 +8,13 @@
 //       JOBS (500) small job files in the folder before the first tick; every one must be
 //       printed once as its own job and its raster arrive. Jobs per second from the first to
 //       the last "printed" line, and from the first "printed" line to the last raster.
+//   station_bench drop PROGRAM STATE_DIR WORK_DIR [REPS]
+//       Drop to raster: a 2400 x 3000 8-bit palette BMP (30 % random pure colours, and a
+//       sparse one with 100,000 dots) renamed into the folder of a station polling every
+//       200 ms, from that moment to the raster stored by the backend; beside it `lp -d QUEUE`
+//       of the same file to its raster, interleaved, REPS (5) times each. Modes 1 and 3, on
+//       the generic PWG queue and the CUPS-raster queue. Every station raster is checked dot
+//       for dot; the station's own part is the time its log line gives.
 //
 // The program runs with QT_QPA_PLATFORM=offscreen, PLIXAGRAM_TICK_MS=1000 (first tick after
 // one second) and CUPS_SERVER=STATE_DIR/cups.sock. Not a Google Benchmark program: each figure
@@ -18,6 +25,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -28,10 +36,12 @@
 #include <optional>
 #include <random>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "common/color.h"
+#include "common/result.h"
 #include "tools/raster_pages.h"
 
 namespace fs = std::filesystem;
@@ -102,17 +112,19 @@ std::string backslashed(const fs::path& p) {
 // The station as a child process, its stderr read line by line.
 class Station {
   public:
-    Station(const std::string& program, const fs::path& state, const fs::path& folder) {
+    Station(const std::string& program, const fs::path& state, const fs::path& folder,
+            const std::string& printer = kPrinter, const std::string& mode = "1",
+            const char* tickMs = "1000") {
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0) fail("pipe");
-        const std::string arg = kPrinter + "/" + backslashed(folder) + "/1/0/0";
+        const std::string arg = printer + "/" + backslashed(folder) + "/" + mode + "/0/0";
         const std::string server = (state / "cups.sock").string();
         m_pid = ::fork();
         if (m_pid < 0) fail("fork");
         if (m_pid == 0) {
             ::dup2(fds[1], 2);
             ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-            ::setenv("PLIXAGRAM_TICK_MS", "1000", 1);
+            ::setenv("PLIXAGRAM_TICK_MS", tickMs, 1);
             ::setenv("CUPS_SERVER", server.c_str(), 1);
             ::execl(program.c_str(), program.c_str(), arg.c_str(), static_cast<char*>(nullptr));
             std::_Exit(127);
@@ -183,6 +195,7 @@ struct Printed {
     std::string file;
     std::string jobId;  // e.g. QLS-4100-Xe-12
     int jobNumber = 0;
+    double seconds = 0.0;  // the station's own time for the job, as its log line gives it
 };
 
 // "<stamp> <file>: sent to print queue "<queue>" as job <id> (mode 1, ...)": the hand-over.
@@ -200,11 +213,13 @@ std::optional<Printed> parsePrinted(const std::string& l) {
     const auto dash = p.jobId.rfind('-');
     if (dash == std::string::npos) return std::nullopt;
     p.jobNumber = std::atoi(p.jobId.c_str() + dash + 1);
+    if (idEnd != std::string::npos && l.compare(idEnd, 2, " (") == 0)
+        p.seconds = std::strtod(l.c_str() + idEnd + 2, nullptr);
     return p;
 }
 
-fs::path rasterOf(const fs::path& state, int job) {
-    return state / "output" / kQueue / ("job-" + std::to_string(job) + ".pwg");
+fs::path rasterOf(const fs::path& state, int job, const std::string& queue = kQueue) {
+    return state / "output" / queue / ("job-" + std::to_string(job) + ".pwg");
 }
 
 bool waitForFile(const fs::path& p, Clock::time_point deadline) {
@@ -391,12 +406,219 @@ int intake(const std::string& program, const fs::path& state, const fs::path& wo
     return 0;
 }
 
+// A picture as palette indices (top row first) over white, black, red, green, blue.
+struct Label {
+    std::string name;
+    int width = 2400;
+    int height = 3000;
+    std::vector<std::uint8_t> index;
+    std::size_t dots = 0;
+};
+const plx::ColorValue kPalette[] = {0xFFFFFF, plx::kBlack, plx::kPureRed, plx::kPureGreen,
+                                    plx::kPureBlue};
+
+Label denseLabel() {
+    Label l{"dense", 2400, 3000, {}, 0};
+    std::mt19937 rng(11);
+    l.index.resize(std::size_t(l.width) * std::size_t(l.height));
+    for (auto& i : l.index) {
+        const bool dot = rng() < std::uint32_t(0.30 * 4294967296.0);
+        i = dot ? std::uint8_t(1 + rng() % 4) : 0;
+        l.dots += dot;
+    }
+    return l;
+}
+
+Label sparseLabel() {
+    Label l{"sparse", 2400, 3000, {}, 0};
+    std::mt19937 rng(12);
+    l.index.assign(std::size_t(l.width) * std::size_t(l.height), 0);
+    while (l.dots < 100000) {
+        auto& i = l.index[rng() % l.index.size()];
+        if (i == 0) i = std::uint8_t(1 + rng() % 4), ++l.dots;
+    }
+    return l;
+}
+
+// As an 8-bit palette BMP, the kind of file the station is dropped.
+void writePaletteBmp(const fs::path& path, const Label& l) {
+    const std::uint32_t rowBytes = (std::uint32_t(l.width) + 3) & ~3u;
+    const std::uint32_t offset = 14 + 40 + 256 * 4;
+    std::vector<unsigned char> b(offset + rowBytes * std::uint32_t(l.height), 0);
+    auto put32 = [&](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) b[at + std::size_t(i)] = std::uint8_t(v >> (8 * i));
+    };
+    b[0] = 'B', b[1] = 'M';
+    put32(2, std::uint32_t(b.size()));
+    put32(10, offset);
+    put32(14, 40);
+    put32(18, std::uint32_t(l.width));
+    put32(22, std::uint32_t(l.height));
+    b[26] = 1, b[28] = 8;
+    put32(34, rowBytes * std::uint32_t(l.height));
+    put32(46, 256);
+    for (int i = 0; i < 5; ++i) {
+        b[54 + 4 * std::size_t(i)] = plx::blueOf(kPalette[i]);
+        b[55 + 4 * std::size_t(i)] = plx::greenOf(kPalette[i]);
+        b[56 + 4 * std::size_t(i)] = plx::redOf(kPalette[i]);
+    }
+    for (int y = 0; y < l.height; ++y)
+        std::memcpy(&b[offset + std::size_t(l.height - 1 - y) * rowBytes],
+                    &l.index[std::size_t(y) * std::size_t(l.width)], std::size_t(l.width));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+}
+
+// Dots of the raster that are not the label's: mode 1 places the picture 1:1 at the top-left;
+// mode 3 stretches it over 3.15 x 3.95 in at 1200 dpi, each dot taking the pixel under its
+// centre.
+long wrongDots(const plx::RasterPage& page, const Label& l, const std::string& mode) {
+    const bool stretched = mode == "3";
+    const double w = 3.15 * 1200.0, h = 3.95 * 1200.0;
+    long wrong = 0;
+    for (unsigned y = 0; y < page.height; ++y)
+        for (unsigned x = 0; x < page.width; ++x) {
+            int px = int(x), py = int(y);
+            if (stretched) {
+                px = x + 0.5 < w ? int((x + 0.5) * l.width / w) : l.width;
+                py = y + 0.5 < h ? int((y + 0.5) * l.height / h) : l.height;
+            }
+            plx::ColorValue want = 0xFFFFFF;
+            if (px < l.width && py < l.height)
+                want = kPalette[l.index[std::size_t(py) * std::size_t(l.width) + std::size_t(px)]];
+            wrong += page.pixel(x, y) != want;
+        }
+    return wrong;
+}
+
+// CPU seconds the process has used (user + system), from /proc/PID/stat.
+double cpuSeconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat;
+    std::getline(in, stat);
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string f;
+    double ticks = 0;
+    for (int i = 3; i <= 15 && fields >> f; ++i)
+        if (i >= 14) ticks += std::strtod(f.c_str(), nullptr);  // utime, stime
+    return ticks / double(::sysconf(_SC_CLK_TCK));
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
+// lp -d QUEUE FILE: the job number.
+int lpSubmit(const std::string& queue, const fs::path& file) {
+    const std::string cmd = "lp -d " + queue + " '" + file.string() + "' 2>&1";
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (p == nullptr) fail("cannot run lp");
+    char buf[512] = "";
+    const std::string out = std::fgets(buf, sizeof buf, p) ? buf : "";
+    ::pclose(p);
+    const auto at = out.find("request id is " + queue + "-");
+    if (at == std::string::npos) fail("lp: " + out);
+    return std::atoi(out.c_str() + at + 15 + queue.size());
+}
+
+void waitFor(const fs::path& p, const std::string& what) {
+    if (!waitForFile(p, Clock::now() + std::chrono::seconds(300)))
+        fail("no raster for " + what + " within 300 s");
+}
+
+// Drop to raster: the station (tick 200 ms) against lp of the same file, interleaved.
+int drop(const std::string& program, const fs::path& state, const fs::path& work, int reps) {
+    ::setenv("CUPS_SERVER", (state / "cups.sock").c_str(), 1);
+    const Label labels[] = {denseLabel(), sparseLabel()};
+    for (const Label& l : labels) writePaletteBmp(work / (l.name + ".bmp"), l);
+    struct Case {
+        const Label& label;
+        const char* mode;
+        double goal;
+    };
+    const Case cases[] = {{labels[0], "1", 1.0}, {labels[0], "3", 1.5}, {labels[1], "1", 1.0}};
+    int missed = 0;
+    for (const char* queue : {"QLS-4100-Xe", "Label-Raster"}) {
+        for (const Case& c : cases) {
+            const std::string what = c.label.name + " label (" + std::to_string(c.label.dots) +
+                                     " dots), mode " + c.mode + ", " + queue;
+            const fs::path folder = freshFolder(work, "drop");
+            Station station(program, state, folder, queue, c.mode, "200");
+            const auto deadline = Clock::now() + std::chrono::seconds(30);
+            while (auto l = station.line(deadline))
+                if (l->find("watching \"") != std::string::npos) break;
+            std::vector<double> stationS, lpS, ownS, cpuS;
+            long wrong = 0;
+            for (int r = 0; r < reps; ++r) {
+                // The file arrives whole: copied beside the folder, then renamed into it.
+                const fs::path part = work / "drop.part";
+                fs::copy_file(work / (c.label.name + ".bmp"), part,
+                              fs::copy_options::overwrite_existing);
+                const std::string name = c.label.name + "_" + std::to_string(r) + "_1.bmp";
+                const double cpu0 = cpuSeconds(station.pid());
+                auto t0 = Clock::now();
+                fs::rename(part, folder / name);
+                std::optional<Printed> printed;
+                while (auto l = station.line(Clock::now() + std::chrono::seconds(120))) {
+                    if (l->find(": not printed") != std::string::npos ||
+                        l->find("trouble") != std::string::npos)
+                        fail(what + ": " + *l);
+                    if ((printed = parsePrinted(*l))) break;
+                }
+                if (!printed) fail(what + ": no \"printed\" line");
+                cpuS.push_back(cpuSeconds(station.pid()) - cpu0);
+                const fs::path raster = rasterOf(state, printed->jobNumber, queue);
+                waitFor(raster, what);
+                stationS.push_back(seconds(Clock::now() - t0));
+                ownS.push_back(printed->seconds);
+                auto pages = plx::readRaster(raster.string());
+                if (!pages || pages->size() != 1) fail(what + ": not one readable page");
+                wrong += wrongDots((*pages)[0], c.label, c.mode);
+
+                t0 = Clock::now();
+                waitFor(rasterOf(state, lpSubmit(queue, work / (c.label.name + ".bmp")), queue),
+                        "lp");
+                lpS.push_back(seconds(Clock::now() - t0));
+            }
+            if (station.stop() != 0) fail("the station did not exit cleanly");
+            const double ratio = median(stationS) / median(lpS);
+            std::string runs;
+            for (int r = 0; r < reps; ++r) {
+                char one[48];
+                std::snprintf(one, sizeof one, r ? ", %.3f/%.3f" : "%.3f/%.3f",
+                              stationS[std::size_t(r)], lpS[std::size_t(r)]);
+                runs += one;
+            }
+            std::printf(
+                "drop: %s: station/lp %s s; station's own %.2f s (CPU %.2f s from "
+                "the drop to the printed line, picture load included); wrong dots %ld\n",
+                what.c_str(), runs.c_str(), median(ownS), median(cpuS), wrong);
+            const bool met = ratio <= c.goal && wrong == 0;
+            missed += !met;
+            std::printf(
+                "FIGURE | Drop to raster, %s | <= %.1f x lp, exact | %.3f s vs lp %.3f s "
+                "= %.2f x, %s | %s\n",
+                what.c_str(), c.goal, median(stationS), median(lpS), ratio,
+                wrong == 0 ? "exact" : "NOT exact", met ? "yes" : "NO");
+            std::printf("FIGURE | Station's own part, %s | %s | %.2f s | %s\n", what.c_str(),
+                        c.label.name == "dense" && std::string(c.mode) == "1" ? "<= 0.08 s" : "-",
+                        median(ownS),
+                        c.label.name == "dense" && std::string(c.mode) == "1"
+                            ? (median(ownS) <= 0.08 ? "yes" : "NO")
+                            : "-");
+            std::fflush(stdout);
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 5) {
         std::fprintf(stderr,
-                     "usage: station_bench memory|intake PROGRAM STATE_DIR WORK_DIR [JOBS]\n");
+                     "usage: station_bench memory|intake|drop PROGRAM STATE_DIR WORK_DIR [N]\n");
         return 2;
     }
     const std::string what = argv[1];
@@ -404,6 +626,7 @@ int main(int argc, char** argv) {
     const fs::path work = fs::absolute(argv[4]);
     if (what == "memory") return memory(argv[2], state, work);
     if (what == "intake") return intake(argv[2], state, work, argc > 5 ? std::atoi(argv[5]) : 500);
+    if (what == "drop") return drop(argv[2], state, work, argc > 5 ? std::atoi(argv[5]) : 5);
     std::fprintf(stderr, "station_bench: unknown figure \"%s\"\n", what.c_str());
     return 2;
 }

@@ -468,33 +468,44 @@ Result<void> CupsPrintSurface::setUpPage() {
     page.dpi = dpi;
     m_originX = std::floor(hundredthsMmToPt(facts.left) * dpi / 72.0 + 0.5);
     m_originY = std::floor(hundredthsMmToPt(facts.top) * dpi / 72.0 + 0.5);
-    m_doc.emplace(page);
+
+    // The printer's own raster where its driver takes one, else the PDF.
+    DocumentRoute route;
+    if (m_rasterDocuments) {
+        Result<http_t*> http = connection();
+        if (!http) return http.error();
+        route = routeForQueue(*http, printer->queue, page, m_docMedia);
+    }
+    m_page = page;
+    m_docRoute = route.reason;
+    m_doc = makePrintDocument(route, page);
     return {};
 }
 
-LabelDocument& CupsPrintSurface::document() {
+PrintDocument& CupsPrintSurface::document() {
     if (m_doc) return *m_doc;
     m_docError.reset();
     m_docNotice = Message();
+    m_docRoute.clear();
     m_originX = m_originY = 0.0;
     m_docMedia.clear();
     Result<void> setUp = setUpPage();
     if (!setUp) {
         // Laid out blind so the drawing can go on; never submitted.
         m_docError = setUp.error();
-        LabelPage page;
-        if (m_quality > 0) page.dpi = m_quality;
-        m_doc.emplace(page);
+        m_page = LabelPage{};
+        if (m_quality > 0) m_page.dpi = m_quality;
+        m_doc = makePrintDocument(DocumentRoute{}, m_page);
     }
     return *m_doc;
 }
 
 double CupsPrintSurface::scale() const {
-    return m_unit == Unit::Inch ? static_cast<double>(m_doc->page().dpi) : 1.0;
+    return m_unit == Unit::Inch ? static_cast<double>(m_page.dpi) : 1.0;
 }
 
 void CupsPrintSurface::plot(float x, float y, ColorValue color) {
-    LabelDocument& doc = document();
+    PrintDocument& doc = document();
     const double s = scale();
     const double dx = std::floor(double(x) * s);
     const double dy = std::floor(double(y) * s);
@@ -503,9 +514,26 @@ void CupsPrintSurface::plot(float x, float y, ColorValue color) {
     doc.plot(dx + m_originX, dy + m_originY, color);
 }
 
+void CupsPrintSurface::plotRow(std::int64_t x0, float y, const ColorValue* colours,
+                               std::size_t count) {
+    if (m_unit != Unit::Pixel) {
+        PrintSurface::plotRow(x0, y, colours, count);
+        return;
+    }
+    PrintDocument& doc = document();
+    const double dy = std::floor(double(y));
+    // Off the printable area to the left or top: clipped, as plot() clips.
+    if (!(dy >= 0.0) || count == 0) return;
+    const std::size_t skip =
+        x0 >= 0 ? 0 : std::size_t(std::min<std::uint64_t>(std::uint64_t(-(x0 + 1)) + 1, count));
+    if (skip == count) return;
+    doc.plotRow(x0 + std::int64_t(skip) + std::int64_t(m_originX), std::int64_t(dy + m_originY),
+                colours + skip, count - skip);
+}
+
 void CupsPrintSurface::drawPicture(const PictureView& picture, double x, double y, double width,
                                    double height) {
-    LabelDocument& doc = document();
+    PrintDocument& doc = document();
     const double s = scale();
     doc.drawPicture(picture, x * s + m_originX, y * s + m_originY, width * s, height * s);
 }
@@ -515,33 +543,32 @@ void CupsPrintSurface::abortDocument() {
     m_docError.reset();
 }
 
-Result<std::string> CupsPrintSurface::buildDocument() {
+Result<void> CupsPrintSurface::finishDocument() {
     const auto t0 = Clock::now();
-    std::string pdf;
     try {
-        pdf = m_doc->toPdf();
+        m_doc->finish();
     } catch (const std::exception& e) {
         // Out of memory, say: not the job's fault, so it is tried again.
         return makeError(ErrorKind::Io,
                          std::string("cannot build the print document: ") + e.what());
     }
-    m_figures.documentBytes = pdf.size();
     m_figures.buildSeconds = std::chrono::duration<double>(Clock::now() - t0).count();
-    return pdf;
+    m_figures.format = m_doc->format();
+    m_figures.route = m_docRoute;
+    return {};
 }
 
 // One Print-Job request: the server makes the job only once it has the whole document, so a
 // connection lost on the way leaves no job behind.
-Result<int> CupsPrintSurface::submit(const std::string& queue, const std::string& document,
-                                     const std::string& jobName) {
+Result<int> CupsPrintSurface::submit(const std::string& queue, const std::string& jobName) {
     const auto t0 = Clock::now();
     Result<http_t*> http = connection();
     if (!http) return http.error();
     http_t* h = *http;
 
-    const int dpi = m_doc->page().dpi;
+    const int dpi = m_page.dpi;
     Options options;
-    options.add("copies", std::to_string(m_copies));
+    options.add("copies", std::to_string(m_doc->holdsCopies() ? 1 : m_copies));
     // The IPP attribute for IPP printers, the PPD option for PPD queues: the raster must be
     // made at the resolution the document was laid out for.
     options.add("printer-resolution", std::to_string(dpi) + "dpi");
@@ -559,24 +586,36 @@ Result<int> CupsPrintSurface::submit(const std::string& queue, const std::string
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr,
                  ippJobName(jobName).c_str());
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr,
-                 CUPS_FORMAT_PDF);
+                 m_doc->format().c_str());
     cupsEncodeOptions2(request, options.count(), options.get(), IPP_TAG_OPERATION);
     cupsEncodeOptions2(request, options.count(), options.get(), IPP_TAG_JOB);
     std::unique_ptr<ipp_t, void (*)(ipp_t*)> sent(request, ippDelete);
 
     const std::string resource = resourceOf(uri);
-    // The length is that of the whole body: the request's attributes and the document.
-    bool ok = cupsSendRequest(h, request, resource.c_str(), ippLength(request) + document.size()) ==
-              HTTP_STATUS_CONTINUE;
-    constexpr std::size_t kChunk = std::size_t{256} * 1024;
-    for (std::size_t off = 0; ok && off < document.size(); off += kChunk) {
-        const std::size_t n = std::min(kChunk, document.size() - off);
-        ok = cupsWriteRequestData(h, document.data() + off, n) == HTTP_STATUS_CONTINUE;
+    // Chunked: a raster is compressed while it is sent, so its length is not known before.
+    bool ok =
+        cupsSendRequest(h, request, resource.c_str(), CUPS_LENGTH_VARIABLE) == HTTP_STATUS_CONTINUE;
+    std::string why;
+    try {
+        constexpr std::size_t kChunk = std::size_t{256} * 1024;
+        ok = ok && m_doc->writeTo(m_copies, [&](const char* data, std::size_t size) {
+            for (std::size_t off = 0; off < size; off += kChunk) {
+                const std::size_t n = std::min(kChunk, size - off);
+                if (cupsWriteRequestData(h, data + off, n) != HTTP_STATUS_CONTINUE) return false;
+            }
+            m_figures.documentBytes += size;
+            return true;
+        });
+    } catch (const std::exception& e) {
+        // Compressing on the way can run out of memory too.
+        ok = false;
+        why = std::string(": ") + e.what();
     }
     std::unique_ptr<ipp_t, void (*)(ipp_t*)> response(
         ok ? cupsGetResponse(h, resource.c_str()) : nullptr, ippDelete);
     if (!response || failed(ippGetStatusCode(response.get()))) {
-        Error e = serverError("print queue \"" + queue + "\" did not take the job");
+        // A request cut off half way is dropped with its connection: the server makes no job.
+        Error e = serverError("print queue \"" + queue + "\" did not take the job" + why);
         if (!response) dropConnection();
         return e;
     }
@@ -616,9 +655,8 @@ Result<JobRef> CupsPrintSurface::endDocument(const std::string& jobName) {
                              describeQueueState(m_docState));
     }
 
-    Result<std::string> document = buildDocument();
-    if (!document) return document.error();
-    Result<int> id = submit(printer->queue, *document, jobName);
+    if (Result<void> finished = finishDocument(); !finished) return finished.error();
+    Result<int> id = submit(printer->queue, jobName);
     if (!id) return id.error();
     return JobRef{printer->queue, *id, m_docNotice};
 }

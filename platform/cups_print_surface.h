@@ -1,6 +1,7 @@
 #pragma once
 // The print surface over a CUPS print server: each document becomes one CUPS job whose
-// PDF is written by LabelDocument so that dots reach the printer's raster unchanged.
+// document (the printer's raster where its driver takes one, else a PDF) is written so that
+// dots reach the printer's raster unchanged.
 
 #include <chrono>
 #include <map>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/document_route.h"
 #include "platform/label_document.h"
 #include "printing/print_surface.h"
 
@@ -23,8 +25,10 @@ namespace plx {
 // What the last endDocument cost, for logging and the benchmarks.
 struct SubmissionFigures {
     std::size_t documentBytes = 0;
-    double buildSeconds = 0.0;   // laying out and compressing the PDF
+    double buildSeconds = 0.0;   // finishing the document (a PDF is laid out and compressed)
     double submitSeconds = 0.0;  // the Print-Job request, document included
+    std::string format;          // the document format sent
+    std::string route;           // why that document
 };
 
 class CupsPrintSurface : public PrintSurface {
@@ -47,6 +51,7 @@ class CupsPrintSurface : public PrintSurface {
     void setPrintQuality(int dpi) override;
 
     void plot(float x, float y, ColorValue color) override;
+    void plotRow(std::int64_t x0, float y, const ColorValue* colours, std::size_t count) override;
     void drawPicture(const PictureView& picture, double x, double y, double width,
                      double height) override;
 
@@ -58,10 +63,13 @@ class CupsPrintSurface : public PrintSurface {
 
     const std::string& server() const { return m_server; }
     // The resolution the open document is laid out for (0 when none is open).
-    int documentDpi() const { return m_doc ? m_doc->page().dpi : 0; }
+    int documentDpi() const { return m_doc ? m_page.dpi : 0; }
     const SubmissionFigures& lastSubmission() const { return m_figures; }
     // Connections opened to the server so far (one serves all the requests of a job).
     int connectionsOpened() const { return m_connectionsOpened; }
+    // Off: every document is a PDF, whatever the queue's driver takes (tests and benchmarks
+    // compare the routes). Takes effect at the next document.
+    void setRasterDocuments(bool on) { m_rasterDocuments = on; }
 
   private:
     // The one connection, opened on first use; reopened after an idle spell or a failure.
@@ -75,12 +83,11 @@ class CupsPrintSurface : public PrintSurface {
 
     // Opens the document at the first drawing operation: page size and resolution are
     // taken from the current printer then and stay fixed for this document.
-    LabelDocument& document();
+    PrintDocument& document();
     Result<void> setUpPage();
     double scale() const;
-    Result<std::string> buildDocument();
-    Result<int> submit(const std::string& queue, const std::string& document,
-                       const std::string& jobName);
+    Result<void> finishDocument();
+    Result<int> submit(const std::string& queue, const std::string& jobName);
 
     std::string m_server;
     std::unique_ptr<http_t, void (*)(http_t*)> m_http;
@@ -93,7 +100,10 @@ class CupsPrintSurface : public PrintSurface {
     Unit m_unit = Unit::Pixel;
     int m_quality = 0;  // requested dpi, 0 = the printer's default
 
-    std::optional<LabelDocument> m_doc;
+    std::unique_ptr<PrintDocument> m_doc;
+    LabelPage m_page;  // the open document's layout
+    std::string m_docRoute;
+    bool m_rasterDocuments = true;
     QueueState m_docState;            // the queue as it stood when the document opened
     std::optional<Error> m_docError;  // the printer could not be asked how to lay it out
     double m_originX = 0.0;           // printable area's top-left corner, in device dots

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 #include "common/number.h"
 
@@ -50,7 +52,28 @@ void scanRow(const PictureView& view, std::int32_t row, std::int32_t lastCol, Pl
     for (int col = 0; col < cols; ++col) plot(col, p[col] & 0x00FFFFFFu);
 }
 
+// Four words at a time (plain SSE2 on x86-64, also in builds that do not auto-vectorise).
+using Words = std::uint32_t __attribute__((vector_size(16)));
+
 }  // namespace
+
+void keepMainPrintColors(const std::uint32_t* pixels, std::size_t count, ColorValue* out) {
+    std::size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        Words v;
+        std::memcpy(&v, pixels + i, sizeof v);
+        v &= 0x00FFFFFFu;
+        // All ones where the colour is one of the four.
+        const Words main =
+            Words((v == 0u) | (v == 0x0000FFu) | (v == 0x00FF00u) | (v == 0xFF0000u));
+        const Words r = (v & main) | (kNoDot & ~main);
+        std::memcpy(out + i, &r, sizeof r);
+    }
+    for (; i < count; ++i) {
+        const ColorValue c = pixels[i] & 0x00FFFFFFu;
+        out[i] = isMainPrintColor(c) ? c : kNoDot;
+    }
+}
 
 std::string progressText(std::int32_t row, float height) {
     std::string text = std::to_string(row) + "/";
@@ -83,16 +106,23 @@ Result<JobRef> printDotReplication(PrintSurface& surface, ImageArea& area, Print
     }
     const std::int64_t dx = *ox;
     const std::int64_t dy = *oy;
+    // Whole rows go to the surface: one call per row instead of one per dot.
+    std::vector<ColorValue> dots(std::size_t(std::max(area.picture().width, 0)));
     for (std::int32_t row = 0; row <= lastRow; ++row) {
         const Result<std::int32_t> lastCol = lastIndex(area.width());
         if (!lastCol) {
             surface.abortDocument();
             return lastCol.error();
         }
-        const float y = float(row + dy);
-        scanRow(area.picture(), row, *lastCol, [&](int col, ColorValue c) {
-            if (isMainPrintColor(c)) surface.plot(float(col + dx), y, c);
-        });
+        // Columns past the picture read as a colour outside every set: not visited.
+        const PictureView view = area.picture();
+        if (!view.empty() && row < view.height && *lastCol >= 0) {
+            const auto cols =
+                std::size_t(std::min<std::int64_t>(std::int64_t(*lastCol) + 1, view.width));
+            if (dots.size() < cols) dots.resize(cols);
+            keepMainPrintColors(view.row(row), cols, dots.data());
+            surface.plotRow(dx, float(row + dy), dots.data(), cols);
+        }
         if (row % 4 == 0) {
             host.yieldToWindow();
             if (host.abortRequested()) return aborted(surface);

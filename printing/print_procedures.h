@@ -53,6 +53,10 @@ constexpr bool isPrintingMode(std::string_view mode) {
     return mode == "1" || mode == "2" || mode == "3";
 }
 
+// out[i] = the colour of pixels[i] when it is one of the four main print colours, else
+// kNoDot: one row of dot replication, ready for PrintSurface::plotRow.
+void keepMainPrintColors(const std::uint32_t* pixels, std::size_t count, ColorValue* out);
+
 // "row/height", the height written as a plain integer when it is whole.
 std::string progressText(std::int32_t row, float height);
 

@@ -12,6 +12,12 @@ std::string normalizedPrinterName(std::string_view name) {
     return upperAscii(name.substr(first, last - first + 1));
 }
 
+void PrintSurface::plotRow(std::int64_t x0, float y, const ColorValue* colours, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (isDot(colours[i])) plot(float(x0 + std::int64_t(i)), y, colours[i]);
+    }
+}
+
 Result<PrinterChoice> selectPrinterByName(PrintSurface& surface, std::string_view name) {
     Result<std::vector<PrinterInfo>> listed = surface.printers();
     if (!listed) return listed.error();

@@ -1,6 +1,7 @@
 #pragma once
 // The print system as the print procedures see it: one current printer and its open job.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,6 +16,11 @@
 namespace plx {
 
 enum class Unit { Pixel, Inch };
+
+// In a row of dots (PrintSurface::plotRow): no dot at this place. Every real colour has a
+// zero top byte.
+inline constexpr ColorValue kNoDot = 0xFF000000u;
+constexpr bool isDot(ColorValue c) { return (c >> 24) == 0; }
 
 struct PrinterInfo {
     std::string queue;        // the print system's own name for the printer
@@ -50,6 +56,10 @@ class PrintSurface {
 
     // One dot of exactly that colour, one unit wide, from the top-left of the printable page.
     virtual void plot(float x, float y, ColorValue color) = 0;
+    // A row of dots at once: colours[i] at (x0 + i, y), none where it is kNoDot. The same as
+    // plotting them one by one from left to right, which the default does; a surface that
+    // can take whole rows saves the call per dot.
+    virtual void plotRow(std::int64_t x0, float y, const ColorValue* colours, std::size_t count);
     // The whole picture stretched into the rectangle, in the current unit. The picture's
     // pixels are copied: the caller may clear it right afterwards.
     virtual void drawPicture(const PictureView& picture, double x, double y, double width,

@@ -5,6 +5,8 @@
 #   PLX_BENCH_REPS   repetitions of each Google Benchmark figure, median reported (5)
 #   PLX_BENCH_RUNS   runs of each whole-program figure (memory, intake), median reported (3)
 #   PLX_BENCH_JOBS   job files in the intake figure (500)
+#   PLX_BENCH_DROPS  drops (and lp jobs) per case in the drop-to-raster figure, and
+#                    submissions per candidate in the route table (5)
 #
 # Figures are noisy on a shared machine: the medians are what bench/README.md records.
 set -euo pipefail
@@ -16,6 +18,7 @@ OUT=$BUILD/bench-results
 REPS=${PLX_BENCH_REPS:-5}
 RUNS=${PLX_BENCH_RUNS:-3}
 JOBS=${PLX_BENCH_JOBS:-500}
+DROPS=${PLX_BENCH_DROPS:-5}
 
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DPLX_BENCH=ON -DBUILD_TESTING=OFF \
     -DPLX_WERROR="${PLX_WERROR:-OFF}" >/dev/null
@@ -43,6 +46,14 @@ section "Document figures (bench/document_figures, submitted to QLS-4100-Xe)"
 
 section "Scaled picture (mode 3, print quality 1200)"
 "$BUILD/bench/scaled_bench" "${GB[@]}" | tee "$OUT/scaled.txt"
+
+section "Document routes for the dense label through the server ($DROPS submissions each)"
+"$BUILD/bench/route_bench" "$DROPS" | tee "$OUT/routes.txt"
+
+section "Drop to raster: the station against lp of the same file ($DROPS each, interleaved)"
+"$BUILD/bench/station_bench" drop "$BUILD/plixagram" "$STATE" "$WORK" "$DROPS" \
+    >"$OUT/drop.txt" 2>"$OUT/drop.log" || { cat "$OUT/drop.log" >&2; exit 1; }
+cat "$OUT/drop.txt"
 
 median() { sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) exit 1; print v[int((NR + 1) / 2)] }'; }
 # The value of KEY=... in a RESULT line.
@@ -78,9 +89,12 @@ raster=$(for i in $(seq "$RUNS"); do result "$OUT/intake-$i.txt" intake_raster_j
 } | tee -a "$OUT/station.txt"
 
 section "Summary (medians): figure | goal | measured | met?"
-cat "$OUT"/scan.txt "$OUT"/document.txt "$OUT"/scaled.txt "$OUT"/station.txt \
+cat "$OUT"/scan.txt "$OUT"/document.txt "$OUT"/scaled.txt "$OUT"/drop.txt "$OUT"/station.txt \
     | grep '^FIGURE' | sed 's/^FIGURE | //' | tee "$OUT/summary.txt"
-printf '\nmachine: %s cores, %s, %s memory\n' "$(nproc)" \
+section "Route table: candidate | queue | bytes | build s | server s (median) | runs | raster"
+grep '^ROUTE' "$OUT/routes.txt" | sed '1d; s/^ROUTE | //' | tee -a "$OUT/summary.txt"
+printf '\nmachine: %s cores, %s, %s memory; load average at the end: %s\n' "$(nproc)" \
     "$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)" \
-    "$(awk '/MemTotal/ { printf "%.1f GB", $2 / 1048576 }' /proc/meminfo)"
+    "$(awk '/MemTotal/ { printf "%.1f GB", $2 / 1048576 }' /proc/meminfo)" \
+    "$(cut -d' ' -f1-3 /proc/loadavg)"
 exit 0

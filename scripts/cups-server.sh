@@ -11,9 +11,6 @@ set -euo pipefail
 
 readonly CUPS_LIB=/usr/lib/cups
 readonly BASE_DRIVER=drv:///cupsfilters.drv/pwgrast.ppd
-# The generic driver hands CUPS raster (imagetoraster's "3SaR", cropped to the picture) to
-# the device unchanged while claiming PWG raster; plx-topwg makes every job full-page PWG.
-readonly PWG_FILTER='*cupsFilter2: "application/vnd.cups-raster image/pwg-raster 0 plx-topwg"'
 SCRIPT_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd -P)
 readonly SCRIPT_DIR
 readonly START_TIMEOUT_S=30
@@ -161,11 +158,9 @@ make_ppd() {
         -e "s/^\*DefaultImageableArea: .*/*DefaultImageableArea: $page/" \
         -e "s/^\*DefaultPaperDimension: .*/*DefaultPaperDimension: $page/" \
         -e "s/^\*DefaultResolution: .*/*DefaultResolution: $resolution/" \
-        -e "s|^\*cupsFilter2: \"application/vnd.cups-raster image/pwg-raster 0 -\"|$PWG_FILTER|" \
         "$STATE_DIR/ppd-src/pwgrast.ppd" >"$out"
     grep -q "^\*PageSize $page/" "$out" || die "the generic PPD has no page size $page"
     grep -q "^\*Resolution $resolution/" "$out" || die "the generic PPD has no resolution $resolution"
-    grep -qF "$PWG_FILTER" "$out" || die "cannot route the generic PPD through rastertopwg"
 }
 
 add_queue() {
@@ -176,6 +171,20 @@ add_queue() {
         2> >(grep -v 'Printer drivers are deprecated' >&2) \
         || die "lpadmin could not create queue $name"
 }
+
+# --- CUPS-raster queue ------------------------------------------------------------------
+# Label-Raster: a driver that takes CUPS raster, as a vendor's label-printer driver does
+# (old-style *cupsFilter line, no PWG input). Its "driver" is plx-topwg, which reads the
+# raster with libcups (rastertopwg) and hands PWG raster to the capture backend.
+readonly CUPS_RASTER_FILTER='*cupsFilter: "application/vnd.cups-raster 0 plx-topwg"'
+add_cups_raster_queue() {
+    local ppd=$STATE_DIR/ppd-src/label-raster-600.ppd
+    make_ppd "$ppd.base" 4x6 600dpi
+    grep -v -e '^\*cupsFilter2\?:' "$ppd.base" >"$ppd"
+    echo "$CUPS_RASTER_FILTER" >>"$ppd"
+    add_queue Label-Raster "Label printer CUPS raster driver" "$ppd"
+}
+# -----------------------------------------------------------------------------------------
 
 # Starts cupsd on the configuration in CONF_DIR and waits until it answers.
 launch_cupsd() {
@@ -252,6 +261,7 @@ start_server() {
     cupsenable Labels || die "cupsenable failed for the class Labels"
     cupsaccept Labels || die "cupsaccept failed for the class Labels"
 
+    add_cups_raster_queue
     echo "cupsd $(running_pid) running on $SOCKET"
 }
 

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -71,6 +72,25 @@ ColorValue RasterPage::pixel(unsigned x, unsigned y) const {
     return kOutsidePicture;
 }
 
+namespace {
+
+Result<std::vector<RasterPage>> readPages(cups_raster_t* opened, const std::string& what) {
+    const std::unique_ptr<cups_raster_t, RasterCloser> raster(opened);
+    std::vector<RasterPage> pages;
+    cups_page_header2_t header;
+    while (raster && cupsRasterReadHeader2(raster.get(), &header) != 0) {
+        auto page =
+            readPage(raster.get(), header, what + ": page " + std::to_string(pages.size() + 1));
+        if (!page) return page.error();
+        pages.push_back(std::move(page).value());
+    }
+    if (pages.empty())
+        return makeError(ErrorKind::Invalid, what + ": not a PWG or CUPS raster file with pages");
+    return pages;
+}
+
+}  // namespace
+
 Result<std::vector<RasterPage>> readRaster(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -79,18 +99,24 @@ Result<std::vector<RasterPage>> readRaster(const std::string& path) {
                          path + ": " + std::strerror(err));
     }
     const FdCloser closeFd{fd};
-    const std::unique_ptr<cups_raster_t, RasterCloser> raster(cupsRasterOpen(fd, CUPS_RASTER_READ));
-    std::vector<RasterPage> pages;
-    cups_page_header2_t header;
-    while (raster && cupsRasterReadHeader2(raster.get(), &header) != 0) {
-        auto page =
-            readPage(raster.get(), header, path + ": page " + std::to_string(pages.size() + 1));
-        if (!page) return page.error();
-        pages.push_back(std::move(page).value());
-    }
-    if (pages.empty())
-        return makeError(ErrorKind::Invalid, path + ": not a PWG or CUPS raster file with pages");
-    return pages;
+    return readPages(cupsRasterOpen(fd, CUPS_RASTER_READ), path);
+}
+
+Result<std::vector<RasterPage>> readRaster(const std::uint8_t* data, std::size_t size,
+                                           const std::string& what) {
+    struct Bytes {
+        const std::uint8_t* at;
+        std::size_t left;
+    } bytes{data, size};
+    auto read = [](void* ctx, unsigned char* buffer, size_t length) -> ssize_t {
+        auto* b = static_cast<Bytes*>(ctx);
+        const std::size_t n = std::min(length, b->left);
+        std::memcpy(buffer, b->at, n);
+        b->at += n;
+        b->left -= n;
+        return ssize_t(n);
+    };
+    return readPages(cupsRasterOpenIO(read, &bytes, CUPS_RASTER_READ), what);
 }
 
 std::vector<RasterDot> nonWhiteDots(const RasterPage& page) {

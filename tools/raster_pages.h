@@ -2,6 +2,8 @@
 // The pages of a PWG ("RaS2") or CUPS ("3SaR") raster file, read through libcups, so that tests,
 // the demo and the benchmarks can check every device pixel the printer would have received.
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,9 @@ struct RasterPage {
 // Every page of the file. A missing or bad file, or rows cut short, give an error, never a
 // partial page; a file cut short between pages reads as the pages before the cut.
 Result<std::vector<RasterPage>> readRaster(const std::string& path);
+// The same from bytes in memory (a document before it is sent); `what` names it in errors.
+Result<std::vector<RasterPage>> readRaster(const std::uint8_t* data, std::size_t size,
+                                           const std::string& what);
 
 struct RasterDot {
     int x = 0;

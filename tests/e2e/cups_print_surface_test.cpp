@@ -6,6 +6,7 @@
 #include <fstream>
 #include <map>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,9 @@ std::size_t filesIn(const std::string& dir) {
     if (!fs::is_directory(dir, ec)) return 0;
     return std::size_t(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
 }
+
+const char* const kRaster = "application/vnd.cups-raster";
+const char* const kPdf = "application/pdf";
 
 const ColorValue kPrintColors[] = {kBlack,   kPureRed, kPureGreen, kPureBlue,
                                    0x0000FE, 0x00FF01, 0xFE0000};
@@ -99,13 +103,19 @@ TEST(CupsPrintSurface, JobNamesSurviveTheServer) {
 }
 
 TEST(CupsPrintSurface, DotsArriveAtTheirDevicePixelsInTheirColoursAtEachResolution) {
+    // Raster where the driver takes it (PWG straight to the printer; CUPS raster to a driver
+    // filter), and the PDF every other queue gets.
     const struct {
         const char* queue;
         int dpi;
-    } cases[] = {{"Label-300", 300}, {"QLS-4100-Xe", 600}, {"Label-1200", 1200}};
+        const char* format;
+    } cases[] = {{"Label-300", 300, kRaster},   {"QLS-4100-Xe", 600, kRaster},
+                 {"Label-1200", 1200, kRaster}, {"Label-Raster", 600, kRaster},
+                 {"QLS-4100-Xe", 600, kPdf},    {"Label-1200", 1200, kPdf}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.queue);
+        SCOPED_TRACE(std::string(c.queue) + " " + c.format);
         CupsPrintSurface surface;
+        surface.setRasterDocuments(c.format == kRaster);
         ASSERT_TRUE(selectPrinterByName(surface, c.queue));
         surface.setUnit(Unit::Pixel);
         const int w = 4 * c.dpi, h = 6 * c.dpi;  // 4 x 6 in labels
@@ -135,6 +145,7 @@ TEST(CupsPrintSurface, DotsArriveAtTheirDevicePixelsInTheirColoursAtEachResoluti
         plot(60, 60, kPureBlue, 60, 60);
 
         const Printed p = printAndCapture(surface, std::string("dots ") + c.queue);
+        EXPECT_EQ(surface.lastSubmission().format, c.format);
         ASSERT_EQ(p.pages.size(), 1u);
         const RasterPage& page = p.pages[0];
         EXPECT_EQ(page.resX, unsigned(c.dpi));
@@ -197,7 +208,8 @@ TEST(CupsPrintSurface, InchUnitCopiesAndPrintQualityReachTheJob) {
         ASSERT_EQ(page.height, 7200u);
         expectExactDots(page, expected);
     }
-    EXPECT_EQ(test::readJobInfo("QLS-4100-Xe", p.id)["copies"], "3");
+    // The raster holds the copies: the backend, handed the file, must not repeat it.
+    EXPECT_EQ(test::readJobInfo("QLS-4100-Xe", p.id)["copies"], "1");
 
     // Copies and quality stay for the next job on the same printer...
     surface.plot(10, 10, kBlack);
@@ -226,45 +238,52 @@ TEST(CupsPrintSurface, StretchedPictureFillsItsRectangleWithExactColours) {
         colors[i] = palette[rng() % 6];
         pixels[i] = colors[i] | 0xAB000000u;  // the top byte means nothing
     }
-    CupsPrintSurface surface;
-    ASSERT_TRUE(selectPrinterByName(surface, "QLS-4100-Xe")->matched);
-    surface.setPrintQuality(1200);
-    surface.setUnit(Unit::Inch);
-    surface.drawPicture(PictureView{pixels.data(), pw, ph, pw}, 0.5, 0.25, 3.15, 3.95);
-    std::fill(pixels.begin(), pixels.end(), 0xFFFFFFFFu);  // the caller clears it
+    for (const char* format : {kRaster, kPdf}) {
+        SCOPED_TRACE(format);
+        std::vector<std::uint32_t> drawn = pixels;
+        CupsPrintSurface surface;
+        surface.setRasterDocuments(format == kRaster);
+        ASSERT_TRUE(selectPrinterByName(surface, "QLS-4100-Xe")->matched);
+        surface.setPrintQuality(1200);
+        surface.setUnit(Unit::Inch);
+        surface.drawPicture(PictureView{drawn.data(), pw, ph, pw}, 0.5, 0.25, 3.15, 3.95);
+        std::fill(drawn.begin(), drawn.end(), 0xFFFFFFFFu);  // the caller clears it
 
-    const Printed p = printAndCapture(surface, "stretched picture");
-    ASSERT_EQ(p.pages.size(), 1u);
-    const RasterPage& page = p.pages[0];
-    ASSERT_EQ(page.resX, 1200u);
-    // The painted area is the rectangle (600, 300) .. (4379, 5039), within one dot.
-    int minX = 1 << 30, minY = 1 << 30, maxX = -1, maxY = -1;
-    for (const RasterDot& d : nonWhiteDots(page)) {
-        minX = std::min(minX, d.x);
-        maxX = std::max(maxX, d.x);
-        minY = std::min(minY, d.y);
-        maxY = std::max(maxY, d.y);
-    }
-    EXPECT_NEAR(minX, 600, 1);
-    EXPECT_NEAR(minY, 300, 1);
-    EXPECT_NEAR(maxX, 600 + 3780 - 1, 1);
-    EXPECT_NEAR(maxY, 300 + 4740 - 1, 1);
-    // Each picture pixel's area, one dot in from its edges, is exactly its colour.
-    int wrong = 0;
-    for (int py = 0; py < ph; ++py) {
-        for (int px = 0; px < pw; ++px) {
-            const ColorValue want = colors[std::size_t(py) * pw + px];
-            for (int y = 300 + py * 60 + 1; y < 300 + (py + 1) * 60 - 1; ++y) {
-                for (int x = 600 + px * 60 + 1; x < 600 + (px + 1) * 60 - 1; ++x) {
-                    if (page.pixel(unsigned(x), unsigned(y)) != want && ++wrong <= 5) {
-                        ADD_FAILURE() << "(" << x << "," << y << ") 0x" << std::hex
-                                      << page.pixel(unsigned(x), unsigned(y)) << " want 0x" << want;
+        const Printed p = printAndCapture(surface, "stretched picture");
+        EXPECT_EQ(surface.lastSubmission().format, format);
+        ASSERT_EQ(p.pages.size(), 1u);
+        const RasterPage& page = p.pages[0];
+        ASSERT_EQ(page.resX, 1200u);
+        // The painted area is the rectangle (600, 300) .. (4379, 5039), within one dot.
+        int minX = 1 << 30, minY = 1 << 30, maxX = -1, maxY = -1;
+        for (const RasterDot& d : nonWhiteDots(page)) {
+            minX = std::min(minX, d.x);
+            maxX = std::max(maxX, d.x);
+            minY = std::min(minY, d.y);
+            maxY = std::max(maxY, d.y);
+        }
+        EXPECT_NEAR(minX, 600, 1);
+        EXPECT_NEAR(minY, 300, 1);
+        EXPECT_NEAR(maxX, 600 + 3780 - 1, 1);
+        EXPECT_NEAR(maxY, 300 + 4740 - 1, 1);
+        // Each picture pixel's area, one dot in from its edges, is exactly its colour.
+        int wrong = 0;
+        for (int py = 0; py < ph; ++py) {
+            for (int px = 0; px < pw; ++px) {
+                const ColorValue want = colors[std::size_t(py) * pw + px];
+                for (int y = 300 + py * 60 + 1; y < 300 + (py + 1) * 60 - 1; ++y) {
+                    for (int x = 600 + px * 60 + 1; x < 600 + (px + 1) * 60 - 1; ++x) {
+                        if (page.pixel(unsigned(x), unsigned(y)) != want && ++wrong <= 5) {
+                            ADD_FAILURE()
+                                << "(" << x << "," << y << ") 0x" << std::hex
+                                << page.pixel(unsigned(x), unsigned(y)) << " want 0x" << want;
+                        }
                     }
                 }
             }
         }
+        EXPECT_EQ(wrong, 0);
     }
-    EXPECT_EQ(wrong, 0);
 }
 
 TEST(CupsPrintSurface, PictureAtOneDotPerPixelIsExactEverywhereAndDotsPaintInOrder) {
@@ -433,6 +452,35 @@ TEST(CupsPrintSurface, QueueWithoutDriverStillGetsTheDocument) {
     std::string head(5, '\0');
     in.read(head.data(), 5);
     EXPECT_EQ(head, "%PDF-");  // a raw queue hands the document over unchanged
+}
+
+}  // namespace
+}  // namespace plx
+
+namespace plx {
+namespace {
+
+// The raster the station sends is the driver's own input: no filter the server could choose
+// stands between it and the device (a PDF's rasteriser is whichever costs least, and poppler's
+// would smooth pictures).
+TEST(CupsPrintSurface, RasterRouteMeetsNoRasteriserOnTheServer) {
+    auto chain = [](const std::string& queue, const std::string& type) {
+        const std::string conf = test::cupsStateDir() + "/conf/";
+        const test::ToolRun r = test::runCupsTool(
+            {"cupsfilter", "-c", conf + "cups-files.conf", "-p", conf + "ppd/" + queue + ".ppd",
+             "-e", "-m", "printer/" + queue, "-i", type, "--list-filters", "/dev/null"});
+        EXPECT_EQ(r.exitCode, 0) << r.output;
+        std::vector<std::string> filters;
+        std::istringstream in(r.output);
+        for (std::string l; std::getline(in, l);) {
+            if (!l.empty() && l.rfind("cupsfilter:", 0) != 0) filters.push_back(l);
+        }
+        return filters;
+    };
+    using Chain = std::vector<std::string>;
+    EXPECT_EQ(chain("QLS-4100-Xe", "application/vnd.cups-raster"), Chain{});  // to the device
+    EXPECT_EQ(chain("Label-Raster", "application/vnd.cups-raster"), Chain{"plx-topwg"});
+    EXPECT_EQ(chain("QLS-4100-Xe", "application/pdf"), (Chain{"pdftopdf", "gstoraster"}));
 }
 
 }  // namespace

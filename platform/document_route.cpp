@@ -1,0 +1,341 @@
+#include "platform/document_route.h"
+
+#include <cups/cups.h>
+#include <cups/ppd.h>
+#include <cups/raster.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "platform/label_raster.h"
+#include "printing/print_surface.h"
+
+namespace plx {
+
+namespace {
+
+constexpr std::string_view kCupsRaster = "application/vnd.cups-raster";
+constexpr std::string_view kPwgRaster = "image/pwg-raster";
+
+std::vector<std::string> words(std::string_view text) {
+    std::vector<std::string> out;
+    std::istringstream in{std::string(text)};
+    for (std::string w; in >> w;) out.push_back(w);
+    return out;
+}
+
+// The quoted value of a "*Keyword: "value"" line, or nothing.
+std::optional<std::string_view> quotedValue(std::string_view line, std::string_view keyword) {
+    if (line.substr(0, keyword.size()) != keyword) return std::nullopt;
+    const auto open = line.find('"', keyword.size());
+    const auto close = open == std::string_view::npos ? open : line.find('"', open + 1);
+    if (close == std::string_view::npos) return std::nullopt;
+    return line.substr(open + 1, close - open - 1);
+}
+
+std::optional<int> cost(const std::string& text) {
+    char* end = nullptr;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (end == text.c_str() || *end != '\0' || v < 0 || v > INT_MAX) return std::nullopt;
+    return int(v);
+}
+
+DocumentRoute pdfRoute(std::string reason) {
+    DocumentRoute r;
+    r.reason = std::move(reason);
+    return r;
+}
+
+// The sync word and one page header exactly as libcups writes them for this mode.
+bool headerBytes(cups_page_header2_t& header, cups_mode_t mode, DocumentRoute& route) {
+    std::string bytes;
+    auto io = [](void* ctx, unsigned char* data, size_t size) -> ssize_t {
+        static_cast<std::string*>(ctx)->append(reinterpret_cast<const char*>(data), size);
+        return ssize_t(size);
+    };
+    cups_raster_t* r = cupsRasterOpenIO(io, &bytes, mode);
+    if (r == nullptr) return false;
+    const bool ok = cupsRasterWriteHeader2(r, &header) != 0;
+    cupsRasterClose(r);
+    if (!ok || bytes.size() <= 4) return false;
+    route.syncWord = bytes.substr(0, 4);
+    route.pageHeader = bytes.substr(4);
+    return true;
+}
+
+std::string readFile(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// The PPD API is deprecated in CUPS 2 but remains the only description of a queue's driver
+// and the only way to get the page header its rasteriser would make.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+
+struct PpdFile {
+    char path[1024] = "";
+    ppd_file_t* ppd = nullptr;
+    ~PpdFile() {
+        if (ppd != nullptr) ppdClose(ppd);
+        if (path[0] != '\0') ::unlink(path);
+    }
+};
+
+// Marks the page size and resolution the station lays out for on top of the PPD's defaults,
+// by the PPD's own names. (cupsMarkOptions would map IPP names, but builds a cache that
+// CUPS 2.4 leaks a few strings of.) False when the PPD has no size of that page.
+bool markPage(ppd_file_t* ppd, const LabelPage& page) {
+    auto fits = [&](const ppd_size_t* s) {
+        return s != nullptr && std::fabs(double(s->width) - page.widthPt) < 0.5 &&
+               std::fabs(double(s->length) - page.heightPt) < 0.5;
+    };
+    const ppd_size_t* size = ppdPageSize(ppd, nullptr);  // the default, if it is that size
+    for (int i = 0; !fits(size) && i < ppd->num_sizes; ++i) size = &ppd->sizes[i];
+    if (!fits(size)) return false;
+    ppdMarkOption(ppd, "PageSize", size->name);
+    const std::string dpi = std::to_string(page.dpi) + "dpi";
+    ppdMarkOption(ppd, "Resolution", dpi.c_str());
+    return true;
+}
+
+DocumentRoute routeFromPpd(PpdFile& file, const std::string& queue, const LabelPage& page,
+                           const std::string& media) {
+    std::string whyNot;
+    const auto input = fixedRasterInput(driverFilters(readFile(file.path)), &whyNot);
+    if (!input) return pdfRoute("PDF: the driver of \"" + queue + "\" " + whyNot);
+
+    file.ppd = ppdOpenFile(file.path);
+    if (file.ppd == nullptr) return pdfRoute("PDF: the PPD of \"" + queue + "\" does not open");
+    ppdMarkDefaults(file.ppd);
+    if (!markPage(file.ppd, page))
+        return pdfRoute("PDF: the PPD of \"" + queue + "\" has no page of the laid-out size");
+    cups_page_header2_t h{};
+    if (cupsRasterInterpretPPD(&h, file.ppd, 0, nullptr, nullptr) != 0)
+        return pdfRoute("PDF: no page header from the PPD of \"" + queue + "\"");
+
+    // Exact colours need 8-bit RGB pixels, chunky, at the resolution the page was laid out for.
+    const int dpi = page.dpi;
+    if ((h.cupsColorSpace != CUPS_CSPACE_RGB && h.cupsColorSpace != CUPS_CSPACE_SRGB) ||
+        h.cupsBitsPerColor != 8 || h.cupsBitsPerPixel != 24 ||
+        h.cupsColorOrder != CUPS_ORDER_CHUNKED) {
+        return pdfRoute("PDF: the driver of \"" + queue + "\" wants colour space " +
+                        std::to_string(h.cupsColorSpace) + " at " +
+                        std::to_string(h.cupsBitsPerColor) + " bits, not 8-bit RGB");
+    }
+    if (int(h.HWResolution[0]) != dpi || int(h.HWResolution[1]) != dpi) {
+        return pdfRoute("PDF: the driver of \"" + queue + "\" makes " +
+                        std::to_string(h.HWResolution[0]) + "x" +
+                        std::to_string(h.HWResolution[1]) + " dpi, not " + std::to_string(dpi));
+    }
+
+    DocumentRoute route;
+    route.raster = true;
+    route.format = input->format;
+    route.manualCopies = file.ppd->manual_copies != 0;
+    route.reason = input->why;
+    cups_mode_t mode = CUPS_RASTER_WRITE_COMPRESSED;
+    if (input->kind == RasterKind::Pwg) {
+        // A PWG printer gets the whole page; the header is PWG's own.
+        pwg_media_t* m = media.empty() ? nullptr : pwgMediaForPWG(media.c_str());
+        if (m == nullptr)
+            m = pwgMediaForSize(int(std::lround(page.widthPt * 2540.0 / 72.0)),
+                                int(std::lround(page.heightPt * 2540.0 / 72.0)));
+        const char* type = h.cupsColorSpace == CUPS_CSPACE_SRGB ? "srgb_8" : "rgb_8";
+        if (m == nullptr || !cupsRasterInitPWGHeader(&h, m, type, dpi, dpi, "one-sided", nullptr))
+            return pdfRoute("PDF: no PWG page header for \"" + queue + "\"");
+        mode = CUPS_RASTER_WRITE_PWG;
+    } else {
+        // The raster covers the driver's imaging box, counted from the page's top edge.
+        route.left = int(std::lround(double(h.cupsImagingBBox[0]) * double(dpi) / 72.0));
+        route.top = int(std::lround((double(h.cupsPageSize[1]) - double(h.cupsImagingBBox[3])) *
+                                    double(dpi) / 72.0));
+    }
+    route.width = int(h.cupsWidth);
+    route.height = int(h.cupsHeight);
+    // A PWG page is the whole sheet: it must be exactly the page the dots were placed on.
+    if (input->kind == RasterKind::Pwg &&
+        (route.width != page.widthDots() || route.height != page.heightDots()))
+        return pdfRoute("PDF: the PWG page for \"" + queue + "\" is not the laid-out page");
+    if (route.width <= 0 || route.height <= 0 || route.left < 0 || route.top < 0 ||
+        route.left + route.width > page.widthDots() || route.top + route.height > page.heightDots())
+        return pdfRoute("PDF: the driver's raster for \"" + queue + "\" is not on the page");
+    if (!headerBytes(h, mode, route))
+        return pdfRoute("PDF: libcups wrote no page header for \"" + queue + "\"");
+    return route;
+}
+
+DocumentRoute queueRoute(http_t* http, const std::string& queue, const LabelPage& page,
+                         const std::string& media) {
+    PpdFile file;
+    time_t modified = 0;
+    const http_status_t got =
+        cupsGetPPD3(http, queue.c_str(), &modified, file.path, sizeof file.path);
+    if (got != HTTP_STATUS_OK) {
+        return pdfRoute("PDF: \"" + queue + "\" has no driver description");
+    }
+    return routeFromPpd(file, queue, page, media);
+}
+
+#pragma GCC diagnostic pop
+
+class PdfDocument : public PrintDocument {
+  public:
+    explicit PdfDocument(const LabelPage& page) : PrintDocument("application/pdf"), m_doc(page) {}
+    void plot(double x, double y, ColorValue color) override { m_doc.plot(x, y, color); }
+    void plotRow(std::int64_t x0, std::int64_t y, const ColorValue* colours,
+                 std::size_t count) override {
+        for (std::size_t i = 0; i < count; ++i) {
+            if (isDot(colours[i])) m_doc.plot(double(x0 + std::int64_t(i)), double(y), colours[i]);
+        }
+    }
+    void drawPicture(const PictureView& picture, double x, double y, double width,
+                     double height) override {
+        m_doc.drawPicture(picture, x, y, width, height);
+    }
+    bool empty() const override { return m_doc.empty(); }
+    void finish() override { m_pdf = m_doc.toPdf(); }
+    // The print server makes the copies of a PDF.
+    bool writeTo(int, const Sink& sink) const override { return sink(m_pdf.data(), m_pdf.size()); }
+
+  private:
+    LabelDocument m_doc;
+    std::string m_pdf;
+};
+
+class RasterDocument : public PrintDocument {
+  public:
+    explicit RasterDocument(const DocumentRoute& route)
+        : PrintDocument(route.format),
+          m_route(route),
+          m_page(route.width, route.height),
+          m_left(route.left),
+          m_top(route.top) {}
+    void plot(double x, double y, ColorValue color) override {
+        m_page.plot(x - m_left, y - m_top, color);
+    }
+    void plotRow(std::int64_t x0, std::int64_t y, const ColorValue* colours,
+                 std::size_t count) override {
+        m_page.plotRow(x0 - m_left, y - m_top, colours, count);
+    }
+    void drawPicture(const PictureView& picture, double x, double y, double width,
+                     double height) override {
+        m_page.drawPicture(picture, x - m_left, y - m_top, width, height);
+    }
+    bool empty() const override { return m_page.empty(); }
+    // Rows are compressed while they are sent (again for each copy the driver does not make):
+    // the page is never held compressed as well, and compressing overlaps the server reading.
+    void finish() override {}
+    bool writeTo(int copies, const Sink& sink) const override {
+        if (!sink(m_route.syncWord.data(), m_route.syncWord.size())) return false;
+        const int pages = m_route.manualCopies ? std::max(copies, 1) : 1;
+        for (int p = 0; p < pages; ++p) {
+            if (!sink(m_route.pageHeader.data(), m_route.pageHeader.size()) ||
+                !m_page.compressRows(sink))
+                return false;
+        }
+        return true;
+    }
+    bool holdsCopies() const override { return m_route.manualCopies; }
+
+  private:
+    DocumentRoute m_route;
+    LabelRaster m_page;
+    int m_left;
+    int m_top;
+};
+
+}  // namespace
+
+std::vector<DriverFilter> driverFilters(std::string_view ppd) {
+    std::vector<DriverFilter> v2, v1;
+    std::size_t pos = 0;
+    while (pos < ppd.size()) {
+        auto end = ppd.find_first_of("\r\n", pos);
+        if (end == std::string_view::npos) end = ppd.size();
+        const std::string_view line = ppd.substr(pos, end - pos);
+        pos = end + 1;
+        if (auto value = quotedValue(line, "*cupsFilter2:")) {
+            const auto w = words(*value);
+            const auto c = w.size() >= 4 ? cost(w[2]) : std::nullopt;
+            if (c) v2.push_back({w[0], w[1], *c, w[3]});
+        } else if (auto old = quotedValue(line, "*cupsFilter:")) {
+            const auto w = words(*old);
+            const auto c = w.size() >= 3 ? cost(w[1]) : std::nullopt;
+            if (c) v1.push_back({w[0], "printer", *c, w[2]});
+        }
+    }
+    return v2.empty() ? v1 : v2;
+}
+
+std::optional<RasterInput> fixedRasterInput(const std::vector<DriverFilter>& filters,
+                                            std::string* whyNot) {
+    auto fail = [&](std::string why) -> std::optional<RasterInput> {
+        if (whyNot != nullptr) *whyNot = std::move(why);
+        return std::nullopt;
+    };
+    if (filters.empty()) return fail("has no filter lines");
+    const DriverFilter* best = nullptr;
+    for (const DriverFilter& f : filters) {
+        if (f.source != kCupsRaster && f.source != kPwgRaster) continue;
+        // Straight to a device that wants some other raster (e.g. Apple's): not ours to write.
+        if (f.program == "-" && f.destination != kPwgRaster && f.destination != kCupsRaster &&
+            f.destination != "printer")
+            continue;
+        if (best == nullptr || f.cost < best->cost) best = &f;
+    }
+    if (best == nullptr) return fail("takes no PWG or CUPS raster");
+    for (const DriverFilter& f : filters) {
+        if (&f != best && f.cost < best->cost)
+            return fail("takes " + best->source + " at cost " + std::to_string(best->cost) +
+                        ", but " + f.source + " costs " + std::to_string(f.cost) +
+                        ": a conversion to it could be chosen instead");
+    }
+    RasterInput in;
+    in.format = best->source;
+    const bool pwg =
+        best->source == kPwgRaster || (best->program == "-" && best->destination == kPwgRaster);
+    in.kind = pwg ? RasterKind::Pwg : RasterKind::Cups;
+    in.why = std::string(pwg ? "PWG" : "CUPS") + " raster as " + best->source + " to " +
+             (best->program == "-" ? std::string("the printer directly")
+                                   : "the driver's filter " + best->program);
+    return in;
+}
+
+DocumentRoute routeForQueue(http_t* http, const std::string& queue, const LabelPage& page,
+                            const std::string& media) {
+    return queueRoute(http, queue, page, media);
+}
+
+DocumentRoute pwgRoute(const LabelPage& page, bool manualCopies) {
+    cups_page_header2_t h{};
+    pwg_media_t* m = pwgMediaForSize(int(std::lround(page.widthPt * 2540.0 / 72.0)),
+                                     int(std::lround(page.heightPt * 2540.0 / 72.0)));
+    DocumentRoute route;
+    if (m == nullptr ||
+        !cupsRasterInitPWGHeader(&h, m, "srgb_8", page.dpi, page.dpi, "one-sided", nullptr))
+        return pdfRoute("PDF: no PWG page header for this page");
+    route.raster = true;
+    route.format = std::string(kCupsRaster);
+    route.manualCopies = manualCopies;
+    route.width = int(h.cupsWidth);
+    route.height = int(h.cupsHeight);
+    route.reason = "PWG raster";
+    if (!headerBytes(h, CUPS_RASTER_WRITE_PWG, route)) return pdfRoute("PDF: no PWG header");
+    return route;
+}
+
+std::unique_ptr<PrintDocument> makePrintDocument(const DocumentRoute& route,
+                                                 const LabelPage& page) {
+    if (route.raster) return std::make_unique<RasterDocument>(route);
+    return std::make_unique<PdfDocument>(page);
+}
+
+}  // namespace plx
