@@ -303,11 +303,27 @@ std::optional<RasterInput> fixedRasterInput(const std::vector<DriverFilter>& fil
     const bool pwg =
         best->source == kPwgRaster || (best->program == "-" && best->destination == kPwgRaster);
     in.kind = pwg ? RasterKind::Pwg : RasterKind::Cups;
+    in.program = best->program;
     in.why = std::string(pwg ? "PWG" : "CUPS") + " raster as " + best->source + " to " +
              (best->program == "-" ? std::string("the printer directly")
                                    : "the driver's filter " + best->program);
     return in;
 }
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+std::optional<RasterInput> queueRasterInput(http_t* http, const std::string& queue,
+                                            std::string* whyNot) {
+    PpdFile file;
+    time_t modified = 0;
+    if (cupsGetPPD3(http, queue.c_str(), &modified, file.path, sizeof file.path) !=
+        HTTP_STATUS_OK) {
+        if (whyNot != nullptr) *whyNot = "has no driver description";
+        return std::nullopt;
+    }
+    return fixedRasterInput(driverFilters(readFile(file.path)), whyNot);
+}
+#pragma GCC diagnostic pop
 
 DocumentRoute routeForQueue(http_t* http, const std::string& queue, const LabelPage& page,
                             const std::string& media) {

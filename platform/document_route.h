@@ -50,6 +50,7 @@ enum class RasterKind { Pwg, Cups };
 struct RasterInput {
     std::string format;  // document format to send: the line's source type
     RasterKind kind = RasterKind::Cups;
+    std::string program;  // the driver's filter for it, "-" for none
     std::string why;
 };
 std::optional<RasterInput> fixedRasterInput(const std::vector<DriverFilter>& filters,
@@ -78,6 +79,11 @@ struct DocumentRoute {
 // the job's media name (may be empty), for the PWG header.
 DocumentRoute routeForQueue(http_t* http, const std::string& queue, const LabelPage& page,
                             const std::string& media);
+
+// The raster input of the driver of `queue`, asked over `http`, whatever the page; nothing
+// (and why not) when the queue keeps the PDF.
+std::optional<RasterInput> queueRasterInput(http_t* http, const std::string& queue,
+                                            std::string* whyNot);
 
 // A PWG raster route for a page of that size (for tools and tests: what a driverless or
 // generic PWG printer gets).

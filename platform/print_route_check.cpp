@@ -29,6 +29,18 @@ const std::vector<RouteNeed> kStationRoute = {
      "application/vnd.cups-pdf", "image/pwg-raster"},
 };
 
+std::vector<RouteNeed> rasterRouteNeeds(const RasterInput& input) {
+    std::vector<RouteNeed> needs = {
+        {RouteNeedKind::QueueAcceptsFormat, input.format,
+         PLX_TR("Station", "the station sends each label as the raster the queue's driver takes")}};
+    if (input.program != "-")
+        needs.push_back({RouteNeedKind::Filter, input.program,
+                         PLX_TR("Station",
+                                "the queue's driver makes the printer's data with it; "
+                                "reinstall the driver")});
+    return needs;
+}
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -94,7 +106,8 @@ RouteReport checkRoute(std::span<const RouteNeed> needs, const RoutePlaces& plac
             }
             case RouteNeedKind::Filter:
                 if (!local) break;
-                if (isExecutable(places.filterDir + "/" + value))
+                // A driver may name its filter by its full path.
+                if (isExecutable(value.starts_with('/') ? value : places.filterDir + "/" + value))
                     r.checked.push_back("filter " + value);
                 else
                     r.problems.push_back(
@@ -143,7 +156,7 @@ bool printServerIsLocal(std::string_view server) {
            server == "[::1]";
 }
 
-Result<std::vector<std::string>> queueDocumentFormats(const std::string& queue) {
+Result<QueueDocuments> queueDocuments(const std::string& queue) {
     const auto serverError = [&](const std::string& what) {
         const char* cups = cupsLastErrorString();
         return makeError(ErrorKind::PrintServer,
@@ -163,12 +176,13 @@ Result<std::vector<std::string>> queueDocumentFormats(const std::string& queue) 
     std::unique_ptr<cups_dinfo_t, decltype(&cupsFreeDestInfo)> info(
         cupsCopyDestInfo(http.get(), dest.get()), &cupsFreeDestInfo);
     if (!info) return serverError("cannot read the capabilities of \"" + queue + "\"");
-    std::vector<std::string> formats;
+    QueueDocuments q;
     ipp_attribute_t* attr =
         cupsFindDestSupported(http.get(), dest.get(), info.get(), "document-format");
     for (int i = 0; attr != nullptr && i < ippGetCount(attr); ++i)
-        if (const char* f = ippGetString(attr, i, nullptr)) formats.emplace_back(f);
-    return formats;
+        if (const char* f = ippGetString(attr, i, nullptr)) q.formats.emplace_back(f);
+    q.raster = queueRasterInput(http.get(), queue, &q.whyNotRaster);
+    return q;
 }
 
 }  // namespace plx

@@ -11,6 +11,7 @@
 
 #include "common/message.h"
 #include "common/result.h"
+#include "platform/document_route.h"
 
 namespace plx {
 
@@ -29,10 +30,15 @@ struct RouteNeed {
     std::string_view to = {};
 };
 
-// The route of the station's document today: a PDF whose images are device dots. pdftopdf
-// passes it on, Ghostscript's gstoraster renders it dot for dot; poppler's pdftoraster (which
-// CUPS would pick when it is cheaper or gstoraster is missing) smooths images.
+// The route of the station's PDF: a PDF whose images are device dots. pdftopdf passes it on,
+// Ghostscript's gstoraster renders it dot for dot; poppler's pdftoraster (which CUPS would
+// pick when it is cheaper or gstoraster is missing) smooths images. Every queue whose driver
+// does not take raster gets the PDF, and so does a label whose page the driver cannot make.
 extern const std::vector<RouteNeed> kStationRoute;
+
+// The route of the station's raster to a queue whose driver takes `input`: the queue accepts
+// it and the driver's own filter, if any, is there. The needs point into `input`.
+std::vector<RouteNeed> rasterRouteNeeds(const RasterInput& input);
 
 // Where the server's pieces are on this machine (a print server on this machine only).
 struct RoutePlaces {
@@ -60,7 +66,12 @@ RouteReport checkRoute(std::span<const RouteNeed> needs, const RoutePlaces& plac
 // The print server (a socket path or host name) runs on this machine.
 bool printServerIsLocal(std::string_view server);
 
-// The document formats the queue accepts, asked of the print server libcups is pointed at.
-Result<std::vector<std::string>> queueDocumentFormats(const std::string& queue);
+// What the queue takes, asked of the print server libcups is pointed at.
+struct QueueDocuments {
+    std::vector<std::string> formats;   // document-format-supported
+    std::optional<RasterInput> raster;  // its driver takes the station's raster
+    std::string whyNotRaster;
+};
+Result<QueueDocuments> queueDocuments(const std::string& queue);
 
 }  // namespace plx

@@ -307,6 +307,26 @@
         <source>test print sent to print queue &quot;%1&quot; as job %2</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>the station sends each label as the raster the queue&apos;s driver takes</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the queue&apos;s driver makes the printer&apos;s data with it; reinstall the driver</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>print route: queue &quot;%1&quot; gets the labels as %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>print route: queue &quot;%1&quot; gets the labels as PDF: its driver %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1; only labels the queue&apos;s driver cannot take as raster go that way</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>plx::Form1</name>

@@ -307,6 +307,26 @@
         <source>test print sent to print queue &quot;%1&quot; as job %2</source>
         <translation>impression de test envoyée à la file « %1 » comme travail %2</translation>
     </message>
+    <message>
+        <source>the station sends each label as the raster the queue&apos;s driver takes</source>
+        <translation>le poste envoie chaque étiquette dans la trame que prend le pilote de la file</translation>
+    </message>
+    <message>
+        <source>the queue&apos;s driver makes the printer&apos;s data with it; reinstall the driver</source>
+        <translation>le pilote de la file en fait les données de l&apos;imprimante ; réinstallez le pilote</translation>
+    </message>
+    <message>
+        <source>print route: queue &quot;%1&quot; gets the labels as %2</source>
+        <translation>chaîne d&apos;impression : la file « %1 » reçoit les étiquettes en %2</translation>
+    </message>
+    <message>
+        <source>print route: queue &quot;%1&quot; gets the labels as PDF: its driver %2</source>
+        <translation>chaîne d&apos;impression : la file « %1 » reçoit les étiquettes en PDF : son pilote %2</translation>
+    </message>
+    <message>
+        <source>%1; only labels the queue&apos;s driver cannot take as raster go that way</source>
+        <translation>%1 ; seules les étiquettes que le pilote de la file ne peut prendre en trame passent par là</translation>
+    </message>
 </context>
 <context>
     <name>plx::Form1</name>

@@ -345,9 +345,7 @@ TEST(StationProgram, ClassOfTwoPrintersSharesTheJobsBetweenThem) {
     StationProcess station;
     ASSERT_TRUE(station.start(stationRun("Labels/" + folder.field() + "/1/0/0", kFastTickMs)))
         << station.startError();
-    EXPECT_GE(station.waitForLine("print route checked: queue \"Labels\" accepts application/pdf",
-                                  kStartMs),
-              0);
+    EXPECT_GE(station.waitForLine("print route checked: queue \"Labels\" accepts ", kStartMs), 0);
     ASSERT_TRUE(station.waitForCount(": printed", names.size(), kJobMs));
     ASSERT_TRUE(waitForQueueIdle("Labels", kJobMs));
     const auto onA = capturedTitles("Label-A"), onB = capturedTitles("Label-B");

@@ -92,3 +92,18 @@ TEST_F(PrintRoute, EachMissingPieceIsNamed) {
     EXPECT_NE(text(remote).find("queue \"Q\" does not accept application/pdf"), std::string::npos);
     EXPECT_TRUE(check(false, std::nullopt).problems.empty());
 }
+
+TEST_F(PrintRoute, RasterQueueNeedsOnlyItsFormatAndItsDriversFilter) {
+    RasterInput input;
+    input.format = "application/vnd.cups-raster";
+    input.program = "rastertolabel";
+    const auto formats = std::vector<std::string>{"application/vnd.cups-raster"};
+    const auto needs = rasterRouteNeeds(input);
+    std::string t = text(checkRoute(needs, places, true, "Q", formats));
+    EXPECT_NE(t.find("filter rastertolabel is missing"), std::string::npos) << t;
+    program("filter/rastertolabel");
+    EXPECT_TRUE(checkRoute(needs, places, true, "Q", formats).problems.empty());
+    // A driver's filter named by its full path is looked for there.
+    input.program = path("bin/gs");
+    EXPECT_TRUE(checkRoute(rasterRouteNeeds(input), places, true, "Q", formats).problems.empty());
+}
