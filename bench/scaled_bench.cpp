@@ -5,7 +5,7 @@
 //   scaled_bench [google benchmark flags]
 //   env: CUPS_SERVER (the private server), PLX_CUPS_STATE (its state folder)
 //
-// Jobs go to the Label-1200 queue, disabled for the run so that the server keeps them
+// Jobs go to the Label-1200 queue, held for the run so that the server keeps them
 // unprocessed (no filter competes with the figures); they are cancelled at the end. Once,
 // before timing, each document the server spooled is read back from its spool folder: the
 // PDF's embedded image inflated and compared with the picture pixel for pixel, the raster's
@@ -142,9 +142,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "scaled_bench: CUPS_SERVER must name the private print server\n");
         return 2;
     }
-    if (sh("cupsdisable Label-1200") != 0) return 1;
+    // Held, not stopped: the surface refuses a stopped queue, and a held job keeps its file.
+    if (sh("lpadmin -p Label-1200 -o job-hold-until-default=indefinite") != 0) return 1;
     struct Restore {
-        ~Restore() { sh("cancel -a Label-1200 && cupsenable Label-1200"); }
+        ~Restore() { sh("cancel -a Label-1200; lpadmin -p Label-1200 -R job-hold-until-default"); }
     } restore;
 
     for (bool raster : {true, false}) {
