@@ -198,12 +198,15 @@ struct Printed {
     double seconds = 0.0;  // the station's own time for the job, as its log line gives it
 };
 
-// "<stamp> <file>: sent to print queue "<queue>" as job <id> (mode 1, ...)": the hand-over.
+// "<stamp> <severity> <file>: sent to print queue "<queue>" as job <id> (mode 1, 1 copy,
+// printer "<name>", 0.27 s)": the hand-over.
 std::optional<Printed> parsePrinted(const std::string& l) {
-    const auto space = l.find(' ');
+    const auto stampEnd = l.find(' ');
+    const auto space = stampEnd == std::string::npos ? stampEnd : l.find(' ', stampEnd + 1);
     const auto mark = l.find(": sent to print queue ");
     const auto job = l.find(" as job ", mark == std::string::npos ? 0 : mark);
-    if (space == std::string::npos || mark == std::string::npos || job == std::string::npos)
+    if (space == std::string::npos || mark == std::string::npos || job == std::string::npos ||
+        mark < space)
         return std::nullopt;
     // The id runs to the next blank: the line goes on with the mode, copies and duration.
     const auto idEnd = l.find(' ', job + 8);
@@ -213,8 +216,10 @@ std::optional<Printed> parsePrinted(const std::string& l) {
     const auto dash = p.jobId.rfind('-');
     if (dash == std::string::npos) return std::nullopt;
     p.jobNumber = std::atoi(p.jobId.c_str() + dash + 1);
-    if (idEnd != std::string::npos && l.compare(idEnd, 2, " (") == 0)
-        p.seconds = std::strtod(l.c_str() + idEnd + 2, nullptr);
+    // The duration is the last item in the brackets: ", 0.27 s)".
+    const auto last = l.rfind(", ");
+    if (last != std::string::npos && last > idEnd && l.ends_with(" s)"))
+        p.seconds = std::strtod(l.c_str() + last + 2, nullptr);
     return p;
 }
 
