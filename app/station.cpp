@@ -90,8 +90,8 @@ void checkPrintRoute(Form1& form, CupsPrintSurface& surface) {
         form.report(Severity::Warning,
                     PLX_TR("Station", "print route not checked: the print server names no queue"));
     } else if (auto q = queueDocuments(queue)) {
-        formats = std::move(q->formats);
-        raster = std::move(q->raster);
+        formats = q->formats;
+        raster = q->raster;
         if (raster)
             form.report(Severity::Info, Message(PLX_TR("Station",
                                                        "print route: queue \"%1\" "
