@@ -202,16 +202,16 @@ void Form1::setProgressTitle(const std::string& text) { setWindowTitle(fromStd(t
 
 Result<void> Form1::loadPicture(const std::string& path) { return m_area.load(path); }
 
-Result<JobRef> Form1::printJob(std::int16_t qte, const std::string& jobName) {
+Result<JobRef> Form1::printJob(std::int16_t copies, const std::string& jobName) {
     m_jobName = jobName;
-    m_lastEvent = Message(qte == 1 ? PLX_TR("Station", "printing %1 (%2 copy)")
-                                   : PLX_TR("Station", "printing %1 (%2 copies)"),
-                          {jobName, std::to_string(qte)});
+    m_lastEvent = Message(copies == 1 ? PLX_TR("Station", "printing %1 (%2 copy)")
+                                      : PLX_TR("Station", "printing %1 (%2 copies)"),
+                          {jobName, std::to_string(copies)});
     refreshStatus();
     const std::string& mode = m_settings.print_mode;
-    if (mode == "1") return lance_impression(qte);
-    if (mode == "2") return lance_impression_champagne(qte);
-    if (mode == "3") return lance_impression_speed(qte);
+    if (mode == "1") return lance_impression(copies);
+    if (mode == "2") return lance_impression_champagne(copies);
+    if (mode == "3") return lance_impression_speed(copies);
     return makeError(ErrorKind::Invalid, "print mode \"" + mode + "\" prints nothing");
 }
 

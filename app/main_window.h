@@ -66,7 +66,6 @@ class Form1 : public QWidget, private PrintHost, private JobHost {
 
     // Ends a running job without sending it and closes the window (close button, SIGTERM).
     void requestStop();
-    bool stopRequested() const { return m_stopping; }
     bool jobRunning() const { return m_tickRunning; }
     bool manualPrintRunning() const { return m_manualRunning; }
 
@@ -99,7 +98,7 @@ class Form1 : public QWidget, private PrintHost, private JobHost {
     // JobHost
     Result<PrinterReadiness> printerReadiness() override;
     Result<void> loadPicture(const std::string& path) override;
-    Result<JobRef> printJob(std::int16_t qte, const std::string& jobName) override;
+    Result<JobRef> printJob(std::int16_t copies, const std::string& jobName) override;
     Result<JobStatus> jobStatus(const JobRef& job) override;
     void showCondition(const Message& condition) override;
     void showListing(const std::vector<ListedFile>& files) override;

@@ -36,8 +36,4 @@ void ServiceNotifier::stopping() {
     sd_notify(0, "STOPPING=1");
 }
 
-int ServiceNotifier::watchdogIntervalMs() const {
-    return m_watchdog != nullptr ? m_watchdog->interval() : 0;
-}
-
 }  // namespace plx

@@ -19,8 +19,6 @@ class ServiceNotifier : public QObject {
     void ready();
     // STOPPING=1: the station is on its way out.
     void stopping();
-    // The watchdog timer's interval; 0 when systemd asked for no watchdog.
-    int watchdogIntervalMs() const;
 
   private:
     QTimer* m_watchdog = nullptr;

@@ -2,7 +2,7 @@
 // server to the raster at the backend: how long the server takes, and whether every dot of
 // the raster is the label's.
 //
-//   route_bench [REPS]      (CUPS_SERVER and PLX_CUPS_STATE: the private server)
+//   route_bench [REPS]      (CUPS_SERVER and PLIXAGRAM_CUPS_STATE: the private server)
 //
 // The label: the benchmarks' 2400 x 3000 picture (30 % random pure black/red/green/blue)
 // placed 1:1 at the top-left of a 4 x 6 in, 600-dpi page. Every candidate is built once in
@@ -168,8 +168,8 @@ int submit(const Candidate& c, int n) {
 }
 
 fs::path rasterOf(const std::string& queue, int id) {
-    const char* state = std::getenv("PLX_CUPS_STATE");
-    if (state == nullptr) fail("PLX_CUPS_STATE is not set");
+    const char* state = std::getenv("PLIXAGRAM_CUPS_STATE");
+    if (state == nullptr) fail("PLIXAGRAM_CUPS_STATE is not set");
     return fs::path(state) / "output" / queue / ("job-" + std::to_string(id) + ".pwg");
 }
 

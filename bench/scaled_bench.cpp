@@ -3,7 +3,7 @@
 // queue's driver takes (/1) and for the PDF other queues get (/0).
 //
 //   scaled_bench [google benchmark flags]
-//   env: CUPS_SERVER (the private server), PLX_CUPS_STATE (its state folder)
+//   env: CUPS_SERVER (the private server), PLIXAGRAM_CUPS_STATE (its state folder)
 //
 // Jobs go to the Label-1200 queue, held for the run so that the server keeps them
 // unprocessed (no filter competes with the figures); they are cancelled at the end. Once,
@@ -68,10 +68,10 @@ bool verifyRaster(const std::string& bytes, const char* name, std::string& why) 
 }
 
 bool verifyLossless(const std::string& jobId, std::string& why) {
-    const char* state = std::getenv("PLX_CUPS_STATE");
+    const char* state = std::getenv("PLIXAGRAM_CUPS_STATE");
     const auto dash = jobId.rfind('-');
     if (state == nullptr || dash == std::string::npos) {
-        why = "PLX_CUPS_STATE is not set or the job id has no number";
+        why = "PLIXAGRAM_CUPS_STATE is not set or the job id has no number";
         return false;
     }
     char name[64];

@@ -239,8 +239,8 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     (void)argc;
     static QGuiApplication* app = new QGuiApplication(qtArgc, qtArgv);
     (void)app;
-    // PLX_FUZZ_TMP: where scripts/fuzz.sh wants the file (a crash skips the clean-up below).
-    const char* dir = std::getenv("PLX_FUZZ_TMP");
+    // PLIXAGRAM_FUZZ_TMP: where scripts/fuzz.sh wants the file (a crash skips the clean-up below).
+    const char* dir = std::getenv("PLIXAGRAM_FUZZ_TMP");
     if (dir == nullptr || *dir == '\0') dir = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
     g_path = std::string(dir) + "/plx-fuzz-job-" + std::to_string(::getpid()) + ".bmp";
     std::atexit([] { ::unlink(g_path.c_str()); });

@@ -407,15 +407,15 @@ bool FolderPoller::load(const Entry& entry, const std::string& path, Message& ma
 
 FolderPoller::Outcome FolderPoller::process(const Entry& entry, Message& mark) {
     if (alreadyDecided(entry, mark)) return Outcome::Next;
-    std::int16_t qte = 0;
+    std::int16_t copies = 0;
     if (m_settings.printing) {
-        const Result<std::int16_t> copies = copyCount(entry.name);
-        if (!copies) {
-            mark = Message(PLX_TR("Station", "not printed: %1"), {copies.error().message});
+        const Result<std::int16_t> count = copyCount(entry.name);
+        if (!count) {
+            mark = Message(PLX_TR("Station", "not printed: %1"), {count.error().message});
             remember(entry, State::Rejected, mark, true);
             return Outcome::Next;
         }
-        qte = *copies;
+        copies = *count;
         if (checkPrinter(mark) == Outcome::StopTick) return Outcome::StopTick;
     }
 
@@ -436,15 +436,15 @@ FolderPoller::Outcome FolderPoller::process(const Entry& entry, Message& mark) {
         remember(Entry{entry.name, true, now}, State::Waiting, mark, true);
         return Outcome::Next;
     }
-    return print(entry, qte, mark);
+    return print(entry, copies, mark);
 }
 
-FolderPoller::Outcome FolderPoller::print(const Entry& entry, std::int16_t qte, Message& mark) {
+FolderPoller::Outcome FolderPoller::print(const Entry& entry, std::int16_t copies, Message& mark) {
     const fs::path path = jobFilePath(m_settings.watchFolder, entry.name);
     // Taken before printing: the file held afterwards must be the one that was printed.
     const Result<FileIdentity> identity = identityOf(path);
     const auto started = std::chrono::steady_clock::now();
-    const Result<JobRef> job = m_host.printJob(qte, entry.name);
+    const Result<JobRef> job = m_host.printJob(copies, entry.name);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (!job) return printFailed(entry, job.error(), mark);
@@ -473,7 +473,7 @@ FolderPoller::Outcome FolderPoller::print(const Entry& entry, std::int16_t qte, 
                               {entry.name}));
         return Outcome::Next;
     }
-    handOver(entry, *job, identity ? *identity : FileIdentity{}, qte, seconds, mark);
+    handOver(entry, *job, identity ? *identity : FileIdentity{}, copies, seconds, mark);
     return Outcome::Next;
 }
 
@@ -507,8 +507,8 @@ FolderPoller::Outcome FolderPoller::printFailed(const Entry& entry, const Error&
 }
 
 void FolderPoller::handOver(const Entry& entry, const JobRef& job, const FileIdentity& identity,
-                            std::int16_t qte, double seconds, Message& mark) {
-    const Message sent(qte == 1
+                            std::int16_t copies, double seconds, Message& mark) {
+    const Message sent(copies == 1
                            ? PLX_TR("Station",
                                     "%1: sent to print queue \"%2\" as job %3 (mode %4, %5 copy, "
                                     "printer \"%6\", %7 s)")
@@ -516,7 +516,7 @@ void FolderPoller::handOver(const Entry& entry, const JobRef& job, const FileIde
                                     "%1: sent to print queue \"%2\" as job %3 (mode %4, %5 "
                                     "copies, printer \"%6\", %7 s)"),
                        {entry.name, job.queue, job.text(), m_settings.printMode,
-                        std::to_string(qte), m_settings.printerName, formatSeconds(seconds)});
+                        std::to_string(copies), m_settings.printerName, formatSeconds(seconds)});
     const Result<HeldJob> held = m_holding.hold(entry.name, job, identity);
     if (held) {
         m_held.push_back(*held);

@@ -40,7 +40,7 @@ class JobHost {
     virtual Result<PrinterReadiness> printerReadiness() = 0;
     virtual Result<void> loadPicture(const std::string& path) = 0;
     // Prints the loaded picture in the run's mode; returns the job handed to the print system.
-    virtual Result<JobRef> printJob(std::int16_t qte, const std::string& jobName) = 0;
+    virtual Result<JobRef> printJob(std::int16_t copies, const std::string& jobName) = 0;
     virtual Result<JobStatus> jobStatus(const JobRef& job) = 0;
     virtual void showListing(const std::vector<ListedFile>& files) = 0;
     // One event: printed, rejected, waiting, print-server or folder trouble.
@@ -109,10 +109,10 @@ class FolderPoller {
     bool alreadyDecided(const Entry& entry, Message& mark);
     Outcome checkPrinter(Message& mark);
     bool load(const Entry& entry, const std::string& path, Message& mark);
-    Outcome print(const Entry& entry, std::int16_t qte, Message& mark);
+    Outcome print(const Entry& entry, std::int16_t copies, Message& mark);
     Outcome printFailed(const Entry& entry, const Error& e, Message& mark);
     void handOver(const Entry& entry, const JobRef& job, const FileIdentity& identity,
-                  std::int16_t qte, double seconds, Message& mark);
+                  std::int16_t copies, double seconds, Message& mark);
 
     void remember(const Entry& entry, State state, const Message& mark, bool reportIt);
     void reportOnce(std::string& said, Severity severity, const Message& message);

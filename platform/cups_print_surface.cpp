@@ -288,7 +288,6 @@ Result<http_t*> CupsPrintSurface::connection() {
         Result<http_t*> h = connectTo(m_server);
         if (!h) return h.error();
         m_http.reset(*h);
-        ++m_connectionsOpened;
     }
     m_httpUsed = now;
     return m_http.get();

@@ -65,8 +65,6 @@ class CupsPrintSurface : public PrintSurface {
     // The resolution the open document is laid out for (0 when none is open).
     int documentDpi() const { return m_doc ? m_page.dpi : 0; }
     const SubmissionFigures& lastSubmission() const { return m_figures; }
-    // Connections opened to the server so far (one serves all the requests of a job).
-    int connectionsOpened() const { return m_connectionsOpened; }
     // Off: every document is a PDF, whatever the queue's driver takes (tests and benchmarks
     // compare the routes). Takes effect at the next document.
     void setRasterDocuments(bool on) { m_rasterDocuments = on; }
@@ -92,7 +90,6 @@ class CupsPrintSurface : public PrintSurface {
     std::string m_server;
     std::unique_ptr<http_t, void (*)(http_t*)> m_http;
     std::chrono::steady_clock::time_point m_httpUsed{};
-    int m_connectionsOpened = 0;
     std::map<std::string, std::string> m_uris;  // queue -> printer-uri-supported
 
     std::optional<PrinterInfo> m_current;  // selected, or the default once known

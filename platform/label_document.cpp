@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <span>
 #include <stdexcept>
 #include <unordered_map>
 
@@ -156,246 +157,282 @@ void LabelDocument::drawPicture(const PictureView& picture, double xDots, double
     m_layers.emplace_back(std::move(p));
 }
 
-std::string LabelDocument::toPdf() const {
-    const double ptPerDot = 72.0 / m_page.dpi;
-    std::vector<ImageObject> images;
-    std::string content;
+// The PDF of one document, built in its steps: one image per layer (a picture, or a run of
+// dots over its bounding box), the content that places them, and the PDF objects around them.
+class LabelPdf {
+  public:
+    explicit LabelPdf(const LabelDocument& doc) : m_doc(doc), m_ptPerDot(72.0 / doc.m_page.dpi) {}
+
+    std::string build() {
+        for (std::size_t li = 0; li < m_doc.m_layers.size(); ++li) {
+            if (const auto* pic = std::get_if<LabelDocument::Picture>(&m_doc.m_layers[li]))
+                addPicture(*pic);
+            else
+                addDots(std::get<LabelDocument::DotRun>(m_doc.m_layers[li]), li > 0);
+        }
+        return objects();
+    }
+
+  private:
+    using Dot = LabelDocument::Dot;
+
+    // Dots of a run grouped by row of their bounding box, keeping their order inside a row so
+    // that later dots win. Memory per dot and per row only, never per pixel of the box.
+    struct Rows {
+        int minX = 0, minY = 0, w = 0, h = 0;
+        std::vector<std::uint32_t> start;  // h + 1 offsets into order
+        std::vector<std::uint32_t> order;  // dot indices, relative to the run
+    };
 
     // Places an image of w x h units whose top-left corner is at device dot (x, y). The page's
     // top edge is the raster's first row, so vertical positions count from the rounded height.
-    auto place = [&](double x, double y, double w, double h) {
-        content += "q ";
-        appendNumber(content, w * ptPerDot);
-        content += " 0 0 ";
-        appendNumber(content, h * ptPerDot);
-        content += ' ';
-        appendNumber(content, x * ptPerDot);
-        content += ' ';
-        appendNumber(content, (m_heightDots - y - h) * ptPerDot);
-        content += " cm /Im";
-        appendInt(content, static_cast<long long>(images.size()));
-        content += " Do Q\n";
-    };
+    void place(double x, double y, double w, double h) {
+        m_content += "q ";
+        appendNumber(m_content, w * m_ptPerDot);
+        m_content += " 0 0 ";
+        appendNumber(m_content, h * m_ptPerDot);
+        m_content += ' ';
+        appendNumber(m_content, x * m_ptPerDot);
+        m_content += ' ';
+        appendNumber(m_content, (m_doc.m_heightDots - y - h) * m_ptPerDot);
+        m_content += " cm /Im";
+        appendInt(m_content, static_cast<long long>(m_images.size()));
+        m_content += " Do Q\n";
+    }
 
-    for (std::size_t li = 0; li < m_layers.size(); ++li) {
-        const bool overEarlier = li > 0;
-        if (const auto* pic = std::get_if<Picture>(&m_layers[li])) {
-            place(pic->x, pic->y, pic->w, pic->h);
-            ImageObject img;
-            img.dict = "/Type /XObject /Subtype /Image /Width ";
-            appendInt(img.dict, pic->width);
-            img.dict += " /Height ";
-            appendInt(img.dict, pic->height);
-            img.dict += " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter /FlateDecode";
-            img.stream = pic->flateRgb;
-            images.push_back(std::move(img));
-            continue;
-        }
+    static std::string imageDict(int w, int h) {
+        std::string dict = "/Type /XObject /Subtype /Image /Width ";
+        appendInt(dict, w);
+        dict += " /Height ";
+        appendInt(dict, h);
+        return dict;
+    }
 
-        const DotRun& run = std::get<DotRun>(m_layers[li]);
-        const std::size_t n = run.end - run.begin;
-        int minX = std::numeric_limits<int>::max(), minY = minX;
-        int maxX = std::numeric_limits<int>::min(), maxY = maxX;
-        for (std::size_t i = run.begin; i < run.end; ++i) {
-            minX = std::min(minX, m_dots[i].x);
-            maxX = std::max(maxX, m_dots[i].x);
-            minY = std::min(minY, m_dots[i].y);
-            maxY = std::max(maxY, m_dots[i].y);
-        }
-        const int w = maxX - minX + 1;
-        const int h = maxY - minY + 1;
-
-        // Palette in order of first use; index 0 is what is not plotted (white, or masked
-        // out when something was painted before). Gives up beyond 256 entries.
-        std::vector<ColorValue> palette{0xFFFFFF};
-        std::vector<std::uint8_t> indexOf(n);
-        bool indexed = true;
-        {
-            std::unordered_map<ColorValue, std::uint8_t> lookup;
-            ColorValue lastColor = 0;
-            std::uint8_t lastIndex = 0;
-            bool haveLast = false;
-            for (std::size_t i = 0; i < n; ++i) {
-                const ColorValue c = m_dots[run.begin + i].color;
-                if (haveLast && c == lastColor) {
-                    indexOf[i] = lastIndex;
-                    continue;
-                }
-                auto it = lookup.find(c);
-                if (it == lookup.end()) {
-                    if (palette.size() == 256) {
-                        indexed = false;
-                        break;
-                    }
-                    it = lookup.emplace(c, static_cast<std::uint8_t>(palette.size())).first;
-                    palette.push_back(c);
-                }
-                const std::size_t found = it->second;
-                indexOf[i] = static_cast<std::uint8_t>(found);
-                lastColor = c;
-                lastIndex = static_cast<std::uint8_t>(found);
-                haveLast = true;
-            }
-        }
-
-        // Dots grouped by row, keeping their order inside a row so that later dots win. This
-        // needs memory per dot and per row only, never per pixel of the bounding box.
-        std::vector<std::uint32_t> rowStart(std::size_t(h) + 1, 0);
-        for (std::size_t i = run.begin; i < run.end; ++i) ++rowStart[m_dots[i].y - minY + 1];
-        for (int r = 0; r < h; ++r) rowStart[r + 1] += rowStart[r];
-        std::vector<std::uint32_t> order(n);
-        {
-            std::vector<std::uint32_t> next(rowStart.begin(), rowStart.end() - 1);
-            for (std::size_t i = 0; i < n; ++i) {
-                order[next[m_dots[run.begin + i].y - minY]++] = static_cast<std::uint32_t>(i);
-            }
-        }
-
+    void addPicture(const LabelDocument::Picture& pic) {
+        place(pic.x, pic.y, pic.w, pic.h);
         ImageObject img;
-        img.dict = "/Type /XObject /Subtype /Image /Width ";
-        appendInt(img.dict, w);
-        img.dict += " /Height ";
-        appendInt(img.dict, h);
+        img.dict = imageDict(pic.width, pic.height) +
+                   " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter /FlateDecode";
+        img.stream = pic.flateRgb;
+        m_images.push_back(std::move(img));
+    }
+
+    void addDots(const LabelDocument::DotRun& run, bool overEarlier) {
+        const std::span<const Dot> dots(m_doc.m_dots.data() + run.begin, run.end - run.begin);
+        const Rows rows = rowsOf(dots);
+        ImageObject img;
+        img.dict = imageDict(rows.w, rows.h);
         Deflater z(img.stream);
-
-        if (indexed) {
-            const int bits = bitsForEntries(palette.size());
-            img.dict += " /ColorSpace [/Indexed /DeviceRGB ";
-            appendInt(img.dict, static_cast<long long>(palette.size() - 1));
-            img.dict += " <";
-            for (ColorValue c : palette) {
-                appendHexByte(img.dict, redOf(c));
-                appendHexByte(img.dict, greenOf(c));
-                appendHexByte(img.dict, blueOf(c));
-            }
-            img.dict += ">] /BitsPerComponent ";
-            appendInt(img.dict, bits);
-            if (overEarlier) img.dict += " /Mask [0 0]";
-
-            std::vector<std::uint8_t> idx(std::size_t(w), 0);
-            std::vector<unsigned char> packed((std::size_t(w) * bits + 7) / 8);
-            const int perByte = 8 / bits;
-            for (int r = 0; r < h; ++r) {
-                std::fill(idx.begin(), idx.end(), std::uint8_t{0});
-                for (std::uint32_t k = rowStart[r]; k < rowStart[r + 1]; ++k) {
-                    const std::uint32_t i = order[k];
-                    idx[m_dots[run.begin + i].x - minX] = indexOf[i];
-                }
-                if (bits == 8) {
-                    z.write(idx.data(), idx.size());
-                    continue;
-                }
-                std::fill(packed.begin(), packed.end(), static_cast<unsigned char>(0));
-                for (int x = 0; x < w; ++x) {
-                    const int shift = 8 - bits * (x % perByte + 1);
-                    packed[x / perByte] |= static_cast<unsigned char>(idx[x] << shift);
-                }
-                z.write(packed.data(), packed.size());
-            }
-        } else {
-            // Too many colours for a palette: plain RGB. Over earlier layers, what is not
-            // plotted carries a colour no dot uses, masked out as a colour key.
-            ColorValue background = 0xFFFFFF;
-            if (overEarlier) {
-                std::vector<std::uint64_t> used((1u << 24) / 64, 0);
-                for (std::size_t i = run.begin; i < run.end; ++i) {
-                    used[m_dots[i].color >> 6] |= std::uint64_t{1} << (m_dots[i].color & 63);
-                }
-                ColorValue key = 0;
-                while (used[key >> 6] & (std::uint64_t{1} << (key & 63))) ++key;
-                background = key;
-            }
-            img.dict += " /ColorSpace /DeviceRGB /BitsPerComponent 8";
-            if (overEarlier) {
-                img.dict += " /Mask [";
-                for (unsigned v : {redOf(background), greenOf(background), blueOf(background)}) {
-                    appendInt(img.dict, v);
-                    img.dict += ' ';
-                    appendInt(img.dict, v);
-                    img.dict += ' ';
-                }
-                img.dict.back() = ']';
-            }
-            std::vector<unsigned char> rgb(std::size_t(w) * 3);
-            for (int r = 0; r < h; ++r) {
-                for (int x = 0; x < w; ++x) {
-                    rgb[3 * x] = redOf(background);
-                    rgb[3 * x + 1] = greenOf(background);
-                    rgb[3 * x + 2] = blueOf(background);
-                }
-                for (std::uint32_t k = rowStart[r]; k < rowStart[r + 1]; ++k) {
-                    const Dot& d = m_dots[run.begin + order[k]];
-                    unsigned char* p = &rgb[3 * std::size_t(d.x - minX)];
-                    p[0] = redOf(d.color);
-                    p[1] = greenOf(d.color);
-                    p[2] = blueOf(d.color);
-                }
-                z.write(rgb.data(), rgb.size());
-            }
-        }
+        std::vector<ColorValue> palette;
+        std::vector<std::uint8_t> indexOf;
+        if (paletteOf(dots, palette, indexOf))
+            writeIndexed(dots, rows, palette, indexOf, overEarlier, img.dict, z);
+        else
+            writeRgb(dots, rows, overEarlier, img.dict, z);
         z.finish();
         img.dict += " /Filter /FlateDecode";
-        place(minX, minY, w, h);
-        images.push_back(std::move(img));
+        place(rows.minX, rows.minY, rows.w, rows.h);
+        m_images.push_back(std::move(img));
     }
 
-    // Objects: 1 catalog, 2 page tree, 3 page, 4 content, 5.. images.
-    std::string pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
-    std::vector<std::size_t> offsets;
-    auto beginObject = [&]() {
-        offsets.push_back(pdf.size());
-        appendInt(pdf, static_cast<long long>(offsets.size()));
-        pdf += " 0 obj\n";
-    };
-    beginObject();
-    pdf += "<< /Type /Catalog /Pages 2 0 R >>\nendobj\n";
-    beginObject();
-    pdf += "<< /Type /Pages /Kids [3 0 R] /Count 1 >>\nendobj\n";
-    beginObject();
-    pdf += "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 ";
-    appendNumber(pdf, m_page.widthPt);
-    pdf += ' ';
-    appendNumber(pdf, m_page.heightPt);
-    pdf += "] /Resources << /XObject <<";
-    for (std::size_t i = 0; i < images.size(); ++i) {
-        pdf += " /Im";
-        appendInt(pdf, static_cast<long long>(i));
-        pdf += ' ';
-        appendInt(pdf, static_cast<long long>(5 + i));
-        pdf += " 0 R";
+    static Rows rowsOf(std::span<const Dot> dots) {
+        Rows r;
+        int minX = std::numeric_limits<int>::max(), minY = minX;
+        int maxX = std::numeric_limits<int>::min(), maxY = maxX;
+        for (const Dot& d : dots) {
+            minX = std::min(minX, d.x);
+            maxX = std::max(maxX, d.x);
+            minY = std::min(minY, d.y);
+            maxY = std::max(maxY, d.y);
+        }
+        r.minX = minX;
+        r.minY = minY;
+        r.w = maxX - minX + 1;
+        r.h = maxY - minY + 1;
+        r.start.assign(std::size_t(r.h) + 1, 0);
+        for (const Dot& d : dots) ++r.start[std::size_t(d.y - minY) + 1];
+        for (std::size_t y = 0; y < std::size_t(r.h); ++y) r.start[y + 1] += r.start[y];
+        r.order.resize(dots.size());
+        std::vector<std::uint32_t> next(r.start.begin(), r.start.end() - 1);
+        for (std::size_t i = 0; i < dots.size(); ++i)
+            r.order[next[std::size_t(dots[i].y - minY)]++] = static_cast<std::uint32_t>(i);
+        return r;
     }
-    pdf += " >> >> /Contents 4 0 R >>\nendobj\n";
-    beginObject();
-    pdf += "<< /Length ";
-    appendInt(pdf, static_cast<long long>(content.size()));
-    pdf += " >>\nstream\n";
-    pdf += content;
-    pdf += "\nendstream\nendobj\n";
-    for (const ImageObject& img : images) {
+
+    // Palette in order of first use; index 0 is what is not plotted (white, or masked out
+    // when something was painted before). False beyond 256 entries.
+    static bool paletteOf(std::span<const Dot> dots, std::vector<ColorValue>& palette,
+                          std::vector<std::uint8_t>& indexOf) {
+        palette.assign(1, 0xFFFFFF);
+        indexOf.resize(dots.size());
+        std::unordered_map<ColorValue, std::uint8_t> lookup;
+        ColorValue lastColor = 0;
+        std::uint8_t lastIndex = 0;
+        bool haveLast = false;
+        for (std::size_t i = 0; i < dots.size(); ++i) {
+            const ColorValue c = dots[i].color;
+            if (haveLast && c == lastColor) {
+                indexOf[i] = lastIndex;
+                continue;
+            }
+            auto it = lookup.find(c);
+            if (it == lookup.end()) {
+                if (palette.size() == 256) return false;
+                it = lookup.emplace(c, static_cast<std::uint8_t>(palette.size())).first;
+                palette.push_back(c);
+            }
+            indexOf[i] = it->second;
+            lastColor = c;
+            lastIndex = it->second;
+            haveLast = true;
+        }
+        return true;
+    }
+
+    static void writeIndexed(std::span<const Dot> dots, const Rows& rows,
+                             const std::vector<ColorValue>& palette,
+                             const std::vector<std::uint8_t>& indexOf, bool overEarlier,
+                             std::string& dict, Deflater& z) {
+        const int bits = bitsForEntries(palette.size());
+        dict += " /ColorSpace [/Indexed /DeviceRGB ";
+        appendInt(dict, static_cast<long long>(palette.size() - 1));
+        dict += " <";
+        for (ColorValue c : palette) {
+            appendHexByte(dict, redOf(c));
+            appendHexByte(dict, greenOf(c));
+            appendHexByte(dict, blueOf(c));
+        }
+        dict += ">] /BitsPerComponent ";
+        appendInt(dict, bits);
+        if (overEarlier) dict += " /Mask [0 0]";
+
+        std::vector<std::uint8_t> idx(std::size_t(rows.w), 0);
+        std::vector<unsigned char> packed((std::size_t(rows.w) * std::size_t(bits) + 7) / 8);
+        const int perByte = 8 / bits;
+        for (std::size_t r = 0; r < std::size_t(rows.h); ++r) {
+            std::fill(idx.begin(), idx.end(), std::uint8_t{0});
+            for (std::uint32_t k = rows.start[r]; k < rows.start[r + 1]; ++k) {
+                const std::uint32_t i = rows.order[k];
+                idx[std::size_t(dots[i].x - rows.minX)] = indexOf[i];
+            }
+            if (bits == 8) {
+                z.write(idx.data(), idx.size());
+                continue;
+            }
+            std::fill(packed.begin(), packed.end(), static_cast<unsigned char>(0));
+            for (int x = 0; x < rows.w; ++x) {
+                const int shift = 8 - bits * (x % perByte + 1);
+                packed[std::size_t(x / perByte)] |=
+                    static_cast<unsigned char>(idx[std::size_t(x)] << shift);
+            }
+            z.write(packed.data(), packed.size());
+        }
+    }
+
+    // Too many colours for a palette: plain RGB. Over earlier layers, what is not plotted
+    // carries a colour no dot uses, masked out as a colour key.
+    static void writeRgb(std::span<const Dot> dots, const Rows& rows, bool overEarlier,
+                         std::string& dict, Deflater& z) {
+        ColorValue background = 0xFFFFFF;
+        if (overEarlier) {
+            std::vector<std::uint64_t> used((1u << 24) / 64, 0);
+            for (const Dot& d : dots) used[d.color >> 6] |= std::uint64_t{1} << (d.color & 63);
+            ColorValue key = 0;
+            while (used[key >> 6] & (std::uint64_t{1} << (key & 63))) ++key;
+            background = key;
+        }
+        dict += " /ColorSpace /DeviceRGB /BitsPerComponent 8";
+        if (overEarlier) {
+            dict += " /Mask [";
+            for (unsigned v : {redOf(background), greenOf(background), blueOf(background)}) {
+                appendInt(dict, v);
+                dict += ' ';
+                appendInt(dict, v);
+                dict += ' ';
+            }
+            dict.back() = ']';
+        }
+        std::vector<unsigned char> rgb(std::size_t(rows.w) * 3);
+        for (std::size_t r = 0; r < std::size_t(rows.h); ++r) {
+            for (std::size_t x = 0; x < std::size_t(rows.w); ++x) {
+                rgb[3 * x] = redOf(background);
+                rgb[3 * x + 1] = greenOf(background);
+                rgb[3 * x + 2] = blueOf(background);
+            }
+            for (std::uint32_t k = rows.start[r]; k < rows.start[r + 1]; ++k) {
+                const Dot& d = dots[rows.order[k]];
+                unsigned char* p = &rgb[3 * std::size_t(d.x - rows.minX)];
+                p[0] = redOf(d.color);
+                p[1] = greenOf(d.color);
+                p[2] = blueOf(d.color);
+            }
+            z.write(rgb.data(), rgb.size());
+        }
+    }
+
+    // Objects: 1 catalog, 2 page tree, 3 page, 4 content, 5.. images; then the cross-reference
+    // table that points at each.
+    std::string objects() const {
+        std::string pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
+        std::vector<std::size_t> offsets;
+        auto beginObject = [&]() {
+            offsets.push_back(pdf.size());
+            appendInt(pdf, static_cast<long long>(offsets.size()));
+            pdf += " 0 obj\n";
+        };
+        auto stream = [&](const std::string& dict, const std::string& data) {
+            beginObject();
+            pdf += "<< ";
+            pdf += dict;
+            pdf += dict.empty() ? "/Length " : " /Length ";
+            appendInt(pdf, static_cast<long long>(data.size()));
+            pdf += " >>\nstream\n";
+            pdf += data;
+            pdf += "\nendstream\nendobj\n";
+        };
         beginObject();
-        pdf += "<< ";
-        pdf += img.dict;
-        pdf += " /Length ";
-        appendInt(pdf, static_cast<long long>(img.stream.size()));
-        pdf += " >>\nstream\n";
-        pdf += img.stream;
-        pdf += "\nendstream\nendobj\n";
+        pdf += "<< /Type /Catalog /Pages 2 0 R >>\nendobj\n";
+        beginObject();
+        pdf += "<< /Type /Pages /Kids [3 0 R] /Count 1 >>\nendobj\n";
+        beginObject();
+        pdf += "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 ";
+        appendNumber(pdf, m_doc.m_page.widthPt);
+        pdf += ' ';
+        appendNumber(pdf, m_doc.m_page.heightPt);
+        pdf += "] /Resources << /XObject <<";
+        for (std::size_t i = 0; i < m_images.size(); ++i) {
+            pdf += " /Im";
+            appendInt(pdf, static_cast<long long>(i));
+            pdf += ' ';
+            appendInt(pdf, static_cast<long long>(5 + i));
+            pdf += " 0 R";
+        }
+        pdf += " >> >> /Contents 4 0 R >>\nendobj\n";
+        stream("", m_content);
+        for (const ImageObject& img : m_images) stream(img.dict, img.stream);
+        const std::size_t xref = pdf.size();
+        pdf += "xref\n0 ";
+        appendInt(pdf, static_cast<long long>(offsets.size() + 1));
+        pdf += "\n0000000000 65535 f \n";
+        for (std::size_t off : offsets) {
+            char line[24];
+            std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
+            pdf += line;
+        }
+        pdf += "trailer\n<< /Size ";
+        appendInt(pdf, static_cast<long long>(offsets.size() + 1));
+        pdf += " /Root 1 0 R >>\nstartxref\n";
+        appendInt(pdf, static_cast<long long>(xref));
+        pdf += "\n%%EOF\n";
+        return pdf;
     }
-    const std::size_t xref = pdf.size();
-    pdf += "xref\n0 ";
-    appendInt(pdf, static_cast<long long>(offsets.size() + 1));
-    pdf += "\n0000000000 65535 f \n";
-    for (std::size_t off : offsets) {
-        char line[24];
-        std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
-        pdf += line;
-    }
-    pdf += "trailer\n<< /Size ";
-    appendInt(pdf, static_cast<long long>(offsets.size() + 1));
-    pdf += " /Root 1 0 R >>\nstartxref\n";
-    appendInt(pdf, static_cast<long long>(xref));
-    pdf += "\n%%EOF\n";
-    return pdf;
-}
+
+    const LabelDocument& m_doc;
+    const double m_ptPerDot;
+    std::vector<ImageObject> m_images;
+    std::string m_content;
+};
+
+std::string LabelDocument::toPdf() const { return LabelPdf(*this).build(); }
 
 }  // namespace plx

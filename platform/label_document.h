@@ -48,6 +48,8 @@ class LabelDocument {
     std::string toPdf() const;
 
   private:
+    friend class LabelPdf;  // writes the PDF from the layers
+
     struct Dot {
         std::int32_t x;
         std::int32_t y;

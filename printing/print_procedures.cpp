@@ -86,19 +86,19 @@ std::string progressText(std::int32_t row, float height) {
 }
 
 Result<JobRef> printDotReplication(PrintSurface& surface, ImageArea& area, PrintHost& host,
-                                   const PrintJob& job, std::int16_t qte, DotMode mode) {
+                                   const PrintJob& job, std::int16_t copies, DotMode mode) {
     host.setTimerEnabled(false);
     const Result<PrinterChoice> printer = selectPrinterByName(surface, job.printerName);
     if (!printer) return printer.error();
     if (mode == DotMode::FirstRows) host.assignPrinterDialogSetting();
-    surface.setCopies(qte);
+    surface.setCopies(copies);
     const Result<std::int32_t> ox = offsetDots(job.offsetX, "x");
     if (!ox) return ox.error();
     const Result<std::int32_t> oy = offsetDots(job.offsetY, "y");
     if (!oy) return oy.error();
     surface.setUnit(Unit::Pixel);
 
-    std::int32_t lastRow = kChampagneLastRow;
+    std::int32_t lastRow = kFirstRowsLastRow;
     if (mode == DotMode::Full) {
         const Result<std::int32_t> h = lastIndex(area.height());
         if (!h) return h.error();
@@ -135,12 +135,12 @@ Result<JobRef> printDotReplication(PrintSurface& surface, ImageArea& area, Print
 }
 
 Result<JobRef> printScaledImage(PrintSurface& surface, ImageArea& area, const PrintJob& job,
-                                std::int16_t qte) {
+                                std::int16_t copies) {
     const Result<PrinterChoice> printer = selectPrinterByName(surface, job.printerName);
     if (!printer) return printer.error();
     surface.setUnit(Unit::Inch);
-    surface.setCopies(qte);
-    surface.setPrintQuality(kSpeedPrintQuality);
+    surface.setCopies(copies);
+    surface.setPrintQuality(kScaledPrintQuality);
     const Result<float> x = offsetInches(job.offsetX, "x");
     if (!x) return x.error();
     const Result<float> y = offsetInches(job.offsetY, "y");

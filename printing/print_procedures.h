@@ -33,10 +33,10 @@ struct PrintJob {
 };
 
 inline constexpr std::string_view kTestPrinterName = "QLS-4100 Xe drivers standard";
-inline constexpr int kChampagneLastRow = 180;
+inline constexpr int kFirstRowsLastRow = 180;
 inline constexpr double kLabelWidthInches = 3.15;
 inline constexpr double kLabelHeightInches = 3.95;
-inline constexpr int kSpeedPrintQuality = 1200;
+inline constexpr int kScaledPrintQuality = 1200;
 inline constexpr int kTestOffsetX = 60;
 inline constexpr int kTestOffsetY = 20;
 
@@ -68,11 +68,11 @@ enum class DotMode { Full, FirstRows };
 // Dot replication: every pixel in the main colour set becomes one dot at its position plus
 // the offsets (modes "1" and "2").
 Result<JobRef> printDotReplication(PrintSurface& surface, ImageArea& area, PrintHost& host,
-                                   const PrintJob& job, std::int16_t qte, DotMode mode);
+                                   const PrintJob& job, std::int16_t copies, DotMode mode);
 
 // The whole picture stretched onto the 3.15 x 3.95 inch label at the offsets in inches.
 Result<JobRef> printScaledImage(PrintSurface& surface, ImageArea& area, const PrintJob& job,
-                                std::int16_t qte);
+                                std::int16_t copies);
 
 // One copy on the test printer, extended colours, black strokes one dot wider on the left.
 // The picture is kept.

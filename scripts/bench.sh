@@ -2,10 +2,10 @@
 # The benchmarks (./run bench): a Release build in build-bench/ with -DPLX_BENCH=ON, a private
 # print server of its own for the run, every figure with its goal, and a summary table.
 #
-#   PLX_BENCH_REPS   repetitions of each Google Benchmark figure, median reported (5)
-#   PLX_BENCH_RUNS   runs of each whole-program figure (memory, intake), median reported (3)
-#   PLX_BENCH_JOBS   job files in the intake figure (500)
-#   PLX_BENCH_DROPS  drops (and lp jobs) per case in the drop-to-raster figure, and
+#   PLIXAGRAM_BENCH_REPS   repetitions of each Google Benchmark figure, median reported (5)
+#   PLIXAGRAM_BENCH_RUNS   runs of each whole-program figure (memory, intake), median reported (3)
+#   PLIXAGRAM_BENCH_JOBS   job files in the intake figure (500)
+#   PLIXAGRAM_BENCH_DROPS  drops (and lp jobs) per case in the drop-to-raster figure, and
 #                    submissions per candidate in the route table (5)
 #
 # Figures are noisy on a shared machine: the medians are what bench/README.md records.
@@ -15,18 +15,18 @@ BUILD=$ROOT/build-bench
 STATE=$BUILD/bench-cups
 WORK=$BUILD/bench-work
 OUT=$BUILD/bench-results
-REPS=${PLX_BENCH_REPS:-5}
-RUNS=${PLX_BENCH_RUNS:-3}
-JOBS=${PLX_BENCH_JOBS:-500}
-DROPS=${PLX_BENCH_DROPS:-5}
+REPS=${PLIXAGRAM_BENCH_REPS:-5}
+RUNS=${PLIXAGRAM_BENCH_RUNS:-3}
+JOBS=${PLIXAGRAM_BENCH_JOBS:-500}
+DROPS=${PLIXAGRAM_BENCH_DROPS:-5}
 
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DPLX_BENCH=ON -DBUILD_TESTING=OFF \
-    -DPLX_WERROR="${PLX_WERROR:-OFF}" >/dev/null
+    -DPLX_WERROR="${PLIXAGRAM_WERROR:-OFF}" >/dev/null
 cmake --build "$BUILD" -j2
 
 "$ROOT/scripts/cups-server.sh" start "$STATE"
 trap '"$ROOT/scripts/cups-server.sh" stop "$STATE"' EXIT
-export CUPS_SERVER=$STATE/cups.sock PLX_CUPS_STATE=$STATE QT_QPA_PLATFORM=offscreen
+export CUPS_SERVER=$STATE/cups.sock PLIXAGRAM_CUPS_STATE=$STATE QT_QPA_PLATFORM=offscreen
 
 rm -rf "$OUT" "$WORK"
 mkdir -p "$OUT" "$WORK"

@@ -9,7 +9,7 @@ set -euo pipefail
 
 SECS=${1:-60}
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-BUILD=${PLX_FUZZ_BUILD_DIR:-$ROOT/build-fuzz}
+BUILD=${PLIXAGRAM_FUZZ_BUILD_DIR:-$ROOT/build-fuzz}
 TARGETS=(fuzz_job_file fuzz_names)
 
 # A build folder configured with another compiler cannot be switched to clang in place.
@@ -19,7 +19,7 @@ fi
 start=$(date +%s)
 CC=clang CXX=clang++ cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DPLX_FUZZ=ON -DBUILD_TESTING=OFF \
-    -DPLX_WERROR="${PLX_WERROR:-OFF}" >/dev/null
+    -DPLX_WERROR="${PLIXAGRAM_WERROR:-OFF}" >/dev/null
 cmake --build "$BUILD" -j2 --target "${TARGETS[@]}" >"$BUILD/fuzz-build.log" 2>&1 || {
     cat "$BUILD/fuzz-build.log" >&2
     echo "fuzz: build failed" >&2
@@ -35,7 +35,7 @@ mkdir -p "$RUNS"
 # The job-file target's scratch file, in memory where possible; gone however the run ends.
 SCRATCH=$(mktemp -d "$( [ -w /dev/shm ] && echo /dev/shm || echo /tmp )/plx-fuzz.XXXXXX")
 trap 'rm -rf "$SCRATCH"' EXIT
-export PLX_FUZZ_TMP=$SCRATCH
+export PLIXAGRAM_FUZZ_TMP=$SCRATCH
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:detect_stack_use_after_return=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

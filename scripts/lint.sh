@@ -8,12 +8,6 @@ set -euo pipefail
 SELF=$(cd "$(dirname "$0")" && pwd -P)/$(basename "$0")
 cd "$(dirname "$SELF")/.."
 
-# Findings in files that are being reworked, tolerated until that work lands: remove a line
-# once its file is clean.
-declare -A PENDING=(
-    [platform/label_document.cpp]="-readability-function-size,-bugprone-implicit-widening-of-multiplication-result,-bugprone-misplaced-widening-cast"
-)
-
 style() {
     local status=0
     git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror || status=1
@@ -35,9 +29,8 @@ tidy() {
 }
 
 tidy_one() {
-    local build=$1 file=$2 extra=()
-    [ -n "${PENDING[$file]:-}" ] && extra=(--checks="${PENDING[$file]}")
-    clang-tidy -p "$build" --quiet "${extra[@]}" "$file" 2> >(grep -v "warnings\? generated" >&2)
+    local build=$1 file=$2
+    clang-tidy -p "$build" --quiet "$file" 2> >(grep -v "warnings\? generated" >&2)
 }
 
 case "${1:-}" in

@@ -4,9 +4,9 @@
 #
 #   scripts/soak.sh BUILD_DIR JOBS
 #
-# The server lives in BUILD_DIR/soak-cups (PLX_SOAK_STATE overrides it), apart from the test
+# The server lives in BUILD_DIR/soak-cups (PLIXAGRAM_SOAK_STATE overrides it), apart from the test
 # fixture's. Exits 1 when a job is missing or printed twice, the station dies, its VmRSS grew
-# by 10 % or more, or its descriptor count grew. PLX_SOAK_TICK_MS (200) and PLX_SOAK_BATCH (50)
+# by 10 % or more, or its descriptor count grew. PLIXAGRAM_SOAK_TICK_MS (200) and PLIXAGRAM_SOAK_BATCH (50)
 # tune the run.
 set -euo pipefail
 
@@ -21,12 +21,12 @@ BUILD=$(cd "$1" && pwd -P)
 JOBS=$2
 PROGRAM=$BUILD/plixagram
 [[ -x $PROGRAM ]] || { echo "soak: no program at $PROGRAM (build first)" >&2; exit 2; }
-STATE=${PLX_SOAK_STATE:-$BUILD/soak-cups}
+STATE=${PLIXAGRAM_SOAK_STATE:-$BUILD/soak-cups}
 FOLDER=$BUILD/soak-jobs
 QUEUE=QLS-4100-Xe
 PRINTER="QLS-4100 Xe drivers standard"
-TICK_MS=${PLX_SOAK_TICK_MS:-200}
-BATCH=${PLX_SOAK_BATCH:-50}
+TICK_MS=${PLIXAGRAM_SOAK_TICK_MS:-200}
+BATCH=${PLIXAGRAM_SOAK_BATCH:-50}
 # The first batch warms the station up (fonts, libcups, Qt's image readers); the baseline is
 # taken after it has printed.
 FIRST=$((JOBS / 10 < 1 ? 1 : (JOBS / 10 > BATCH ? BATCH : JOBS / 10)))

@@ -20,7 +20,7 @@ namespace plx::test {
 namespace fs = std::filesystem;
 
 std::string cupsStateDir() {
-    const char* env = std::getenv("PLX_CUPS_STATE");
+    const char* env = std::getenv("PLIXAGRAM_CUPS_STATE");
     if (env != nullptr && *env != '\0') return env;
     return std::string(PLX_BINARY_DIR) + "/cups-test";
 }

@@ -8,7 +8,7 @@
 
 namespace plx::test {
 
-// The server's state folder: $PLX_CUPS_STATE, else <build>/cups-test.
+// The server's state folder: $PLIXAGRAM_CUPS_STATE, else <build>/cups-test.
 std::string cupsStateDir();
 // Its socket, for CUPS_SERVER.
 std::string cupsSocket();

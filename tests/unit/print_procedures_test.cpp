@@ -19,10 +19,12 @@ struct Rig {
     MemoryImageArea area;
     PrintJob job{"QLS-4100 Xe drivers standard", "0", "0", "job.bmp"};
 
-    Result<JobRef> dots(std::int16_t qte, DotMode mode = DotMode::Full) {
-        return printDotReplication(surface, area, host, job, qte, mode);
+    Result<JobRef> dots(std::int16_t copies, DotMode mode = DotMode::Full) {
+        return printDotReplication(surface, area, host, job, copies, mode);
     }
-    Result<JobRef> scaled(std::int16_t qte) { return printScaledImage(surface, area, job, qte); }
+    Result<JobRef> scaled(std::int16_t copies) {
+        return printScaledImage(surface, area, job, copies);
+    }
     Result<JobRef> test() { return printTestPage(surface, area, host, "test"); }
     const std::vector<RecordedDot>& printed() const { return surface.documents.at(0).dots; }
 };
