@@ -2,7 +2,6 @@
 // dropped into its folder come out of the captured printer dot for dot, and are deleted.
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -113,47 +112,6 @@ TEST(StationProgram, ModeThreeStretchesThePictureOntoTheLabelAt1200Dpi) {
         ASSERT_EQ(page.width, 4800u);
         expectStretchedPicture(page, px, w, h, left, top, cell);
     }
-    stopWithSigterm(station);
-}
-
-// A file still being written is left until it is complete, then printed once.
-TEST(StationProgram, HalfWrittenFilePrintsOnceAfterItIsComplete) {
-    JobFolder folder("halfwritten");
-    constexpr int w = 40, h = 40;
-    const auto px = mixedPicture(w, h, 4);
-    const std::vector<std::uint8_t> bytes = encodeBmp(w, h, px);
-    const std::string name = "e2ehalf_label_1.bmp";
-    // Header and part of the pixel rows now; the rest later.
-    const std::size_t cut = 54 + (bytes.size() - 54) / 2;
-    {
-        std::ofstream out(folder.file(name), std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(cut));
-    }
-
-    StationProcess station;
-    ASSERT_TRUE(station.start(stationRun(folder.settings("1", "0/0"), kFastTickMs)))
-        << station.startError();
-    ASSERT_GE(station.waitForLine(name + ": waiting:", kStationStartMs), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(6 * kFastTickMs));
-    EXPECT_TRUE(folder.exists(name));
-    EXPECT_EQ(station.countLines(name + ": printed"), 0u);
-    EXPECT_EQ(station.countLines(name + ": waiting:"), 1u) << "said once, not at every tick";
-
-    {
-        std::ofstream out(folder.file(name), std::ios::binary | std::ios::app);
-        out.write(reinterpret_cast<const char*>(bytes.data() + cut),
-                  std::streamsize(bytes.size() - cut));
-    }
-    const std::string line = station.lineWith(name + ": printed", kJobTimeoutMs);
-    ASSERT_FALSE(line.empty());
-    const auto pages = rasterOfLine(line);
-    ASSERT_EQ(pages.size(), 1u);
-    expectExactDots(pages[0], expectedDots(px, w, {}));
-
-    std::this_thread::sleep_for(std::chrono::milliseconds(6 * kFastTickMs));
-    EXPECT_TRUE(waitForQueueIdle(kQueue, kJobTimeoutMs));
-    EXPECT_EQ(station.countLines(name + ": printed"), 1u);
-    EXPECT_EQ(capturedTitles(kQueue)[name], 1);
     stopWithSigterm(station);
 }
 
