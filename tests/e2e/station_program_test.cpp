@@ -1,11 +1,7 @@
 // The built plixagram program, started as a process on the private print server: job files
 // dropped into its folder come out of the captured printer dot for dot, and are deleted.
-#include <signal.h>
-
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,102 +10,15 @@
 
 #include "tests/support/bmp_writer.h"
 #include "tests/support/cups_test_server.h"
+#include "tests/support/raster_capture.h"
 #include "tests/support/station_process.h"
-#include "tools/raster_pages.h"
 
 namespace plx::test {
 namespace {
 
-constexpr ColorValue kWhite = 0xFFFFFF;
-constexpr const char* kPrinter = "QLS-4100 Xe drivers standard";
-constexpr const char* kQueue = "QLS-4100-Xe";
-constexpr int kStartMs = 15000;
-constexpr int kJobMs = 90000;
-// Shortened tick for the tests that are not about the tick itself.
-constexpr int kFastTickMs = 300;
-
-// A picture mixing the four print colours with colours that must not print: grey, white and
-// the near colours one step off red, green, blue and black.
-std::vector<ColorValue> mixedPicture(int w, int h, unsigned seed) {
-    static const ColorValue palette[] = {kWhite,     kWhite,    kWhite,   kBlack,   kPureRed,
-                                         kPureGreen, kPureBlue, 0x808080, 0x0000FE, 0xFE0000,
-                                         0x00FF01,   0x010101,  0xFFFFFE, 0x00FFFF};
-    std::vector<ColorValue> px(std::size_t(w) * std::size_t(h));
-    unsigned state = seed * 2654435761u + 1;
-    for (auto& c : px) {
-        state = state * 1103515245u + 12345u;
-        c = palette[(state >> 16) % (sizeof palette / sizeof palette[0])];
-    }
-    return px;
-}
-
-bool isPrintColour(ColorValue c) {
-    return c == kBlack || c == kPureRed || c == kPureGreen || c == kPureBlue;
-}
-
-// The dots dot replication must give: the pure colours moved by the offsets, rows 0..lastRow.
-std::vector<RasterDot> expectedDots(const std::vector<ColorValue>& px, int w, int h, int ox, int oy,
-                                    int lastRow) {
-    std::vector<RasterDot> dots;
-    for (int y = 0; y < h && y <= lastRow; ++y)
-        for (int x = 0; x < w; ++x)
-            if (isPrintColour(px[std::size_t(y) * std::size_t(w) + std::size_t(x)]))
-                dots.push_back(
-                    {x + ox, y + oy, px[std::size_t(y) * std::size_t(w) + std::size_t(x)]});
-    return dots;  // row by row, left to right, as nonWhiteDots lists them
-}
-
-void expectSameDots(const std::vector<RasterDot>& got, const std::vector<RasterDot>& want,
-                    const std::string& what) {
-    ASSERT_EQ(got.size(), want.size()) << what;
-    for (std::size_t i = 0; i < want.size(); ++i) {
-        ASSERT_EQ(got[i], want[i])
-            << what << ": dot " << i << " is (" << got[i].x << "," << got[i].y << ") " << std::hex
-            << got[i].color << ", expected (" << std::dec << want[i].x << "," << want[i].y << ") "
-            << std::hex << want[i].color;
-    }
-}
-
-// The raster of the job a "printed" line names, once the printer has it.
+// The raster of the job a station line names, once the printer has it.
 std::vector<RasterPage> rasterOfLine(const std::string& line) {
-    const int id = printedJobId(line);
-    EXPECT_GT(id, 0) << line;
-    if (id <= 0) return {};
-    const std::string path = waitForJobRaster(kQueue, id, kJobMs);
-    EXPECT_FALSE(path.empty()) << "no raster for job " << id;
-    if (path.empty()) return {};
-    auto pages = readRaster(path);
-    EXPECT_TRUE(pages.ok()) << (pages.ok() ? "" : pages.error().message);
-    return pages ? std::move(pages.value()) : std::vector<RasterPage>{};
-}
-
-std::string lineFor(StationProcess& station, const std::string& fragment, int timeoutMs) {
-    const int at = station.waitForLine(fragment, timeoutMs);
-    if (at < 0) return {};
-    return station.lines()[std::size_t(at)];
-}
-
-void stopWithSigterm(StationProcess& station) {
-    ASSERT_TRUE(station.signal(SIGTERM));
-    const auto status = station.waitForExit(15000);
-    ASSERT_TRUE(status.has_value()) << "no exit within 15 s of SIGTERM";
-    EXPECT_TRUE(status->exited) << "ended by signal " << status->signal;
-    EXPECT_EQ(status->code, 0);
-    EXPECT_GE(station.countLines("stop requested by signal"), 1u);
-}
-
-struct QueueRestorer {
-    ~QueueRestorer() {
-        cupsAccept(kQueue);
-        cupsEnable(kQueue);
-    }
-};
-
-std::string sentTo(const std::string& queue) {
-    return "sent to print queue \"" + queue + "\" as job " + queue + "-";
-}
-std::string printedOn(const std::string& queue) {
-    return "printed on print queue \"" + queue + "\": job " + queue + "-";
+    return captureJob(kQueue, printedJobId(line)).pages;
 }
 
 // Mode 1 at the real 10-second tick: two pictures, one of them in two copies.
@@ -122,35 +31,32 @@ TEST(StationProgram, ModeOneAtTheRealTickPrintsExactDotsAndCopiesThenDeletes) {
     folder.put("e2em1_back_2.bmp", encodeBmp(w, h, back, {BmpFormat::Rgb32}));
 
     StationProcess station;
-    ASSERT_TRUE(
-        station.start(stationRun(std::string(kPrinter) + "/" + folder.field() + "/1/60/20")))
-        << station.startError();
-    ASSERT_GE(station.waitForLine("watching", kStartMs), 0);
+    ASSERT_TRUE(station.start(stationRun(folder.settings("1", "60/20")))) << station.startError();
+    ASSERT_GE(station.waitForLine("watching", kStationStartMs), 0);
     // The first look into the folder comes one tick after start, not at once.
     EXPECT_LT(station.waitForLine(": sent to", 4000), 0);
     EXPECT_TRUE(folder.exists("e2em1_front_1.bmp"));
 
-    const std::string frontLine = lineFor(station, "e2em1_front_1.bmp: " + sentTo(kQueue), 30000);
-    const std::string backLine = lineFor(station, "e2em1_back_2.bmp: " + sentTo(kQueue), 30000);
+    const std::string frontLine = station.lineWith("e2em1_front_1.bmp: " + sentTo(kQueue), 30000);
+    const std::string backLine = station.lineWith("e2em1_back_2.bmp: " + sentTo(kQueue), 30000);
     ASSERT_FALSE(frontLine.empty());
     ASSERT_FALSE(backLine.empty());
     EXPECT_NE(frontLine.find("(mode 1, 1 copy, printer \"QLS-4100 Xe drivers standard\""),
               std::string::npos);
     EXPECT_NE(backLine.find("(mode 1, 2 copies"), std::string::npos);
     // Deleted once the printer has the job, at the next tick.
-    ASSERT_FALSE(lineFor(station, "e2em1_back_2.bmp: " + printedOn(kQueue), 30000).empty());
-    ASSERT_FALSE(lineFor(station, "e2em1_front_1.bmp: " + printedOn(kQueue), 30000).empty());
+    ASSERT_FALSE(station.lineWith("e2em1_back_2.bmp: " + printedOn(kQueue), 30000).empty());
+    ASSERT_FALSE(station.lineWith("e2em1_front_1.bmp: " + printedOn(kQueue), 30000).empty());
     EXPECT_TRUE(folder.names().empty()) << "printed files are deleted";
 
     const auto frontPages = rasterOfLine(frontLine);
     ASSERT_EQ(frontPages.size(), 1u);
     EXPECT_EQ(frontPages[0].resX, 600u);
-    expectSameDots(nonWhiteDots(frontPages[0]), expectedDots(front, w, h, ox, oy, h), "front");
+    expectExactDots(frontPages[0], expectedDots(front, w, {ox, oy}));
 
     const auto backPages = rasterOfLine(backLine);
     ASSERT_EQ(backPages.size(), 2u) << "two copies are two pages";
-    for (const RasterPage& p : backPages)
-        expectSameDots(nonWhiteDots(p), expectedDots(back, w, h, ox, oy, h), "back");
+    for (const RasterPage& p : backPages) expectExactDots(p, expectedDots(back, w, {ox, oy}));
     const auto info = readJobInfo(kQueue, printedJobId(backLine));
     // Both copies are in the raster: a backend handed the file must not send it twice more.
     EXPECT_EQ(info.count("copies") ? info.at("copies") : "", "1");
@@ -167,18 +73,17 @@ TEST(StationProgram, ModeTwoPrintsOnlyTheFirstRows) {
     folder.put("e2em2_tall_3.bmp", encodeBmp(w, h, px));
 
     StationProcess station;
-    ASSERT_TRUE(station.start(
-        stationRun(std::string(kPrinter) + "/" + folder.field() + "/2/7/3", kFastTickMs)))
+    ASSERT_TRUE(station.start(stationRun(folder.settings("2", "7/3"), kFastTickMs)))
         << station.startError();
-    const std::string line = lineFor(station, "e2em2_tall_3.bmp: " + sentTo(kQueue), kJobMs);
+    const std::string line = station.lineWith("e2em2_tall_3.bmp: " + sentTo(kQueue), kJobTimeoutMs);
     ASSERT_NE(line.find("(mode 2, 3 copies"), std::string::npos) << line;
     EXPECT_FALSE(folder.exists("e2em2_tall_3.bmp"));
     const auto pages = rasterOfLine(line);
     ASSERT_EQ(pages.size(), 3u);
-    const auto want = expectedDots(px, w, h, ox, oy, 180);
-    ASSERT_TRUE(std::any_of(px.begin() + 181 * w, px.end(), isPrintColour))
+    const auto want = expectedDots(px, w, {ox, oy, 180});
+    ASSERT_LT(want.size(), expectedDots(px, w, {ox, oy}).size())
         << "the picture must have print colours below row 180 for this test to mean anything";
-    for (const RasterPage& p : pages) expectSameDots(nonWhiteDots(p), want, "mode 2");
+    for (const RasterPage& p : pages) expectExactDots(p, want);
     stopWithSigterm(station);
 }
 
@@ -195,10 +100,9 @@ TEST(StationProgram, ModeThreeStretchesThePictureOntoTheLabelAt1200Dpi) {
     folder.put("e2em3_big_2.bmp", encodeBmp(w, h, px));
 
     StationProcess station;
-    ASSERT_TRUE(station.start(
-        stationRun(std::string(kPrinter) + "/" + folder.field() + "/3/0.5/0.25", kFastTickMs)))
+    ASSERT_TRUE(station.start(stationRun(folder.settings("3", "0.5/0.25"), kFastTickMs)))
         << station.startError();
-    const std::string line = lineFor(station, "e2em3_big_2.bmp: " + sentTo(kQueue), kJobMs);
+    const std::string line = station.lineWith("e2em3_big_2.bmp: " + sentTo(kQueue), kJobTimeoutMs);
     ASSERT_NE(line.find("(mode 3, 2 copies"), std::string::npos) << line;
     const auto pages = rasterOfLine(line);
     ASSERT_EQ(pages.size(), 2u);
@@ -206,104 +110,32 @@ TEST(StationProgram, ModeThreeStretchesThePictureOntoTheLabelAt1200Dpi) {
         ASSERT_EQ(page.resX, 1200u);
         ASSERT_EQ(page.resY, 1200u);
         ASSERT_EQ(page.width, 4800u);
-        // The picture's extent: first and last non-white column and row, within one dot.
-        int minX = int(page.width), minY = int(page.height), maxX = -1, maxY = -1;
-        for (unsigned y = 0; y < page.height; y += 1) {
-            for (unsigned x = 0; x < page.width; ++x) {
-                if (page.pixel(x, y) == kWhite) continue;
-                minX = std::min(minX, int(x));
-                maxX = std::max(maxX, int(x));
-                minY = std::min(minY, int(y));
-                maxY = std::max(maxY, int(y));
-            }
-        }
-        EXPECT_NEAR(minX, left, 1);
-        EXPECT_NEAR(minY, top, 1);
-        EXPECT_NEAR(maxX + 1, left + w * cell, 1) << "width 3780 dots";
-        EXPECT_NEAR(maxY + 1, top + h * cell, 1) << "height 4740 dots";
-        // Every picture pixel fills its block: the inside of each block has its exact colour.
-        int wrong = 0;
-        for (int y = 0; y < h; ++y) {
-            for (int x = 0; x < w; ++x) {
-                const ColorValue want = px[std::size_t(y) * w + x];
-                for (int d : {2, cell / 2, cell - 3}) {
-                    const ColorValue got = page.pixel(unsigned(left + x * cell + d),
-                                                      unsigned(top + y * cell + (cell - 1 - d)));
-                    if (got != want && ++wrong <= 5)
-                        ADD_FAILURE() << "block (" << x << "," << y << ") has " << std::hex << got
-                                      << ", expected " << want;
-                }
-            }
-        }
-        EXPECT_EQ(wrong, 0);
+        expectStretchedPicture(page, px, w, h, left, top, cell);
     }
-    stopWithSigterm(station);
-}
-
-// A file still being written is left until it is complete, then printed once.
-TEST(StationProgram, HalfWrittenFilePrintsOnceAfterItIsComplete) {
-    JobFolder folder("halfwritten");
-    constexpr int w = 40, h = 40;
-    const auto px = mixedPicture(w, h, 4);
-    const std::vector<std::uint8_t> bytes = encodeBmp(w, h, px);
-    const std::string name = "e2ehalf_label_1.bmp";
-    // Header and part of the pixel rows now; the rest later.
-    const std::size_t cut = 54 + (bytes.size() - 54) / 2;
-    {
-        std::ofstream out(folder.file(name), std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(cut));
-    }
-
-    StationProcess station;
-    ASSERT_TRUE(station.start(
-        stationRun(std::string(kPrinter) + "/" + folder.field() + "/1/0/0", kFastTickMs)))
-        << station.startError();
-    ASSERT_GE(station.waitForLine(name + ": waiting:", kStartMs), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(6 * kFastTickMs));
-    EXPECT_TRUE(folder.exists(name));
-    EXPECT_EQ(station.countLines(name + ": printed"), 0u);
-    EXPECT_EQ(station.countLines(name + ": waiting:"), 1u) << "said once, not at every tick";
-
-    {
-        std::ofstream out(folder.file(name), std::ios::binary | std::ios::app);
-        out.write(reinterpret_cast<const char*>(bytes.data() + cut),
-                  std::streamsize(bytes.size() - cut));
-    }
-    const std::string line = lineFor(station, name + ": printed", kJobMs);
-    ASSERT_FALSE(line.empty());
-    const auto pages = rasterOfLine(line);
-    ASSERT_EQ(pages.size(), 1u);
-    expectSameDots(nonWhiteDots(pages[0]), expectedDots(px, w, h, 0, 0, h), "completed file");
-
-    std::this_thread::sleep_for(std::chrono::milliseconds(6 * kFastTickMs));
-    EXPECT_TRUE(waitForQueueIdle(kQueue, kJobMs));
-    EXPECT_EQ(station.countLines(name + ": printed"), 1u);
-    EXPECT_EQ(capturedTitles(kQueue)[name], 1);
     stopWithSigterm(station);
 }
 
 // A queue stopped with a reason gets no job: the files stay, the station says why once, and
 // each file prints once when the queue is started again.
 TEST(StationProgram, StoppedQueueKeepsTheFilesAndPrintsEachOnceWhenStarted) {
-    QueueRestorer restore;
+    PrintServerRestorer restore;
     JobFolder folder("stopped");
     ASSERT_EQ(cupsDisable(kQueue, "out of labels").exitCode, 0);
     const std::vector<std::string> names{"e2estop_a_1.bmp", "e2estop_b_2.bmp", "e2estop_c_1.bmp"};
     for (const std::string& n : names) folder.put(n, encodeBmp(8, 8, mixedPicture(8, 8, 5)));
 
     StationProcess station;
-    ASSERT_TRUE(station.start(
-        stationRun(std::string(kPrinter) + "/" + folder.field() + "/1/0/0", kFastTickMs)))
+    ASSERT_TRUE(station.start(stationRun(folder.settings("1", "0/0"), kFastTickMs)))
         << station.startError();
     const std::string stopped = "print queue \"QLS-4100-Xe\" is stopped: out of labels";
-    ASSERT_GE(station.waitForLine(stopped, kStartMs), 0);
+    ASSERT_GE(station.waitForLine(stopped, kStationStartMs), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(5 * kFastTickMs));
     EXPECT_EQ(folder.names(), names);
     EXPECT_EQ(station.countLines(stopped), 1u) << "said once, not at every tick";
     EXPECT_EQ(runCupsTool({"lpstat", "-o", kQueue}).output, "") << "jobs piled up in the queue";
 
     ASSERT_EQ(cupsEnable(kQueue).exitCode, 0);
-    ASSERT_TRUE(station.waitForCount(": " + printedOn(kQueue), names.size(), kJobMs));
+    ASSERT_TRUE(station.waitForCount(": " + printedOn(kQueue), names.size(), kJobTimeoutMs));
     EXPECT_GE(station.countLines("takes jobs again"), 1u);
     for (const std::string& n : names) {
         EXPECT_EQ(station.countLines(n + ": " + sentTo(kQueue)), 1u) << n;
@@ -320,15 +152,14 @@ TEST(StationProgram, MisspeltPrinterNameIsWarnedAndTheQueueUsedIsNamed) {
     folder.put("e2emiss_a_1.bmp", encodeBmp(8, 8, mixedPicture(8, 8, 8)));
     StationProcess station;
     ASSERT_TRUE(station.start(
-        stationRun("QLS-4100 Xe driver standard/" + folder.field() + "/1/0/0", kFastTickMs)))
+        stationRun(folder.settings("1", "0/0", "QLS-4100 Xe driver standard"), kFastTickMs)))
         << station.startError();
-    const int warned = station.waitForLine("matches no print queue", kStartMs);
-    ASSERT_GE(warned, 0);
-    const std::string warning = station.lines()[std::size_t(warned)];
+    const std::string warning = station.lineWith("matches no print queue", kStationStartMs);
+    ASSERT_FALSE(warning.empty());
     for (const char* part : {"\"QLS-4100 Xe driver standard\"", "print queue \"Office\"",
                              "QLS-4100-Xe \"QLS-4100 Xe drivers standard\"", "Label-300"})
         EXPECT_NE(warning.find(part), std::string::npos) << part << " in: " << warning;
-    ASSERT_GE(station.waitForLine("e2emiss_a_1.bmp: " + printedOn("Office"), kJobMs), 0);
+    ASSERT_GE(station.waitForLine("e2emiss_a_1.bmp: " + printedOn("Office"), kJobTimeoutMs), 0);
     EXPECT_EQ(station.countLines("matches no print queue"), 1u);
     EXPECT_EQ(capturedTitles("Office")["e2emiss_a_1.bmp"], 1);
     stopWithSigterm(station);
@@ -343,11 +174,12 @@ TEST(StationProgram, ClassOfTwoPrintersSharesTheJobsBetweenThem) {
         folder.put(names.back(), encodeBmp(8, 8, mixedPicture(8, 8, unsigned(10 + i))));
     }
     StationProcess station;
-    ASSERT_TRUE(station.start(stationRun("Labels/" + folder.field() + "/1/0/0", kFastTickMs)))
+    ASSERT_TRUE(station.start(stationRun(folder.settings("1", "0/0", "Labels"), kFastTickMs)))
         << station.startError();
-    EXPECT_GE(station.waitForLine("print route checked: queue \"Labels\" accepts ", kStartMs), 0);
-    ASSERT_TRUE(station.waitForCount(": printed", names.size(), kJobMs));
-    ASSERT_TRUE(waitForQueueIdle("Labels", kJobMs));
+    EXPECT_GE(
+        station.waitForLine("print route checked: queue \"Labels\" accepts ", kStationStartMs), 0);
+    ASSERT_TRUE(station.waitForCount(": printed", names.size(), kJobTimeoutMs));
+    ASSERT_TRUE(waitForQueueIdle("Labels", kJobTimeoutMs));
     const auto onA = capturedTitles("Label-A"), onB = capturedTitles("Label-B");
     int usedA = 0, usedB = 0;
     for (const std::string& n : names) {
@@ -375,7 +207,7 @@ TEST(StationProgram, BadArgumentsExitTwoAndUnknownModeLeavesJobsInPlace) {
         StationProcess station;
         ASSERT_TRUE(station.start(stationRun("a/b", kFastTickMs, folder.path)))
             << station.startError();
-        const auto status = station.waitForExit(kStartMs);
+        const auto status = station.waitForExit(kStationStartMs);
         ASSERT_TRUE(status.has_value());
         EXPECT_TRUE(status->exited);
         EXPECT_EQ(status->code, 2);
@@ -388,15 +220,14 @@ TEST(StationProgram, BadArgumentsExitTwoAndUnknownModeLeavesJobsInPlace) {
     std::filesystem::remove_all(inner.path);
     {
         StationProcess station;
-        ASSERT_TRUE(station.start(stationRun("p/" + folder.field() + "/4/0/0", kFastTickMs)))
+        ASSERT_TRUE(station.start(stationRun(folder.settings("4", "0/0", "p"), kFastTickMs)))
             << station.startError();
-        const int at = station.waitForLine("prints nothing", kStartMs);
-        ASSERT_GE(at, 0);
-        const std::string warning = station.lines()[std::size_t(at)];
+        const std::string warning = station.lineWith("prints nothing", kStationStartMs);
+        ASSERT_FALSE(warning.empty());
         for (const char* mode : {"\"1\"", "\"2\"", "\"3\"", "\"4\""})
             EXPECT_NE(warning.find(mode), std::string::npos) << mode << " in: " << warning;
         for (const std::string& n : names)
-            EXPECT_GE(station.waitForLine(n + ": shown only", kStartMs), 0);
+            EXPECT_GE(station.waitForLine(n + ": shown only", kStationStartMs), 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(4 * kFastTickMs));
         EXPECT_EQ(folder.names(), names);
         EXPECT_EQ(station.countLines(": printed"), 0u);

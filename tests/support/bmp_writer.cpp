@@ -230,6 +230,19 @@ std::vector<std::uint8_t> encodeBmp(int width, int height, const std::vector<Col
     return f;
 }
 
+std::vector<ColorValue> mixedPicture(int w, int h, unsigned seed) {
+    static const ColorValue palette[] = {0xFFFFFF,   0xFFFFFF,  0xFFFFFF, kBlack,   kPureRed,
+                                         kPureGreen, kPureBlue, 0x808080, 0x0000FE, 0xFE0000,
+                                         0x00FF01,   0x010101,  0xFFFFFE, 0x00FFFF};
+    std::vector<ColorValue> px(std::size_t(w) * std::size_t(h));
+    unsigned state = seed * 2654435761u + 1;
+    for (auto& c : px) {
+        state = state * 1103515245u + 12345u;
+        c = palette[(state >> 16) % std::size(palette)];
+    }
+    return px;
+}
+
 void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));

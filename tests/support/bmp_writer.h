@@ -52,6 +52,11 @@ std::vector<std::uint8_t> encodeBmp(int width, int height, const std::vector<Col
 // The colour a correct reader returns for `c` stored in `format` (exact for all but 16 bits).
 ColorValue decodedColor(BmpFormat format, ColorValue c);
 
+// A w x h job picture (row-major) mixing the four print colours with colours that must not
+// print: white, grey and the near colours one step off red, green, blue, black and white. The
+// same seed gives the same picture.
+std::vector<ColorValue> mixedPicture(int w, int h, unsigned seed);
+
 // Writes (replacing) the file; throws std::runtime_error if that fails.
 void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
 std::vector<std::uint8_t> readFile(const std::string& path);

@@ -8,6 +8,13 @@
 
 namespace plx::test {
 
+// The label printer the private server offers: its description, as the station is told it, and
+// its queue.
+inline constexpr const char* kPrinter = "QLS-4100 Xe drivers standard";
+inline constexpr const char* kQueue = "QLS-4100-Xe";
+// How long one job may take to come out of the capture backend.
+inline constexpr int kJobTimeoutMs = 90000;
+
 // The server's state folder: $PLIXAGRAM_CUPS_STATE, else <build>/cups-test.
 std::string cupsStateDir();
 // Its socket, for CUPS_SERVER.

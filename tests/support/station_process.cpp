@@ -157,6 +157,13 @@ int StationProcess::waitForLine(const std::string& fragment, int timeoutMs, std:
     }
 }
 
+std::string StationProcess::lineWith(const std::string& fragment, int timeoutMs) {
+    const int at = waitForLine(fragment, timeoutMs);
+    if (at < 0) return {};
+    std::lock_guard lock(m_mutex);
+    return m_lines[std::size_t(at)];
+}
+
 bool StationProcess::waitForCount(const std::string& fragment, std::size_t count, int timeoutMs) {
     const auto deadline = deadlineIn(timeoutMs);
     std::unique_lock lock(m_mutex);
@@ -378,6 +385,38 @@ bool waitForQueueIdle(const std::string& queue, int timeoutMs) {
             return true;
         if (Clock::now() >= deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+}
+
+std::string sentTo(const std::string& queue) {
+    return "sent to print queue \"" + queue + "\" as job " + queue + "-";
+}
+
+std::string printedOn(const std::string& queue) {
+    return "printed on print queue \"" + queue + "\": job " + queue + "-";
+}
+
+std::string printedLine(const std::string& name) { return " " + name + ": printed"; }
+
+void stopWithSigterm(StationProcess& station) {
+    ASSERT_TRUE(station.signal(SIGTERM));
+    const auto status = station.waitForExit(15000);
+    ASSERT_TRUE(status.has_value()) << "no exit within 15 s of SIGTERM";
+    EXPECT_TRUE(status->exited) << "ended by signal " << status->signal;
+    EXPECT_EQ(status->code, 0);
+    EXPECT_GE(station.countLines("stop requested by signal"), 1u);
+}
+
+PrintServerRestorer::~PrintServerRestorer() {
+    const pid_t pid = cupsServerPid();
+    if (pid > 0) ::kill(pid, SIGCONT);
+    if (!cupsServerRunning()) {
+        std::string out;
+        if (!cupsServerScript("resume", &out)) ADD_FAILURE() << "cannot resume the server: " << out;
+    }
+    for (const char* q : {kQueue, "Label-300"}) {
+        cupsAccept(q);
+        cupsEnable(q);
     }
 }
 

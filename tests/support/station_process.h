@@ -15,7 +15,14 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/cups_test_server.h"
+
 namespace plx::test {
+
+// How long the station may take to start and say it watches its folder.
+inline constexpr int kStationStartMs = 15000;
+// A shortened tick for the tests that are not about the tick itself.
+inline constexpr int kFastTickMs = 250;
 
 struct ExitStatus {
     bool exited = false;  // false: ended by a signal
@@ -57,6 +64,8 @@ class StationProcess {
     // Index of the first stderr line at or after `from` that contains `fragment`; -1 when none
     // appears within timeoutMs (or the program ended without writing one).
     int waitForLine(const std::string& fragment, int timeoutMs, std::size_t from = 0);
+    // The text of that line; empty when none appears.
+    std::string lineWith(const std::string& fragment, int timeoutMs);
     // Waits until `count` lines contain `fragment`; false on timeout.
     bool waitForCount(const std::string& fragment, std::size_t count, int timeoutMs);
     std::size_t countLines(const std::string& fragment) const;
@@ -121,6 +130,11 @@ struct JobFolder {
     std::string path;
     // The folder as the station's start-up field.
     std::string field() const { return folderField(path); }
+    // The station's start-up argument for this folder: "printer/folder/mode/x/y".
+    std::string settings(const std::string& mode, const std::string& offsets,
+                         const std::string& printer = kPrinter) const {
+        return printer + "/" + field() + "/" + mode + "/" + offsets;
+    }
     std::string file(const std::string& name) const { return path + "/" + name; }
     void put(const std::string& name, const std::vector<std::uint8_t>& bytes) const;
     bool exists(const std::string& name) const;
@@ -138,5 +152,23 @@ std::map<std::string, int> waitForTitles(const std::string& queue,
                                          const std::vector<std::string>& titles, int timeoutMs);
 // Waits until the queue holds no pending, held or processing job.
 bool waitForQueueIdle(const std::string& queue, int timeoutMs);
+
+// What the station's lines say: "NAME: sent to print queue "Q" as job Q-", "NAME: printed on
+// print queue "Q": job Q-", and " NAME: printed" (on any queue).
+std::string sentTo(const std::string& queue);
+std::string printedOn(const std::string& queue);
+std::string printedLine(const std::string& name);
+
+// gtest assertion: SIGTERM ends the station within 15 s, with exit code 0, and it says why.
+void stopWithSigterm(StationProcess& station);
+
+// Whatever a test did to the print server (stopped, paused, queues disabled or rejecting), the
+// next test finds it running with the label queues enabled and accepting.
+struct PrintServerRestorer {
+    PrintServerRestorer() = default;
+    PrintServerRestorer(const PrintServerRestorer&) = delete;
+    PrintServerRestorer& operator=(const PrintServerRestorer&) = delete;
+    ~PrintServerRestorer();
+};
 
 }  // namespace plx::test

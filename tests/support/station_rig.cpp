@@ -3,6 +3,8 @@
 #include <QFile>
 #include <filesystem>
 
+#include "tests/support/station_process.h"
+
 namespace plx::test {
 
 QImage pictureWith(int w, int h, const std::vector<std::pair<QPoint, ColorValue>>& dots) {
@@ -16,12 +18,7 @@ StationRig::StationRig(const std::string& mode, const std::string& offsets) {
     folder = dir.path().toStdString() + "/jobs";
     std::filesystem::create_directories(folder);
     form.setReportHook([this](const std::string& line) { reports.push_back(line); });
-    // A folder setting cannot hold "/": the station reads backslashes as separators.
-    std::string field = folder;
-    for (char& c : field) {
-        if (c == '/') c = '\\';
-    }
-    form.Form_Load("QLS-4100 Xe drivers standard/" + field + "/" + mode + "/" + offsets);
+    form.Form_Load(std::string(kPrinter) + "/" + folderField(folder) + "/" + mode + "/" + offsets);
     reports.clear();
 }
 

@@ -175,8 +175,10 @@ TEST(FolderPoller, HalfWrittenFileWaitsAndPrintsOnceComplete) {
     EXPECT_TRUE(r.exists("a_b_1.bmp"));
     EXPECT_TRUE(r.reported("a_b_1.bmp: waiting"));
 
-    r.tick();  // still incomplete: waits, nothing printed
+    r.takeReports();
+    r.tick();  // still incomplete: waits, nothing printed, nothing said again
     EXPECT_EQ(r.surface.documents.size(), 1u);
+    EXPECT_FALSE(r.reported("a_b_1.bmp: waiting"));
 
     {
         std::ofstream out(p, std::ios::binary | std::ios::trunc);

@@ -1,13 +1,14 @@
-// The label document read back the way a PDF consumer reads it: through the cross-reference
-// table, the page's content stream and the Flate-decoded image data, pixel by pixel.
-#include <zlib.h>
+// The label document read back through qpdf the way a PDF consumer reads it: the page, the
+// images it paints, where its content stream places them and their decoded pixels.
+#include <qpdf/Buffer.hh>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFMatrix.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
 
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <map>
 #include <random>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -18,136 +19,10 @@
 namespace plx {
 namespace {
 
-struct PdfObject {
-    std::string dict;
-    std::string stream;  // raw (still compressed) bytes, exactly /Length long
-};
-
-double numberAfter(const std::string& s, const std::string& key) {
-    const auto at = s.find(key + " ");
-    if (at == std::string::npos) return std::nan("");
-    return std::strtod(s.c_str() + at + key.size() + 1, nullptr);
-}
-
-// Just enough PDF to check what this document writes: objects found through the xref table.
-class PdfReader {
-  public:
-    explicit PdfReader(std::string pdf) : m_pdf(std::move(pdf)) {
-        const auto sx = m_pdf.rfind("startxref\n");
-        if (sx == std::string::npos) return;
-        const std::size_t xref = std::strtoul(m_pdf.c_str() + sx + 10, nullptr, 10);
-        if (m_pdf.compare(xref, 5, "xref\n") != 0) return;
-        char* end = nullptr;
-        std::strtoul(m_pdf.c_str() + xref + 5, &end, 10);  // first object number: 0
-        const std::size_t count = std::strtoul(end, &end, 10);
-        const char* entry = end + 1;
-        for (std::size_t i = 0; i < count; ++i, entry += 20) {
-            const std::size_t offset = std::strtoul(entry, nullptr, 10);
-            if (entry[17] != 'n') continue;
-            const std::string head = std::to_string(i) + " 0 obj\n";
-            if (m_pdf.compare(offset, head.size(), head) != 0) return;  // bad offset
-            m_objects[int(i)] = parseObject(offset + head.size());
-        }
-        m_valid = m_pdf.rfind("%%EOF") != std::string::npos && m_objects.size() + 1 == count;
-    }
-
-    bool valid() const { return m_valid; }
-    const PdfObject& object(int n) const { return m_objects.at(n); }
-    bool has(int n) const { return m_objects.count(n) != 0; }
-
-    // Follows catalog -> pages -> first page.
-    const PdfObject& page() const {
-        const int pages = refAfter(object(1).dict, "/Pages");
-        const auto kids = object(pages).dict.find("/Kids [");
-        return object(std::atoi(object(pages).dict.c_str() + kids + 7));
-    }
-    std::string content() const {
-        const PdfObject& c = object(refAfter(page().dict, "/Contents"));
-        return c.stream;
-    }
-    const PdfObject& image(const std::string& name) const {
-        return object(refAfter(page().dict, "/" + name));
-    }
-
-    static int refAfter(const std::string& dict, const std::string& key) {
-        const auto at = dict.find(key + " ");
-        return at == std::string::npos ? -1 : std::atoi(dict.c_str() + at + key.size() + 1);
-    }
-
-  private:
-    PdfObject parseObject(std::size_t at) {
-        PdfObject o;
-        if (m_pdf.compare(at, 2, "<<") != 0) return o;
-        int depth = 0;
-        std::size_t i = at;
-        while (i < m_pdf.size()) {
-            if (m_pdf.compare(i, 2, "<<") == 0) {
-                ++depth;
-                i += 2;
-            } else if (m_pdf.compare(i, 2, ">>") == 0) {
-                --depth;
-                i += 2;
-                if (depth == 0) break;
-            } else if (m_pdf[i] == '<') {
-                i = m_pdf.find('>', i) + 1;  // hex string
-            } else {
-                ++i;
-            }
-        }
-        o.dict = m_pdf.substr(at, i - at);
-        if (m_pdf.compare(i, 8, "\nstream\n") == 0) {
-            const auto length = std::size_t(numberAfter(o.dict, "/Length"));
-            o.stream = m_pdf.substr(i + 8, length);
-            EXPECT_EQ(m_pdf.compare(i + 8 + length, 10, "\nendstream"), 0) << "wrong /Length";
-        }
-        return o;
-    }
-
-    std::string m_pdf;
-    std::map<int, PdfObject> m_objects;
-    bool m_valid = false;
-};
-
-std::string inflate(const std::string& in) {
-    std::string out;
-    z_stream z{};
-    EXPECT_EQ(inflateInit(&z), Z_OK);
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
-    z.avail_in = uInt(in.size());
-    char buf[1 << 16];
-    int rc = Z_OK;
-    do {
-        z.next_out = reinterpret_cast<Bytef*>(buf);
-        z.avail_out = sizeof buf;
-        rc = ::inflate(&z, Z_NO_FLUSH);
-        out.append(buf, sizeof buf - z.avail_out);
-    } while (rc == Z_OK);
-    EXPECT_EQ(rc, Z_STREAM_END) << "image data is not a complete zlib stream";
-    inflateEnd(&z);
-    return out;
-}
-
 struct Placement {
     std::string name;
     double a, b, c, d, e, f;
 };
-
-// "q a b c d e f cm /ImN Do Q" per layer, in painting order.
-std::vector<Placement> placements(const std::string& content) {
-    std::vector<Placement> out;
-    std::size_t at = 0;
-    while ((at = content.find("q ", at)) != std::string::npos) {
-        Placement p{};
-        char name[32] = {};
-        if (std::sscanf(content.c_str() + at, "q %lf %lf %lf %lf %lf %lf cm /%31s Do Q", &p.a, &p.b,
-                        &p.c, &p.d, &p.e, &p.f, name) == 7) {
-            p.name = name;
-            out.push_back(p);
-        }
-        at += 2;
-    }
-    return out;
-}
 
 // An image decoded to one colour per pixel, with the key-masked pixels reported separately.
 struct DecodedImage {
@@ -160,38 +35,83 @@ struct DecodedImage {
     bool maskedAt(int x, int y) const { return masked[std::size_t(y) * width + x]; }
 };
 
-DecodedImage decode(const PdfObject& img) {
-    DecodedImage out;
-    out.width = int(numberAfter(img.dict, "/Width"));
-    out.height = int(numberAfter(img.dict, "/Height"));
-    out.bits = int(numberAfter(img.dict, "/BitsPerComponent"));
-    EXPECT_NE(img.dict.find("/Filter /FlateDecode"), std::string::npos);
-    EXPECT_EQ(img.dict.find("/Interpolate"), std::string::npos);
-    EXPECT_EQ(img.dict.find("DCTDecode"), std::string::npos);
-    const std::string data = inflate(img.stream);
-    std::vector<int> mask;  // colour-key ranges
-    if (const auto m = img.dict.find("/Mask ["); m != std::string::npos) {
-        const char* p = img.dict.c_str() + m + 7;
-        char* end = nullptr;
-        for (long v = std::strtol(p, &end, 10); end != p; v = std::strtol(p, &end, 10)) {
-            mask.push_back(int(v));
-            p = end;
+struct ReadPdf {
+    double width = 0, height = 0;                // the MediaBox
+    std::vector<Placement> placements;           // each painted image, in painting order
+    std::map<std::string, DecodedImage> images;  // by resource name
+    const DecodedImage& image(const Placement& p) const { return images.at(p.name); }
+};
+
+// Collects "cm ... Do" from the content stream, keeping the matrix across q/Q.
+class PlacementCollector : public QPDFObjectHandle::ParserCallbacks {
+  public:
+    std::vector<Placement> placed;
+
+    void handleObject(QPDFObjectHandle o) override {
+        if (!o.isOperator()) {
+            m_operands.push_back(o);
+            return;
         }
+        const std::string op = o.getOperatorValue();
+        if (op == "q") {
+            m_saved.push_back(m_ctm);
+        } else if (op == "Q" && !m_saved.empty()) {
+            m_ctm = m_saved.back();
+            m_saved.pop_back();
+        } else if (op == "cm" && m_operands.size() == 6) {
+            double v[6];
+            for (int i = 0; i < 6; ++i) v[i] = m_operands[std::size_t(i)].getNumericValue();
+            m_ctm.concat(QPDFMatrix(v[0], v[1], v[2], v[3], v[4], v[5]));
+        } else if (op == "Do" && m_operands.size() == 1) {
+            placed.push_back(Placement{m_operands[0].getName(), m_ctm.a, m_ctm.b, m_ctm.c, m_ctm.d,
+                                       m_ctm.e, m_ctm.f});
+        }
+        m_operands.clear();
     }
+    void handleEOF() override {}
+
+  private:
+    std::vector<QPDFObjectHandle> m_operands;
+    QPDFMatrix m_ctm;
+    std::vector<QPDFMatrix> m_saved;
+};
+
+std::vector<int> integers(QPDFObjectHandle array) {
+    std::vector<int> out;
+    if (!array.isArray()) return out;
+    for (QPDFObjectHandle v : array.getArrayAsVector()) out.push_back(v.getIntValueAsInt());
+    return out;
+}
+
+DecodedImage decode(QPDFObjectHandle img) {
+    DecodedImage out;
+    QPDFObjectHandle dict = img.getDict();
+    out.width = dict.getKey("/Width").getIntValueAsInt();
+    out.height = dict.getKey("/Height").getIntValueAsInt();
+    out.bits = dict.getKey("/BitsPerComponent").getIntValueAsInt();
+    // Lossless and never smoothed: a dot must stay a dot.
+    EXPECT_TRUE(dict.getKey("/Filter").isNameAndEquals("/FlateDecode"));
+    EXPECT_FALSE(dict.hasKey("/Interpolate"));
+    const auto buffer = img.getStreamData(qpdf_dl_all);
+    const std::string data(reinterpret_cast<const char*>(buffer->getBuffer()), buffer->getSize());
+    const std::vector<int> mask = integers(dict.getKey("/Mask"));  // colour-key ranges
     const std::size_t n = std::size_t(out.width) * out.height;
     out.pixels.resize(n);
     out.masked.resize(n);
-    const auto pal = img.dict.find("/Indexed /DeviceRGB ");
-    if (pal != std::string::npos) {
+    QPDFObjectHandle space = dict.getKey("/ColorSpace");
+    if (space.isArray()) {
+        auto parts = space.getArrayAsVector();
+        EXPECT_EQ(parts.size(), 4u);
+        EXPECT_TRUE(parts.at(0).isNameAndEquals("/Indexed"));
+        EXPECT_TRUE(parts.at(1).isNameAndEquals("/DeviceRGB"));
         out.indexed = true;
-        const int hival = std::atoi(img.dict.c_str() + pal + 20);
-        const auto hex = img.dict.find('<', pal) + 1;
+        const int hival = parts.at(2).getIntValueAsInt();
+        const std::string lookup = parts.at(3).getStringValue();
+        EXPECT_EQ(lookup.size(), 3 * std::size_t(hival + 1));
         std::vector<ColorValue> palette;
-        for (int i = 0; i <= hival; ++i) {
-            const unsigned v = unsigned(
-                std::strtoul(img.dict.substr(hex + 6 * std::size_t(i), 6).c_str(), nullptr, 16));
-            palette.push_back(
-                colorFromRgb(std::uint8_t(v >> 16), std::uint8_t(v >> 8), std::uint8_t(v)));
+        for (std::size_t i = 0; i + 2 < lookup.size(); i += 3) {
+            palette.push_back(colorFromRgb(std::uint8_t(lookup[i]), std::uint8_t(lookup[i + 1]),
+                                           std::uint8_t(lookup[i + 2])));
         }
         out.paletteSize = palette.size();
         const std::size_t rowBytes = (std::size_t(out.width) * out.bits + 7) / 8;
@@ -209,7 +129,7 @@ DecodedImage decode(const PdfObject& img) {
             }
         }
     } else {
-        EXPECT_NE(img.dict.find("/ColorSpace /DeviceRGB"), std::string::npos);
+        EXPECT_TRUE(space.isNameAndEquals("/DeviceRGB"));
         EXPECT_EQ(out.bits, 8);
         EXPECT_EQ(data.size(), n * 3);
         if (data.size() != n * 3) return out;
@@ -224,11 +144,36 @@ DecodedImage decode(const PdfObject& img) {
     return out;
 }
 
+// The whole document, read strictly: a cross-reference or stream length qpdf would have to
+// repair, or any other warning, fails the test.
+ReadPdf readPdf(const std::string& bytes) {
+    QPDF pdf;
+    pdf.setSuppressWarnings(true);
+    pdf.setAttemptRecovery(false);
+    pdf.processMemoryFile("label document", bytes.data(), bytes.size());
+    ReadPdf out;
+    auto pages = QPDFPageDocumentHelper(pdf).getAllPages();
+    EXPECT_EQ(pages.size(), 1u);
+    if (pages.empty()) return out;
+    QPDFObjectHandle mediaBox = pages[0].getMediaBox();
+    EXPECT_EQ(mediaBox.getArrayNItems(), 4);
+    EXPECT_EQ(mediaBox.getArrayItem(0).getNumericValue(), 0.0);
+    EXPECT_EQ(mediaBox.getArrayItem(1).getNumericValue(), 0.0);
+    out.width = mediaBox.getArrayItem(2).getNumericValue();
+    out.height = mediaBox.getArrayItem(3).getNumericValue();
+    PlacementCollector collector;
+    pages[0].parseContents(&collector);
+    out.placements = collector.placed;
+    for (auto& [name, image] : pages[0].getImages()) out.images[name] = decode(image);
+    for (const QPDFExc& w : pdf.getWarnings()) ADD_FAILURE() << w.what();
+    return out;
+}
+
 using DotMap = std::map<std::pair<int, int>, ColorValue>;
 
 // Checks that one dot layer holds exactly `expected` (device dots) and is placed so that
 // each image pixel covers one device dot of the page.
-void expectDotLayer(const PdfReader& pdf, const Placement& pl, const LabelPage& page,
+void expectDotLayer(const ReadPdf& pdf, const Placement& pl, const LabelPage& page,
                     const DotMap& expected, bool overEarlier) {
     int minX = 1 << 30, minY = 1 << 30, maxX = -1, maxY = -1;
     for (const auto& [pos, c] : expected) {
@@ -237,7 +182,7 @@ void expectDotLayer(const PdfReader& pdf, const Placement& pl, const LabelPage& 
         minY = std::min(minY, pos.second);
         maxY = std::max(maxY, pos.second);
     }
-    const DecodedImage img = decode(pdf.image(pl.name));
+    const DecodedImage& img = pdf.image(pl);
     ASSERT_EQ(img.width, maxX - minX + 1);
     ASSERT_EQ(img.height, maxY - minY + 1);
     const double k = 72.0 / page.dpi;
@@ -269,17 +214,11 @@ TEST(LabelDocument, EmptyDocumentIsOneBlankPageOfThePrinterSize) {
     for (const LabelPage& page : {kLabel600, LabelPage{595.28, 841.89, 300}}) {
         LabelDocument doc(page);
         EXPECT_TRUE(doc.empty());
-        PdfReader pdf(doc.toPdf());
-        ASSERT_TRUE(pdf.valid());
-        const std::string& dict = pdf.page().dict;
-        double w = 0, h = 0;
-        ASSERT_EQ(std::sscanf(dict.c_str() + dict.find("/MediaBox [0 0 "), "/MediaBox [0 0 %lf %lf",
-                              &w, &h),
-                  2);
-        EXPECT_DOUBLE_EQ(w, page.widthPt);
-        EXPECT_DOUBLE_EQ(h, page.heightPt);
-        EXPECT_TRUE(placements(pdf.content()).empty());
-        EXPECT_EQ(pdf.content().find("Do"), std::string::npos);
+        const ReadPdf pdf = readPdf(doc.toPdf());
+        EXPECT_DOUBLE_EQ(pdf.width, page.widthPt);
+        EXPECT_DOUBLE_EQ(pdf.height, page.heightPt);
+        EXPECT_TRUE(pdf.placements.empty());
+        EXPECT_TRUE(pdf.images.empty());
     }
 }
 
@@ -296,11 +235,10 @@ TEST(LabelDocument, DotsBecomeOnePaletteImageOnDeviceDots) {
             doc.plot(200 + i, 77.999, colors[i]);
             expected[{200 + i, 77}] = colors[i];
         }
-        PdfReader pdf(doc.toPdf());
-        ASSERT_TRUE(pdf.valid());
-        const auto pl = placements(pdf.content());
+        const ReadPdf pdf = readPdf(doc.toPdf());
+        const auto& pl = pdf.placements;
         ASSERT_EQ(pl.size(), 1u);
-        const DecodedImage img = decode(pdf.image(pl[0].name));
+        const DecodedImage& img = pdf.image(pl[0]);
         EXPECT_TRUE(img.indexed);
         EXPECT_EQ(img.bits, 4);  // white + 7 colours
         expectDotLayer(pdf, pl[0], page, expected, false);
@@ -321,10 +259,10 @@ TEST(LabelDocument, IndexWidthFollowsTheNumberOfColours) {
             doc.plot(float(x), float(y), c);
             expected[{x, y}] = c;
         }
-        PdfReader pdf(doc.toPdf());
-        const auto pl = placements(pdf.content());
+        const ReadPdf pdf = readPdf(doc.toPdf());
+        const auto& pl = pdf.placements;
         ASSERT_EQ(pl.size(), 1u);
-        const DecodedImage img = decode(pdf.image(pl[0].name));
+        const DecodedImage& img = pdf.image(pl[0]);
         EXPECT_TRUE(img.indexed);
         EXPECT_EQ(img.bits, bits) << colors << " colours";
         EXPECT_EQ(img.paletteSize, std::size_t(colors) + 1);
@@ -340,10 +278,10 @@ TEST(LabelDocument, MoreColoursThanAPaletteHoldsSwitchToRgb) {
         doc.plot(float(100 + i % 20), float(50 + i / 20), c & 0xFFFFFF);
         expected[{100 + i % 20, 50 + i / 20}] = c & 0xFFFFFF;
     }
-    PdfReader pdf(doc.toPdf());
-    const auto pl = placements(pdf.content());
+    const ReadPdf pdf = readPdf(doc.toPdf());
+    const auto& pl = pdf.placements;
     ASSERT_EQ(pl.size(), 1u);
-    const DecodedImage img = decode(pdf.image(pl[0].name));
+    const DecodedImage& img = pdf.image(pl[0]);
     EXPECT_FALSE(img.indexed);
     expectDotLayer(pdf, pl[0], kLabel600, expected, false);
 }
@@ -367,8 +305,7 @@ TEST(LabelDocument, DotsOffThePageAreClippedAndLaterDotsWin) {
     }
     EXPECT_TRUE(doc.empty());
     EXPECT_EQ(doc.dotCount(), 0u);
-    PdfReader blank(doc.toPdf());
-    EXPECT_TRUE(placements(blank.content()).empty());
+    EXPECT_TRUE(readPdf(doc.toPdf()).placements.empty());
 
     // The corners are on the page; a dot plotted twice keeps its last colour, also when the
     // two plots are far apart in the sequence and in other rows.
@@ -378,8 +315,8 @@ TEST(LabelDocument, DotsOffThePageAreClippedAndLaterDotsWin) {
     doc.plot(8, 9, kBlack);
     doc.plot(0, 0, kPureGreen);
     doc.plot(7.5f, 9.5f, 0x123456);
-    PdfReader pdf(doc.toPdf());
-    const auto pl = placements(pdf.content());
+    const ReadPdf pdf = readPdf(doc.toPdf());
+    const auto& pl = pdf.placements;
     ASSERT_EQ(pl.size(), 1u);
     DotMap expected{
         {{0, 0}, kPureGreen}, {{239, 359}, kPureBlue}, {{7, 9}, 0x123456}, {{8, 9}, kBlack}};
@@ -409,14 +346,13 @@ TEST(LabelDocument, PicturesAreLosslessRgbImagesPaintedInOrder) {
     doc.drawPicture(PictureView{}, 0, 0, 10, 10);                   // nothing to draw
     doc.drawPicture(PictureView{px.data(), w, h, w}, 0, 0, 0, 10);  // no area
 
-    PdfReader pdf(doc.toPdf());
-    ASSERT_TRUE(pdf.valid());
-    const auto pl = placements(pdf.content());
+    const ReadPdf pdf = readPdf(doc.toPdf());
+    const auto& pl = pdf.placements;
     ASSERT_EQ(pl.size(), 3u);
 
     expectDotLayer(pdf, pl[0], kLabel600, {{{5, 5}, kPureBlue}}, false);
 
-    const DecodedImage pic = decode(pdf.image(pl[1].name));
+    const DecodedImage& pic = pdf.image(pl[1]);
     EXPECT_FALSE(pic.indexed);
     ASSERT_EQ(pic.width, w);
     ASSERT_EQ(pic.height, h);
@@ -444,10 +380,10 @@ TEST(LabelDocument, RgbDotsOverAPictureMaskWithAColourNoDotUses) {
         doc.plot(float(2 * (i % 25)), float(3 * (i / 25)), c);
         expected[{2 * (i % 25), 3 * (i / 25)}] = c;
     }
-    PdfReader pdf(doc.toPdf());
-    const auto pl = placements(pdf.content());
+    const ReadPdf pdf = readPdf(doc.toPdf());
+    const auto& pl = pdf.placements;
     ASSERT_EQ(pl.size(), 2u);
-    const DecodedImage img = decode(pdf.image(pl[1].name));
+    const DecodedImage& img = pdf.image(pl[1]);
     EXPECT_FALSE(img.indexed);
     expectDotLayer(pdf, pl[1], kLabel600, expected, true);
 }
@@ -465,8 +401,8 @@ TEST(LabelDocument, ManyRandomDotsRoundTrip) {
         doc.plot(float(x), float(y), c);
         expected[{x, y}] = c;
     }
-    PdfReader pdf(doc.toPdf());
-    const auto pl = placements(pdf.content());
+    const ReadPdf pdf = readPdf(doc.toPdf());
+    const auto& pl = pdf.placements;
     ASSERT_EQ(pl.size(), 1u);
     expectDotLayer(pdf, pl[0], page, expected, false);
 }
