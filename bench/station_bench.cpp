@@ -395,7 +395,9 @@ int intake(const std::string& program, const fs::path& state, const fs::path& wo
     // Nothing more is printed: the folder is empty and a further tick sends nothing.
     ::usleep(2500 * 1000);
     int left = 0;
-    for ([[maybe_unused]] const auto& e : fs::directory_iterator(folder)) ++left;
+    // The hidden folder holds handed-over files until their jobs end; it is not the intake.
+    for (const auto& e : fs::directory_iterator(folder))
+        left += e.path().filename() == ".plixagram-held" ? 0 : 1;
     if (left != 0) fail(std::to_string(left) + " job files are still in the folder");
     const int rc = station.stop();
     if (rc != 0) fail("the station exited with " + std::to_string(rc) + " after SIGTERM");
