@@ -173,7 +173,10 @@ class Station {
         const auto deadline = Clock::now() + std::chrono::seconds(30);
         while (::waitpid(m_pid, &status, WNOHANG) == 0) {
             if (Clock::now() > deadline) fail("the station did not exit within 30 s of SIGTERM");
-            ::usleep(20000);
+            // Its log is still read: a full pipe would block the station in its last lines.
+            pollfd p{m_fd, POLLIN, 0};
+            char buf[65536];
+            if (::poll(&p, 1, 20) > 0 && ::read(m_fd, buf, sizeof buf) <= 0) ::usleep(20000);
         }
         m_pid = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
