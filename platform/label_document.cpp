@@ -404,7 +404,7 @@ class LabelPdf {
             pdf += " /Im";
             appendInt(pdf, static_cast<long long>(i));
             pdf += ' ';
-            appendInt(pdf, static_cast<long long>(5 + i));
+            appendInt(pdf, 5 + static_cast<long long>(i));
             pdf += " 0 R";
         }
         pdf += " >> >> /Contents 4 0 R >>\nendobj\n";
@@ -412,7 +412,7 @@ class LabelPdf {
         for (const ImageObject& img : m_images) stream(img.dict, img.stream);
         const std::size_t xref = pdf.size();
         pdf += "xref\n0 ";
-        appendInt(pdf, static_cast<long long>(offsets.size() + 1));
+        appendInt(pdf, static_cast<long long>(offsets.size()) + 1);
         pdf += "\n0000000000 65535 f \n";
         for (std::size_t off : offsets) {
             char line[24];
@@ -420,7 +420,7 @@ class LabelPdf {
             pdf += line;
         }
         pdf += "trailer\n<< /Size ";
-        appendInt(pdf, static_cast<long long>(offsets.size() + 1));
+        appendInt(pdf, static_cast<long long>(offsets.size()) + 1);
         pdf += " /Root 1 0 R >>\nstartxref\n";
         appendInt(pdf, static_cast<long long>(xref));
         pdf += "\n%%EOF\n";
