@@ -5,7 +5,7 @@
 // Builds (1) a 600-dpi label with 100,000 random dots and (2) 2400 x 3000 positions with
 // 30 % random pure colours (about 2.16 million dots). With QUEUE (on the server CUPS_SERVER
 // names) both also go through the real print surface a row at a time and are submitted, with
-// the time of each step of the station's part.
+// the time of each step of the station's share.
 #include <chrono>
 #include <cstdio>
 #include <random>
@@ -61,7 +61,7 @@ void figures(const char* what, const std::vector<Dot>& dots, const char* queue) 
                 dots.size(), plotS, buildS, pdf.size(), double(pdf.size()) / 1e6);
 
     if (queue == nullptr) return;
-    // The station's part of the job through the real surface, split into its steps: choosing
+    // The station's share of the job through the real surface, split into its steps: choosing
     // the printer (the server's printer list), opening the document (page set-up and the
     // route: the server's answers), handing over the rows, compressing, submitting.
     std::vector<plx::ColorValue> rows(std::size_t(2400) * 3600, plx::kNoDot);

@@ -14,7 +14,7 @@
 //       200 ms, from that moment to the raster stored by the backend; beside it `lp -d QUEUE`
 //       of the same file to its raster, interleaved, REPS (5) times each. Modes 1 and 3, on
 //       the generic PWG queue and the CUPS-raster queue. Every station raster is checked dot
-//       for dot; the station's own part is the time its log line gives.
+//       for dot; the station's own time is the time its log line gives.
 //
 // The program runs with QT_QPA_PLATFORM=offscreen, PLIXAGRAM_TICK_MS=1000 (first tick after
 // one second) and CUPS_SERVER=STATE_DIR/cups.sock. Not a Google Benchmark program: each figure
@@ -615,7 +615,7 @@ int drop(const std::string& program, const fs::path& state, const fs::path& work
                 "= %.2f x, %s | %s\n",
                 what.c_str(), c.goal, median(stationS), median(lpS), ratio,
                 wrong == 0 ? "exact" : "NOT exact", met ? "yes" : "NO");
-            std::printf("FIGURE | Station's own part, %s | %s | %.2f s | %s\n", what.c_str(),
+            std::printf("FIGURE | Station's own time, %s | %s | %.2f s | %s\n", what.c_str(),
                         c.label.name == "dense" && std::string(c.mode) == "1" ? "<= 0.08 s" : "-",
                         median(ownS),
                         c.label.name == "dense" && std::string(c.mode) == "1"
