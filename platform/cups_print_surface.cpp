@@ -388,24 +388,33 @@ Result<PrinterInfo> CupsPrintSurface::current() {
     return *m_current;
 }
 
-Result<QueueState> CupsPrintSurface::queueState() {
-    Result<PrinterInfo> printer = current();
-    if (!printer) return printer.error();
-    const std::string uri = printerUri(printer->queue);
+Result<std::shared_ptr<ipp_t>> CupsPrintSurface::askQueue(
+    const std::string& queue, std::initializer_list<const char*> attributes,
+    const std::string& what) {
+    const std::string uri = printerUri(queue);
     auto response = ask(
         [&] {
             ipp_t* request = newRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
             ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
                          uri.c_str());
-            requestAttributes(request, {"printer-state", "printer-state-reasons",
-                                        "printer-state-message", "printer-is-accepting-jobs"});
+            requestAttributes(request, attributes);
             return request;
         },
-        "cannot ask print queue \"" + printer->queue + "\" how it stands");
+        "cannot ask print queue \"" + queue + "\" " + what);
     if (!response) return response.error();
-    if (failed(ippGetStatusCode(response->get()))) {
-        return serverError("print queue \"" + printer->queue + "\" not found");
-    }
+    if (failed(ippGetStatusCode(response->get())))
+        return serverError("print queue \"" + queue + "\" not found");
+    return response;
+}
+
+Result<QueueState> CupsPrintSurface::queueState() {
+    Result<PrinterInfo> printer = current();
+    if (!printer) return printer.error();
+    auto response = askQueue(printer->queue,
+                             {"printer-state", "printer-state-reasons", "printer-state-message",
+                              "printer-is-accepting-jobs"},
+                             "how it stands");
+    if (!response) return response.error();
     return queueStateOf(response->get());
 }
 
@@ -420,24 +429,14 @@ void CupsPrintSurface::setPrintQuality(int dpi) { m_quality = dpi > 0 ? dpi : 0;
 Result<void> CupsPrintSurface::setUpPage() {
     Result<PrinterInfo> printer = current();
     if (!printer) return printer.error();
-    const std::string uri = printerUri(printer->queue);
-    auto response = ask(
-        [&] {
-            ipp_t* request = newRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
-            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                         uri.c_str());
-            requestAttributes(
-                request, {"media-default", "media-col-default", "printer-resolution-default",
-                          "printer-resolution-supported", "printer-state", "printer-state-reasons",
-                          "printer-state-message", "printer-is-accepting-jobs"});
-            return request;
-        },
-        "cannot ask print queue \"" + printer->queue + "\" for its page");
+    auto response =
+        askQueue(printer->queue,
+                 {"media-default", "media-col-default", "printer-resolution-default",
+                  "printer-resolution-supported", "printer-state", "printer-state-reasons",
+                  "printer-state-message", "printer-is-accepting-jobs"},
+                 "for its page");
     if (!response) return response.error();
     ipp_t* r = response->get();
-    if (failed(ippGetStatusCode(r))) {
-        return serverError("print queue \"" + printer->queue + "\" not found");
-    }
     const PageFacts facts = pageFactsOf(r);
     m_docState = queueStateOf(r);
     m_docMedia = facts.media;

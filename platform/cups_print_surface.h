@@ -4,6 +4,7 @@
 // dots reach the printer's raster unchanged.
 
 #include <chrono>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <optional>
@@ -78,6 +79,10 @@ class CupsPrintSurface : public PrintSurface {
     template <typename MakeRequest>
     Result<std::shared_ptr<ipp_t>> ask(MakeRequest make, const std::string& what);
     std::string printerUri(const std::string& queue) const;
+    // Get-Printer-Attributes for `queue`; a queue the server does not know is an error.
+    Result<std::shared_ptr<ipp_t>> askQueue(const std::string& queue,
+                                            std::initializer_list<const char*> attributes,
+                                            const std::string& what);
 
     // Opens the document at the first drawing operation: page size and resolution are
     // taken from the current printer then and stay fixed for this document.
