@@ -172,16 +172,11 @@ DocumentRoute routeFromPpd(PpdFile& file, const std::string& queue, const LabelP
     return route;
 }
 
-DocumentRoute queueRoute(http_t* http, const std::string& queue, const LabelPage& page,
-                         const std::string& media) {
-    PpdFile file;
+// The queue's PPD into a temporary file; false when it has none (a raw queue).
+bool fetchPpd(http_t* http, const std::string& queue, PpdFile& file) {
     time_t modified = 0;
-    const http_status_t got =
-        cupsGetPPD3(http, queue.c_str(), &modified, file.path, sizeof file.path);
-    if (got != HTTP_STATUS_OK) {
-        return pdfRoute("PDF: \"" + queue + "\" has no driver description");
-    }
-    return routeFromPpd(file, queue, page, media);
+    return cupsGetPPD3(http, queue.c_str(), &modified, file.path, sizeof file.path) ==
+           HTTP_STATUS_OK;
 }
 
 #pragma GCC diagnostic pop
@@ -310,24 +305,22 @@ std::optional<RasterInput> fixedRasterInput(const std::vector<DriverFilter>& fil
     return in;
 }
 
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 std::optional<RasterInput> queueRasterInput(http_t* http, const std::string& queue,
                                             std::string* whyNot) {
     PpdFile file;
-    time_t modified = 0;
-    if (cupsGetPPD3(http, queue.c_str(), &modified, file.path, sizeof file.path) !=
-        HTTP_STATUS_OK) {
+    if (!fetchPpd(http, queue, file)) {
         if (whyNot != nullptr) *whyNot = "has no driver description";
         return std::nullopt;
     }
     return fixedRasterInput(driverFilters(readFile(file.path)), whyNot);
 }
-#pragma GCC diagnostic pop
 
 DocumentRoute routeForQueue(http_t* http, const std::string& queue, const LabelPage& page,
                             const std::string& media) {
-    return queueRoute(http, queue, page, media);
+    PpdFile file;
+    if (!fetchPpd(http, queue, file))
+        return pdfRoute("PDF: \"" + queue + "\" has no driver description");
+    return routeFromPpd(file, queue, page, media);
 }
 
 DocumentRoute pwgRoute(const LabelPage& page, bool manualCopies) {
