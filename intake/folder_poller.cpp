@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <system_error>
+#include <unordered_set>
 
 #include "common/number.h"
 #include "common/text.h"
@@ -572,12 +573,10 @@ void FolderPoller::tick() {
     }
 
     const std::vector<Entry>& entries = *listing;
-    // Forget what is no longer there.
-    for (auto it = m_files.begin(); it != m_files.end();) {
-        const bool present = std::any_of(entries.begin(), entries.end(),
-                                         [&](const Entry& e) { return e.name == it->first; });
-        it = present ? std::next(it) : m_files.erase(it);
-    }
+    // Forget what is no longer there (a set: a big folder would make this quadratic).
+    std::unordered_set<std::string_view> present;
+    for (const Entry& e : entries) present.insert(e.name);
+    std::erase_if(m_files, [&](const auto& f) { return !present.contains(f.first); });
 
     std::vector<ListedFile> shown;
     shown.reserve(entries.size());
