@@ -68,17 +68,8 @@ int handleOptions(int argc, char** argv) {
 // The queue the station's jobs go to: the one matching the printer field as the print
 // procedures match it, else the current (default) one. Empty when there is none.
 std::string stationQueue(PrintSurface& surface, const std::string& printerName) {
-    const std::string want = normalizedPrinterName(printerName);
-    if (const auto printers = surface.printers()) {
-        for (const PrinterInfo& p : *printers) {
-            if (normalizedPrinterName(p.queue) == want ||
-                normalizedPrinterName(p.description) == want) {
-                return p.queue;
-            }
-        }
-    }
-    const Result<PrinterInfo> current = surface.current();
-    return current ? current->queue : std::string();
+    const Result<PrinterChoice> choice = selectPrinterByName(surface, printerName);
+    return choice && choice->current ? choice->current->queue : std::string();
 }
 
 // Says whether the print server can take the station's documents to the printer unchanged.
