@@ -27,6 +27,15 @@ mkdir -p "$SRC"
     while IFS= read -r -d '' f; do [[ -e $f ]] && printf '%s\0' "$f"; done |
     tar --null -T - -cf -) | tar -C "$SRC" -xf -
 
+# debhelper gives the build a HOME of its own (inside the copy): a compiler cache set up in
+# the real one (ccache's folder and configuration) stays in use.
+if command -v ccache >/dev/null; then
+    CCACHE_DIR=${CCACHE_DIR:-$(ccache --get-config=cache_dir)}
+    export CCACHE_DIR
+    conf=${CCACHE_CONFIGPATH:-${XDG_CONFIG_HOME:-$HOME/.config}/ccache/ccache.conf}
+    if [[ -f $conf ]]; then export CCACHE_CONFIGPATH=$conf; fi
+fi
+
 log=$OUT/dpkg-buildpackage.log
 if ! (cd "$SRC" && dpkg-buildpackage -b -us -uc -j"$(nproc)") >"$log" 2>&1; then
     tail -n 40 "$log" >&2
