@@ -11,7 +11,8 @@ cd "$(dirname "$SELF")/.."
 style() {
     local status=0
     git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror || status=1
-    shellcheck run .ci/run scripts/*.sh scripts/cups/* || status=1
+    shellcheck run .ci/run scripts/*.sh scripts/cups/* debian/postinst debian/prerm debian/postrm ||
+        status=1
     if [ "$status" -ne 0 ]; then
         echo "lint: formatting or script findings above (clang-format -i FILE fixes the former)" >&2
         return 1
