@@ -78,7 +78,7 @@ struct JobRecord {
 struct HistoryFilter {
     std::int64_t since = 0;    // rows seen or ended at or after this time
     std::string file;          // exact file name; empty: all
-    int newestFirstLimit = 0;  // > 0: only that many of the newest, newest first
+    int newestFirstLimit = 0;  // > 0: only that many, newest last event first
 };
 
 inline constexpr int kDefaultRetentionDays = 400;

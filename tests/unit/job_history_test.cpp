@@ -77,7 +77,7 @@ TEST_F(JobHistoryTest, EventsMakeOneRowPerJobWithItsOutcome) {
                                            JobOutcome::SetAside, "not a picture", kSampleNow + 5);
     ASSERT_TRUE(aside);
     ASSERT_TRUE(
-        h->ended("c3", "lot44_2.bmp", JobOutcome::Cancelled, -1, "by a person", kSampleNow + 6));
+        h->ended("c3", "lot44_2.bmp", JobOutcome::Cancelled, -1, "by a person", kSampleNow + 6000));
 
     const std::vector<JobRecord> rows = all(*h);
     ASSERT_EQ(rows.size(), 4u);
