@@ -30,7 +30,7 @@ class ConnectionGuard : public QObject {
             if (m_scanner.inHead())
                 refuse(408, "Request Timeout");
             else
-                m_socket->abort();
+                drop();
         });
         connect(&m_head, &QTimer::timeout, this, [this] { refuse(408, "Request Timeout"); });
         // A client that reads nothing cannot keep a closing connection open.
@@ -62,7 +62,7 @@ class ConnectionGuard : public QObject {
                 return;
         }
         if (m_socket->bytesToWrite() > m_limits.maxUnsent) {
-            m_socket->abort();
+            drop();
             return;
         }
         if (m_scanner.heads() != m_heads) {
@@ -77,13 +77,22 @@ class ConnectionGuard : public QObject {
     void afterServer() { m_leftover = m_refused ? 0 : m_socket->bytesAvailable(); }
 
   private:
-    void refuse(int status, const char* text) {
+    // Whatever comes after is not the HTTP server's to read.
+    void stopServing() {
         m_refused = true;
         m_idle.stop();
         m_head.stop();
-        // The HTTP server must not read what was refused.
         if (m_httpServer != nullptr)
             QObject::disconnect(m_socket, &QTcpSocket::readyRead, m_httpServer, nullptr);
+    }
+
+    void drop() {
+        stopServing();
+        m_socket->abort();
+    }
+
+    void refuse(int status, const char* text) {
+        stopServing();
         m_socket->write(refusal(status, text));
         m_socket->disconnectFromHost();
         if (m_socket->state() != QAbstractSocket::UnconnectedState) m_closing.start(2000);

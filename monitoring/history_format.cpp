@@ -103,8 +103,10 @@ std::string jobsCsv(const std::vector<JobRecord>& jobs) {
                                                  j.station,
                                                  j.takenOverFrom,
                                                  j.key};
-        for (std::size_t i = 0; i < fields.size(); ++i)
-            out += (i == 0 ? "" : ",") + csvField(fields[i]);
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            if (i > 0) out += ',';
+            out += csvField(fields[i]);
+        }
         out += "\r\n";
     }
     return out;
@@ -115,9 +117,8 @@ std::string jobsTable(const std::vector<JobRecord>& jobs, std::int64_t nowMs) {
         {"TIME", "FILE", "COPIES", "JOB", "OUTCOME", "REASON"}};
     for (const JobRecord& j : jobs) {
         const std::int64_t t = j.ended != 0 ? j.ended : (j.sent != 0 ? j.sent : j.seen);
-        const std::string job = j.queue.empty()
-                                    ? std::string()
-                                    : j.queue + (j.jobId != 0 ? "-" + std::to_string(j.jobId) : "");
+        std::string job = j.queue;
+        if (!job.empty() && j.jobId != 0) job.append("-").append(std::to_string(j.jobId));
         rows.push_back({clockTime(t, nowMs), printableText(j.file), std::to_string(j.copies),
                         printableText(job), jobStateText(j), printableText(j.reason)});
     }

@@ -31,8 +31,10 @@ Result<StationSnapshot> readSnapshot(const std::string& path) {
 
 Result<void> writeFileAtomically(const std::string& path, const QByteArray& bytes) {
     const std::filesystem::path target(path);
-    const std::string tmp =
-        (target.parent_path() / ("." + target.filename().string() + ".tmp")).string();
+    std::string hidden = ".";
+    hidden += target.filename().string();
+    hidden += ".tmp";
+    const std::string tmp = (target.parent_path() / hidden).string();
     const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) return ioError("cannot write " + tmp);
     // The umask may have taken read rights away: the state is for every user to read.

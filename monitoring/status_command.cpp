@@ -35,7 +35,10 @@ void describe(std::ostream& out, const FoundSnapshot& found, std::int64_t now) {
             << ")\n";
         return;
     }
-    out << "  pid " << id.pid << " on " << shown(id.host) << ", started" << since(id.started, now)
+    out << "  pid " << id.pid << " on " << shown(id.host)
+        << (id.started == 0 ? std::string()
+                            : ", started " + clockTime(id.started, now) + " (" +
+                                  spanText((now - id.started) / 1000) + " ago)")
         << (id.holdsFolder
                 ? ", holds the folder"
                 : ", stands by" +
@@ -55,18 +58,29 @@ void describe(std::ostream& out, const FoundSnapshot& found, std::int64_t now) {
     if (s.job)
         out << "  Printing: " << shown(s.job->file) << ", " << s.job->copies << " copies, row "
             << s.job->row << " of " << s.job->height << "\n";
-    for (const StandingCondition& c : s.conditions)
-        out << "  Condition: " << shown(c.text) << since(c.since, now) << "\n";
+    for (const StandingCondition& c : s.conditions) {
+        // The printer's state is on its own line already.
+        if (c.kind == "printer" && s.printer.blocked) continue;
+        out << "  Condition: " << shown(c.text) << (c.since == 0 ? "" : ",") << since(c.since, now)
+            << "\n";
+    }
     if (s.files.empty()) {
         out << "  Files: none\n";
     } else {
         out << "  Files:\n";
-        std::size_t width = 0;
-        for (const SnapshotFile& f : s.files) width = std::max(width, shown(f.name).size());
+        std::size_t nameWidth = 0;
+        std::size_t markWidth = 0;
+        for (const SnapshotFile& f : s.files) {
+            nameWidth = std::max(nameWidth, shown(f.name).size());
+            markWidth = std::max(markWidth, markWord(f.mark).size());
+        }
         for (const SnapshotFile& f : s.files) {
             const std::string name = shown(f.name);
-            out << "    " << name << std::string(width - name.size() + 2, ' ') << markWord(f.mark)
-                << (f.reason.empty() ? std::string() : "  " + shown(f.reason)) << "\n";
+            std::string line = "    " + name + std::string(nameWidth - name.size() + 2, ' ');
+            line += markWord(f.mark);
+            if (!f.reason.empty())
+                line += std::string(markWidth - markWord(f.mark).size() + 2, ' ') + shown(f.reason);
+            out << line << "\n";
         }
     }
     const StationCounters& c = s.counters;
