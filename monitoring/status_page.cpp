@@ -35,27 +35,27 @@ QByteArray plain(const char* text) { return QByteArray(text) + '\n'; }
 
 }  // namespace
 
-Result<PageAddress> parsePageAddress(const std::string& spec) {
-    const auto bad = [&spec](const std::string& why) {
-        return makeError(ErrorKind::Invalid, "PLIXAGRAM_STATUS_PAGE=\"" + spec + "\": " + why +
+Result<PageAddress> parsePageAddress(const std::string& value) {
+    const auto bad = [&value](const std::string& why) {
+        return makeError(ErrorKind::Invalid, "PLIXAGRAM_STATUS_PAGE=\"" + value + "\": " + why +
                                                  " (give PORT, ADDRESS:PORT or [IPv6]:PORT)");
     };
     std::string host;
-    std::string port = spec;
-    if (const std::size_t colon = spec.rfind(':'); colon != std::string::npos) {
-        host = spec.substr(0, colon);
-        port = spec.substr(colon + 1);
+    std::string port = value;
+    if (const std::size_t colon = value.rfind(':'); colon != std::string::npos) {
+        host = value.substr(0, colon);
+        port = value.substr(colon + 1);
         if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
             host = host.substr(1, host.size() - 2);
         else if (host.find(':') != std::string::npos)
             return bad("an IPv6 address goes in brackets");
     }
-    unsigned value = 0;
-    const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), value);
-    if (port.empty() || ec != std::errc() || end != port.data() + port.size() || value > 65535)
+    unsigned number = 0;
+    const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), number);
+    if (port.empty() || ec != std::errc() || end != port.data() + port.size() || number > 65535)
         return bad("not a port number");
     PageAddress where;
-    where.port = quint16(value);
+    where.port = quint16(number);
     if (host.empty() || host == "localhost") {
         where.address = QHostAddress(QHostAddress::LocalHost);
     } else if (!where.address.setAddress(QString::fromStdString(host))) {

@@ -44,7 +44,7 @@ struct PageAddress {
 
 // PLIXAGRAM_STATUS_PAGE: "PORT" (loopback), "ADDRESS:PORT" or "[IPv6]:PORT"; "localhost"
 // stands for the loopback address. Port 0 takes any free port.
-Result<PageAddress> parsePageAddress(const std::string& spec);
+Result<PageAddress> parsePageAddress(const std::string& value);
 
 class StatusPage : public QAbstractHttpServer {
     Q_OBJECT

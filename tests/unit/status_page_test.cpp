@@ -170,8 +170,8 @@ TEST(RequestHeadScanner, ReadsTheSameWhateverPiecesTheBytesComeIn) {
 }
 
 TEST(PageAddress, PortAloneMeansLoopback) {
-    const auto at = [](const char* spec) {
-        Result<PageAddress> a = parsePageAddress(spec);
+    const auto at = [](const char* value) {
+        Result<PageAddress> a = parsePageAddress(value);
         return a ? a->address.toString().toStdString() + " " + std::to_string(a->port)
                  : std::string("bad");
     };
