@@ -31,6 +31,16 @@ void ServiceNotifier::ready() {
     }
 }
 
+void ServiceNotifier::status(const std::string& line) {
+    if (m_statusSent && line == m_status) return;
+    // A newline would end the assignment and start another.
+    std::string oneLine = line;
+    std::replace(oneLine.begin(), oneLine.end(), '\n', ' ');
+    if (sd_notify(0, ("STATUS=" + oneLine).c_str()) < 0) return;
+    m_status = line;
+    m_statusSent = true;
+}
+
 void ServiceNotifier::stopping() {
     if (m_watchdog != nullptr) m_watchdog->stop();
     sd_notify(0, "STOPPING=1");

@@ -16,6 +16,7 @@
 #include "app/main_window.h"
 #include "app/run_settings.h"
 #include "app/service.h"
+#include "monitoring/operator_commands.h"
 #include "platform/cups_print_surface.h"
 #include "platform/print_route_check.h"
 #include "platform/qt_image_area.h"
@@ -33,6 +34,8 @@ constexpr const char* kDescription =
     "\n"
     "Example: plixagram 'QLS-4100 Xe drivers standard/jobs/1/60/20'\n"
     "The print server is the one libcups is pointed at (CUPS_SERVER).\n"
+    "'plixagram status' and 'plixagram history' show a running station's state and its\n"
+    "job history (see their --help).\n"
     "Exit status 2: the argument string has fewer than five fields. See plixagram(1).";
 
 // --help and --version count as options only when given alone: anything else, "-3" or
@@ -63,6 +66,22 @@ int handleOptions(int argc, char** argv) {
         std::cout << parser.helpText().toStdString();
     }
     return 0;
+}
+
+// `plixagram status ...` and `plixagram history ...`: the operator's read-only commands. An
+// argument string always holds four "/", so it is never one of these words. Returns the exit
+// status, or -1 to go on.
+int handleCommands(int argc, char** argv) {
+    if (argc < 2) return -1;
+    const bool status = std::strcmp(argv[1], "status") == 0;
+    if (!status && std::strcmp(argv[1], "history") != 0) return -1;
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("plixagram"));
+    QStringList arguments = QCoreApplication::arguments();
+    arguments.erase(arguments.begin(), arguments.begin() + 2);
+    const LookPlaces places = defaultLookPlaces();
+    return status ? runStatusCommand(arguments, places, std::cout, std::cerr)
+                  : runHistoryCommand(arguments, places, std::cout, std::cerr);
 }
 
 // The queue the station's jobs go to: the one matching the printer field as the print
@@ -158,6 +177,7 @@ int pollIntervalMs() {
 int runStation(int argc, char** argv) {
     log::install();
     if (const int status = handleOptions(argc, argv); status >= 0) return status;
+    if (const int status = handleCommands(argc, argv); status >= 0) return status;
 
     const std::string argumentString = joinArguments(argc, argv);
     if (!parseRunSettings(argumentString)) {

@@ -47,6 +47,9 @@ section "Document figures (bench/document_figures, submitted to QLS-4100-Xe)"
 section "Scaled picture (mode 3, print quality 1200)"
 "$BUILD/bench/scaled_bench" "${GB[@]}" | tee "$OUT/scaled.txt"
 
+section "Job history: a printed job's events, the status page's last jobs"
+"$BUILD/bench/history_bench" "$WORK/history" "${GB[@]}" | tee "$OUT/history.txt"
+
 section "Document routes for the dense label through the server ($DROPS submissions each)"
 "$BUILD/bench/route_bench" "$DROPS" | tee "$OUT/routes.txt"
 
@@ -89,7 +92,8 @@ raster=$(for i in $(seq "$RUNS"); do result "$OUT/intake-$i.txt" intake_raster_j
 } | tee -a "$OUT/station.txt"
 
 section "Summary (medians): figure | goal | measured | met?"
-cat "$OUT"/scan.txt "$OUT"/document.txt "$OUT"/scaled.txt "$OUT"/drop.txt "$OUT"/station.txt \
+cat "$OUT"/scan.txt "$OUT"/document.txt "$OUT"/scaled.txt "$OUT"/history.txt "$OUT"/drop.txt \
+    "$OUT"/station.txt \
     | grep '^FIGURE' | sed 's/^FIGURE | //' | tee "$OUT/summary.txt"
 section "Route table: candidate | queue | bytes | build s | server s (median) | runs | raster"
 grep '^ROUTE' "$OUT/routes.txt" | sed '1d; s/^ROUTE | //' | tee -a "$OUT/summary.txt"
