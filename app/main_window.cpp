@@ -137,7 +137,7 @@ Result<JobRef> Form1::lance_impression_champagne(const std::int16_t& qte) {
 }
 
 Result<JobRef> Form1::lance_impression_speed(const std::int16_t& qte) {
-    return printScaledImage(m_surface, m_area, currentJob(), qte);
+    return printScaledImage(m_surface, m_area, *this, currentJob(), qte);
 }
 
 void Form1::Timer1_Timer() {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -37,15 +38,19 @@ class LabelDocument {
     void plot(double xDots, double yDots, ColorValue color);
 
     // The picture stretched into the rectangle (in device dots from the top-left). The pixels
-    // are compressed right away, so the caller may release the picture.
+    // are compressed right away, so the caller may release the picture. A palette picture
+    // keeps its palette (one byte a pixel to compress instead of three). `pace` is asked
+    // between rows; false drops the picture.
     void drawPicture(const PictureView& picture, double xDots, double yDots, double widthDots,
-                     double heightDots);
+                     double heightDots, const std::function<bool()>& pace = {});
 
     bool empty() const { return m_layers.empty(); }
     std::size_t dotCount() const { return m_dots.size(); }
 
     // The whole document as a one-page PDF, painted in the order the operations were made.
-    std::string toPdf() const;
+    // `pace` is asked between rows of the images made here; once it says stop the result is
+    // empty.
+    std::string toPdf(const std::function<bool()>& pace = {}) const;
 
   private:
     friend class LabelPdf;  // writes the PDF from the layers
@@ -63,8 +68,9 @@ class LabelDocument {
     struct Picture {
         int width;
         int height;
-        double x, y, w, h;     // device dots
-        std::string flateRgb;  // zlib stream of width*height*3 bytes
+        double x, y, w, h;                // device dots
+        std::vector<ColorValue> palette;  // 256 entries for a palette picture, else empty
+        std::string flate;                // zlib stream of width*height bytes (palette) or *3 (RGB)
     };
     using Layer = std::variant<DotRun, Picture>;
 
