@@ -6,10 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QImage>
 #include <QImageReader>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -318,6 +320,35 @@ TEST_F(ImageAreaTest, LoadsOtherFormatsQtReads) {
     EXPECT_EQ(area.pixel(0, 0), kPureRed);
     EXPECT_EQ(area.pixel(2, 1), kPureBlue);
     EXPECT_EQ(area.pixel(3, 1), 0xFE0000u);
+}
+
+TEST_F(ImageAreaTest, DecodingAsideLetsTheCallerRunItsEventsOrAbandonIt) {
+    const int w = 2000, h = 1500;
+    const std::vector<ColorValue> px = truecolorPicture(w, h);
+    const std::string file = write("big.bmp", encodeBmp(w, h, px));
+    const std::string small = write("small.bmp", encodeBmp(3, 2, truecolorPicture(3, 2)));
+    QtImageArea area;
+    int waits = 0;
+    bool eventRan = false;
+    area.setDecodeWait([&] {
+        ++waits;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        return true;
+    });
+    QTimer::singleShot(0, [&] { eventRan = true; });
+    ASSERT_TRUE(area.load(file).ok());
+    EXPECT_GE(waits, 1);
+    EXPECT_TRUE(eventRan);
+    expectPixels(area, w, h, px, "decoded aside");
+
+    // Abandoned (the station closing): Aborted, and the picture before stays.
+    area.setDecodeWait({});
+    ASSERT_TRUE(area.load(small).ok());
+    area.setDecodeWait([] { return false; });
+    const Result<void> abandoned = area.load(file);
+    ASSERT_FALSE(abandoned.ok());
+    EXPECT_EQ(abandoned.error().kind, ErrorKind::Aborted);
+    expectPixels(area, 3, 2, truecolorPicture(3, 2), "kept");
 }
 
 // 4800 x 7200 at 24 bits: 138 MB decoded, above Qt's default allocation limit.
