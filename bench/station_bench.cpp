@@ -1,6 +1,6 @@
 // Figures of the real program (plixagram) run against the private print server.
 //
-//   station_bench big PROGRAM STATE_DIR WORK_DIR BITS MODE
+//   station_bench big PROGRAM STATE_DIR WORK_DIR BITS MODE [QUEUE]
 //       One 10000 x 10000 BMP (100 megapixels, the station's limit) of BITS 8 (palette) or 24
 //       bits per pixel, printed in MODE ("1", "2" or "3"). The station runs under a watchdog of
 //       WATCHDOG_USEC=40 ms (so its event loop sends WATCHDOG=1 every 20 ms to our notify
@@ -405,7 +405,7 @@ long wrongBigDots(const plx::RasterPage& page, int w, int h, const std::string& 
 }
 
 int big(const std::string& program, const fs::path& state, const fs::path& work, int bits,
-        const std::string& mode) {
+        const std::string& mode, const std::string& queue) {
     constexpr int W = 10000, H = 10000;
     if (bits != 8 && bits != 24) fail("BITS must be 8 or 24");
     const fs::path picture = bigPicture(work, bits, W, H);
@@ -415,7 +415,7 @@ int big(const std::string& program, const fs::path& state, const fs::path& work,
 
     WatchdogProbe probe(work / "notify.sock");
     Station station(
-        program, state, folder, kPrinter, mode, "1000",
+        program, state, folder, queue, mode, "1000",
         {{"NOTIFY_SOCKET", (work / "notify.sock").string()}, {"WATCHDOG_USEC", "40000"}});
     const auto startDeadline = Clock::now() + std::chrono::seconds(60);
     while (auto l = station.line(startDeadline))
@@ -442,7 +442,7 @@ int big(const std::string& program, const fs::path& state, const fs::path& work,
     if (rc != 0) fail("the station exited with " + std::to_string(rc) + " after SIGTERM");
     if (pings < 10) fail("only " + std::to_string(pings) + " watchdog messages: no watchdog?");
 
-    const fs::path raster = rasterOf(state, printed->jobNumber);
+    const fs::path raster = rasterOf(state, printed->jobNumber, queue);
     if (!waitForFile(raster, Clock::now() + std::chrono::seconds(600)))
         fail("no raster " + raster.string() + " within 600 s");
     auto pages = plx::readRaster(raster.string());
@@ -774,14 +774,15 @@ int drop(const std::string& program, const fs::path& state, const fs::path& work
 int main(int argc, char** argv) {
     if (argc < 5) {
         std::fprintf(stderr,
-                     "usage: station_bench big PROGRAM STATE_DIR WORK_DIR BITS MODE\n"
+                     "usage: station_bench big PROGRAM STATE_DIR WORK_DIR BITS MODE [QUEUE]\n"
                      "       station_bench intake|drop PROGRAM STATE_DIR WORK_DIR [N]\n");
         return 2;
     }
     const std::string what = argv[1];
     const fs::path state = fs::absolute(argv[3]);
     const fs::path work = fs::absolute(argv[4]);
-    if (what == "big" && argc > 6) return big(argv[2], state, work, std::atoi(argv[5]), argv[6]);
+    if (what == "big" && argc > 6)
+        return big(argv[2], state, work, std::atoi(argv[5]), argv[6], argc > 7 ? argv[7] : kQueue);
     if (what == "intake") return intake(argv[2], state, work, argc > 5 ? std::atoi(argv[5]) : 500);
     if (what == "drop") return drop(argv[2], state, work, argc > 5 ? std::atoi(argv[5]) : 5);
     std::fprintf(stderr, "station_bench: unknown figure \"%s\"\n", what.c_str());

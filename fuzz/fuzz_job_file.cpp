@@ -308,7 +308,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(!view.empty(), "a loaded picture is empty");
     require(float(view.width) == area.width() && float(view.height) == area.height(),
             "picture() and width()/height() disagree");
-    require(view.indexed() ? view.strideBytes >= view.width : view.strideWords >= view.width,
+    require(view.indexed()  ? view.strideBytes >= view.width
+            : view.packed() ? view.strideBytes >= std::ptrdiff_t(view.width) * 3
+                            : view.strideWords >= view.width,
             "rows overlap");
     require(std::int64_t(view.width) * view.height <= plx::kMaxPicturePixels,
             "a picture above the pixel limit loaded");

@@ -603,13 +603,13 @@ Result<int> CupsPrintSurface::submit(const std::string& queue, const std::string
     try {
         constexpr std::size_t kChunk = std::size_t{256} * 1024;
         ok = ok && m_doc->writeTo(m_copies, [&](const char* data, std::size_t size) {
-            // Asked before each piece, never after the last: the request is left unfinished,
-            // so the server makes no job of it.
-            if (!mayGoOn(pace)) {
-                stopped = true;
-                return false;
-            }
             for (std::size_t off = 0; off < size; off += kChunk) {
+                // Asked before each piece, never after the last: stopped, the request is left
+                // unfinished, so the server makes no job of it.
+                if (!mayGoOn(pace)) {
+                    stopped = true;
+                    return false;
+                }
                 const std::size_t n = std::min(kChunk, size - off);
                 if (cupsWriteRequestData(h, data + off, n) != HTTP_STATUS_CONTINUE) return false;
             }

@@ -197,15 +197,15 @@ class PdfDocument : public PrintDocument {
     }
     bool empty() const override { return m_doc.empty(); }
     bool finish(const KeepGoing& pace) override {
-        m_pdf = m_doc.toPdf(pace);
-        return !m_pdf.empty();
+        m_pdf = m_doc.buildPdf(pace);
+        return m_pdf.has_value();
     }
     // The print server makes the copies of a PDF.
-    bool writeTo(int, const Sink& sink) const override { return sink(m_pdf.data(), m_pdf.size()); }
+    bool writeTo(int, const Sink& sink) const override { return m_pdf && m_pdf->writeTo(sink); }
 
   private:
     LabelDocument m_doc;
-    std::string m_pdf;
+    std::optional<PdfPieces> m_pdf;
 };
 
 class RasterDocument : public PrintDocument {

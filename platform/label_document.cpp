@@ -98,7 +98,6 @@ struct ImageObject {
     std::string stream;  // compressed data
     // A picture's data, compressed when it was drawn, written from where it lies.
     const std::string* kept = nullptr;
-    const std::string& data() const { return kept != nullptr ? *kept : stream; }
 };
 
 // " /ColorSpace [/Indexed /DeviceRGB n <RRGGBB...>]" for the palette's colours.
@@ -164,6 +163,11 @@ void LabelDocument::drawPicture(const PictureView& picture, double xDots, double
             if (pace && !pace()) return;
             z.write(picture.indexRow(y), std::size_t(picture.width));
         }
+    } else if (picture.packed()) {
+        for (int y = 0; y < picture.height; ++y) {  // already the PDF's R, G, B bytes
+            if (pace && !pace()) return;
+            z.write(picture.rgbRow(y), std::size_t(picture.width) * 3);
+        }
     } else {
         // In pieces: a row as wide as the pixel limit needs no row-sized buffer.
         constexpr int kPiece = 16384;
@@ -195,13 +199,13 @@ class LabelPdf {
     LabelPdf(const LabelDocument& doc, const std::function<bool()>& pace)
         : m_doc(doc), m_ptPerDot(72.0 / doc.m_page.dpi), m_pace(pace) {}
 
-    // Empty once the pace says stop.
-    std::string build() {
+    // Nothing once the pace says stop.
+    std::optional<PdfPieces> build() {
         for (std::size_t li = 0; li < m_doc.m_layers.size(); ++li) {
             if (const auto* pic = std::get_if<LabelDocument::Picture>(&m_doc.m_layers[li]))
                 addPicture(*pic);
             else if (!addDots(std::get<LabelDocument::DotRun>(m_doc.m_layers[li]), li > 0))
-                return {};
+                return std::nullopt;
         }
         return objects();
     }
@@ -408,23 +412,28 @@ class LabelPdf {
 
     // Objects: 1 catalog, 2 page tree, 3 page, 4 content, 5.. images; then the cross-reference
     // table that points at each.
-    std::string objects() const {
+    // The image streams are moved out (or, for pictures, pointed at), so this runs once.
+    PdfPieces objects() {
+        PdfPieces out;
         std::string pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
+        std::size_t before = 0;  // bytes in the pieces before `pdf`
         std::vector<std::size_t> offsets;
         auto beginObject = [&]() {
-            offsets.push_back(pdf.size());
+            offsets.push_back(before + pdf.size());
             appendInt(pdf, static_cast<long long>(offsets.size()));
             pdf += " 0 obj\n";
         };
-        auto stream = [&](const std::string& dict, const std::string& data) {
+        auto stream = [&](const std::string& dict, PdfPieces::Piece data) {
             beginObject();
             pdf += "<< ";
             pdf += dict;
             pdf += dict.empty() ? "/Length " : " /Length ";
-            appendInt(pdf, static_cast<long long>(data.size()));
+            appendInt(pdf, static_cast<long long>(data.bytes().size()));
             pdf += " >>\nstream\n";
-            pdf += data;
-            pdf += "\nendstream\nendobj\n";
+            before += pdf.size() + data.bytes().size();
+            out.m_pieces.push_back({std::move(pdf), nullptr});
+            out.m_pieces.push_back(std::move(data));
+            pdf = "\nendstream\nendobj\n";
         };
         beginObject();
         pdf += "<< /Type /Catalog /Pages 2 0 R >>\nendobj\n";
@@ -444,9 +453,9 @@ class LabelPdf {
             pdf += " 0 R";
         }
         pdf += " >> >> /Contents 4 0 R >>\nendobj\n";
-        stream("", m_content);
-        for (const ImageObject& img : m_images) stream(img.dict, img.data());
-        const std::size_t xref = pdf.size();
+        stream("", {std::move(m_content), nullptr});
+        for (ImageObject& img : m_images) stream(img.dict, {std::move(img.stream), img.kept});
+        const std::size_t xref = before + pdf.size();
         pdf += "xref\n0 ";
         appendInt(pdf, static_cast<long long>(offsets.size()) + 1);
         pdf += "\n0000000000 65535 f \n";
@@ -460,7 +469,8 @@ class LabelPdf {
         pdf += " /Root 1 0 R >>\nstartxref\n";
         appendInt(pdf, static_cast<long long>(xref));
         pdf += "\n%%EOF\n";
-        return pdf;
+        out.m_pieces.push_back({std::move(pdf), nullptr});
+        return out;
     }
 
     const LabelDocument& m_doc;
@@ -470,8 +480,23 @@ class LabelPdf {
     std::string m_content;
 };
 
-std::string LabelDocument::toPdf(const std::function<bool()>& pace) const {
+bool PdfPieces::writeTo(const Sink& sink) const {
+    for (const Piece& p : m_pieces) {
+        if (!p.bytes().empty() && !sink(p.bytes().data(), p.bytes().size())) return false;
+    }
+    return true;
+}
+
+std::string PdfPieces::joined() const {
+    std::string pdf;
+    for (const Piece& p : m_pieces) pdf += p.bytes();
+    return pdf;
+}
+
+std::optional<PdfPieces> LabelDocument::buildPdf(const std::function<bool()>& pace) const {
     return LabelPdf(*this, pace).build();
 }
+
+std::string LabelDocument::toPdf() const { return buildPdf()->joined(); }
 
 }  // namespace plx

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -24,6 +25,26 @@ struct LabelPage {
     // Device dots across and down, rounded as the raster interpreter rounds the page.
     int widthDots() const;
     int heightDots() const;
+};
+
+// A finished PDF in pieces: its own bytes, and each picture's compressed data where it already
+// lies in the document it came from (which must outlive it), so a big picture is never copied
+// into one string with the rest.
+class PdfPieces {
+  public:
+    using Sink = std::function<bool(const char* data, std::size_t size)>;
+    // The PDF to `sink` piece by piece; false once the sink fails.
+    bool writeTo(const Sink& sink) const;
+    std::string joined() const;
+
+  private:
+    friend class LabelPdf;
+    struct Piece {
+        std::string own;
+        const std::string* kept = nullptr;
+        const std::string& bytes() const { return kept != nullptr ? *kept : own; }
+    };
+    std::vector<Piece> m_pieces;
 };
 
 class LabelDocument {
@@ -48,9 +69,9 @@ class LabelDocument {
     std::size_t dotCount() const { return m_dots.size(); }
 
     // The whole document as a one-page PDF, painted in the order the operations were made.
-    // `pace` is asked between rows of the images made here; once it says stop the result is
-    // empty.
-    std::string toPdf(const std::function<bool()>& pace = {}) const;
+    // `pace` is asked between rows of the images made here; once it says stop there is none.
+    std::optional<PdfPieces> buildPdf(const std::function<bool()>& pace = {}) const;
+    std::string toPdf() const;
 
   private:
     friend class LabelPdf;  // writes the PDF from the layers

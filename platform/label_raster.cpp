@@ -184,6 +184,10 @@ void LabelRaster::drawPicture(const PictureView& picture, double x, double y, do
             const std::uint8_t* src = picture.indexRow(sr);
             for (std::size_t i = 0; i < srcCol.size(); ++i)
                 dst[i] = picture.palette[src[srcCol[i]]];
+        } else if (picture.packed()) {
+            const std::uint8_t* src = picture.rgbRow(sr);
+            for (std::size_t i = 0; i < srcCol.size(); ++i)
+                dst[i] = PictureView::rgbAt(src + std::ptrdiff_t(srcCol[i]) * 3);
         } else {
             const std::uint32_t* src = picture.row(sr);
             for (std::size_t i = 0; i < srcCol.size(); ++i) dst[i] = src[srcCol[i]] & kWhite;

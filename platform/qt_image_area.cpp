@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/bmp_check.h"
+#include "platform/bmp_rgb24.h"
 
 namespace plx {
 
@@ -281,9 +282,19 @@ Result<QImage> decode(QImageReader& reader, const JobFile& file, const PictureSo
 
 // A decoded picture in the form picture() reads in place.
 struct Decoded {
-    QImage image;  // Format_RGBX8888, or Format_Indexed8 with `palette`
+    QImage image;  // Format_RGBX8888, Format_RGB888, or Format_Indexed8 with `palette`
     std::array<ColorValue, 256> palette{};
 };
+
+// An uncompressed 24-bit BMP is read here, three bytes a pixel (Qt's reader would make four).
+Result<Decoded> readRgb24(BmpByteSource& bytes, const BmpInfo& info,
+                          const std::atomic<bool>* cancel) {
+    QImage image(info.width, info.height, QImage::Format_RGB888);
+    if (image.isNull()) return makeError(ErrorKind::Io, "not enough memory for the picture");
+    if (auto read = readBmpRgb24(bytes, info, image.bits(), image.bytesPerLine(), cancel); !read)
+        return read.error();
+    return Decoded{std::move(image), {}};
+}
 
 // A picture of one byte a pixel stays so: its 256 possible values go through the very
 // conversion its pixels would (so every pixel reads as before), and the image's own colour
@@ -317,6 +328,8 @@ Result<Decoded> toStationForm(QImage image, const PictureSource& source) {
         image.convertTo(QImage::Format_Indexed8);
     if (image.format() == QImage::Format_Indexed8 || image.format() == QImage::Format_Grayscale8)
         return toIndexed(std::move(image));
+    if (image.format() == QImage::Format_RGB888 && !source.bmp)
+        return Decoded{std::move(image), {}};
     // Alpha is ignored: keep the stored colours rather than blending them with anything.
     if (image.format() == QImage::Format_ARGB32) image.reinterpretAsFormat(QImage::Format_RGB32);
     if (image.format() == QImage::Format_RGBA8888)
@@ -340,6 +353,7 @@ Result<Decoded> readPicture(OpenedFile opened, const std::atomic<bool>* cancel) 
     BmpFdSource bytes(fd, opened.size());
     Result<PictureSource> source = prepareSource(file, bytes);
     if (!source) return source.error();
+    if (source->bmp && isPlainRgb24(source->info)) return readRgb24(bytes, source->info, cancel);
 
     QImageReader reader(source->device, source->bmp ? QByteArray("bmp") : QByteArray());
     if (!source->bmp) {
@@ -419,6 +433,9 @@ PictureView QtImageArea::picture() const {
     if (m_image.format() == QImage::Format_Indexed8)
         return PictureView::indexed8(m_image.constBits(), m_image.width(), m_image.height(),
                                      m_image.bytesPerLine(), m_palette.data());
+    if (m_image.format() == QImage::Format_RGB888)
+        return PictureView::rgb24(m_image.constBits(), m_image.width(), m_image.height(),
+                                  m_image.bytesPerLine());
     return PictureView{reinterpret_cast<const std::uint32_t*>(m_image.constBits()), m_image.width(),
                        m_image.height(), m_image.bytesPerLine() / 4};
 }

@@ -3,10 +3,11 @@
 //
 // BMP files are checked against their own headers first (platform/bmp_check.h), so that a file
 // still being written comes out as ErrorKind::Incomplete instead of a picture with black rows.
-// The decoded picture is kept as one QImage that picture() and pixel() read in place: a
-// palette (or grey) picture as Format_Indexed8, one byte a pixel, with its 256 colours beside
-// it; any other in Format_RGBX8888, whose 32-bit words read on a little-endian machine are
-// ColorValues once the top byte is masked.
+// The decoded picture is kept as one QImage that picture() and pixel() read in place, in the
+// smallest of three forms: a palette (or grey) picture as Format_Indexed8, one byte a pixel,
+// with its 256 colours beside it; an uncompressed 24-bit BMP as Format_RGB888, three bytes a
+// pixel, read here rather than by Qt; any other in Format_RGBX8888, whose 32-bit words read
+// on a little-endian machine are ColorValues once the top byte is masked.
 
 #include <QImage>
 #include <array>
@@ -33,8 +34,8 @@ class QtImageArea : public ImageArea {
     ColorValue pixel(int x, int y) const override;
     PictureView picture() const override;
 
-    // For display: Format_RGBX8888, or Format_Indexed8 whose colour table holds the colours
-    // its pixels read as; a null image when empty.
+    // For display: Format_RGBX8888, Format_RGB888, or Format_Indexed8 whose colour table
+    // holds the colours its pixels read as; a null image when empty.
     const QImage& image() const { return m_image; }
     // Called after every successful load and every clear.
     void setChangedCallback(std::function<void()> callback) { m_changed = std::move(callback); }

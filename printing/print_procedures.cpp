@@ -64,11 +64,18 @@ class MainColorScan {
     // Pixels [x0, x0 + count) of row y as dots: their colour when a main print colour, else
     // kNoDot. count <= kRowPiece.
     const ColorValue* read(const PictureView& view, int y, int x0, std::size_t count) {
-        if (!view.indexed()) {
+        if (view.packed()) {
+            const std::uint8_t* p = view.rgbRow(y) + std::ptrdiff_t(x0) * 3;
+            for (std::size_t i = 0; i < count; ++i, p += 3) {
+                const ColorValue c = PictureView::rgbAt(p);
+                m_out[i] = isMainPrintColor(c) ? c : kNoDot;
+            }
+        } else if (!view.indexed()) {
             keepMainPrintColors(view.row(y) + x0, count, m_out.data());
         } else {
             if (view.palette != m_palette) {
-                keepMainPrintColors(view.palette, m_kept.size(), m_kept.data());
+                for (std::size_t i = 0; i < m_kept.size(); ++i)
+                    m_kept[i] = isMainPrintColor(view.palette[i]) ? view.palette[i] : kNoDot;
                 m_palette = view.palette;
             }
             keepMainPrintColors(view.indexRow(y) + x0, count, m_kept.data(), m_out.data());
@@ -79,7 +86,7 @@ class MainColorScan {
   private:
     const ColorValue* m_palette = nullptr;
     std::array<ColorValue, 256> m_kept{};
-    std::array<ColorValue, kRowPiece> m_out{};
+    std::vector<ColorValue> m_out = std::vector<ColorValue>(kRowPiece);
 };
 
 // Between yields the window waits at most this long (a frame or so).
@@ -157,7 +164,7 @@ Result<JobRef> printDotReplication(PrintSurface& surface, ImageArea& area, Print
     const std::int64_t dx = *ox;
     const std::int64_t dy = *oy;
     // Whole rows go to the surface, in pieces: one call per piece instead of one per dot.
-    const auto scan = std::make_unique<MainColorScan>();
+    MainColorScan scan;
     for (std::int32_t row = 0; row <= lastRow; ++row) {
         const Result<std::int32_t> lastCol = lastIndex(area.width());
         if (!lastCol) {
@@ -172,7 +179,7 @@ Result<JobRef> printDotReplication(PrintSurface& surface, ImageArea& area, Print
             for (std::size_t x = 0; x < cols; x += kRowPiece) {
                 const std::size_t n = std::min(kRowPiece, cols - x);
                 surface.plotRow(dx + std::int64_t(x), float(row + dy),
-                                scan->read(view, row, int(x), n), n);
+                                scan.read(view, row, int(x), n), n);
             }
         }
         if (row % 4 == 0) {

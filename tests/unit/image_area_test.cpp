@@ -117,13 +117,19 @@ TEST_P(ImageAreaFormats, DecodesEveryPixelExactly) {
     ASSERT_FALSE(view.empty());
     EXPECT_EQ(view.width, w);
     EXPECT_EQ(view.height, h);
-    // Read in place: a palette picture one byte a pixel, the others as 32-bit words.
-    const bool palette = c.paletteSize != 0;
+    // Read in place: a palette picture one byte a pixel, plain 24 bits three, the others as
+    // 32-bit words.
+    const bool palette = c.paletteSize != 0, rgb24 = c.format == BmpFormat::Rgb24;
     EXPECT_EQ(view.indexed(), palette);
-    EXPECT_EQ(palette ? static_cast<const void*>(view.indices) : view.pixels,
-              static_cast<const void*>(area.image().constBits()))
+    EXPECT_EQ(view.packed(), rgb24);
+    const void* bits = palette ? static_cast<const void*>(view.indices)
+                       : rgb24 ? static_cast<const void*>(view.rgb)
+                               : view.pixels;
+    EXPECT_EQ(bits, static_cast<const void*>(area.image().constBits()))
         << "the view must read the image in place";
-    EXPECT_EQ(area.image().format(), palette ? QImage::Format_Indexed8 : QImage::Format_RGBX8888);
+    EXPECT_EQ(area.image().format(), palette ? QImage::Format_Indexed8
+                                     : rgb24 ? QImage::Format_RGB888
+                                             : QImage::Format_RGBX8888);
     EXPECT_EQ(view.at(5, 7), want[7 * w + 5]);
     std::vector<ColorValue> last(static_cast<std::size_t>(w));
     view.readRow(h - 1, 0, last.size(), last.data());

@@ -110,16 +110,18 @@ TEST(MainWindow, PictureIsShownFaithfullyAtAnySize) {
         EXPECT_LE(box.x() + shown.right(), client->width()) << what;
         EXPECT_LE(box.y() + shown.bottom(), client->height()) << what;
         const bool fits = shown.size() == QSize(c.w, c.h);
-        if (!fits && shown.width() > 10 && shown.height() > 10)
+        if (!fits && shown.width() > 10 && shown.height() > 10) {
             EXPECT_NEAR(double(shown.width()) * c.h / (double(shown.height()) * c.w), 1.0, 0.02)
                 << what;
+        }
 
         const QImage painted = box.grab().toImage();
         for (const double fy : {0.1, 0.5, 0.9})
             for (const double fx : {0.1, 0.5, 0.9}) {
                 const QRgb v = painted.pixel(shown.left() + int(fx * shown.width()),
                                              shown.top() + int(fy * shown.height()));
-                EXPECT_EQ(colorFromRgb(qRed(v), qGreen(v), qBlue(v)),
+                EXPECT_EQ(colorFromRgb(std::uint8_t(qRed(v)), std::uint8_t(qGreen(v)),
+                                       std::uint8_t(qBlue(v))),
                           colourAt(int(fx * c.w), int(fy * c.h), c.w, c.h))
                     << what << " at " << fx << "," << fy;
             }
