@@ -97,15 +97,15 @@ for bits in 8 24; do
         met=$(awk -v s="$stall" 'BEGIN { print (s <= 250 ? "yes" : "NO") }')
         printf 'FIGURE | Longest event-loop stall, 100 MP %s-bit, mode %s | <= 250 ms | %s ms%s | %s\n' \
             "$bits" "$mode" "$stall" "$before" "$met" | tee -a "$OUT/station.txt"
+        ratio=$(bigmedian after "$bits" "$mode" ratio)
+        hwm=$(bigmedian after "$bits" "$mode" vmhwm_bytes)
+        before=
+        [ -z "$BEFORE_PROGRAM" ] || before=" (before: $(bigmedian before "$bits" "$mode" ratio) x)"
+        met=$(awk -v r="$ratio" 'BEGIN { print (r <= 1.2 ? "yes" : "NO") }')
+        printf 'FIGURE | Memory: VmHWM, 100 MP %s-bit, mode %s | <= 1.2 x decoded 32-bit (400 MB) | %.1f MB = %.2f x%s | %s\n' \
+            "$bits" "$mode" "$(awk -v h="$hwm" 'BEGIN { print h / 1e6 }')" "$ratio" "$before" \
+            "$met" | tee -a "$OUT/station.txt"
     done
-    ratio=$(bigmedian after "$bits" 1 ratio)
-    hwm=$(bigmedian after "$bits" 1 vmhwm_bytes)
-    before=
-    [ -z "$BEFORE_PROGRAM" ] || before=" (before: $(bigmedian before "$bits" 1 ratio) x)"
-    met=$(awk -v r="$ratio" 'BEGIN { print (r <= 1.2 ? "yes" : "NO") }')
-    printf 'FIGURE | Memory: VmHWM printing 100 MP %s-bit in mode 1 | <= 1.2 x decoded 32-bit (400 MB) | %.1f MB = %.2f x%s | %s\n' \
-        "$bits" "$(awk -v h="$hwm" 'BEGIN { print h / 1e6 }')" "$ratio" "$before" "$met" \
-        | tee -a "$OUT/station.txt"
 done
 
 section "Intake: $JOBS job files at one tick ($RUNS runs)"

@@ -151,15 +151,19 @@ TEST(DotReplication, ProgressEveryFourthRowAfterAYield) {
     EXPECT_EQ(r.host.yields, 236);
 }
 
-TEST(DotReplication, AbortDuringYieldSendsNothing) {
-    Rig r;
-    r.area.reset(4, 40, kBlack);
-    r.host.abortAfterYields = 3;
-    const auto result = r.dots(1);
-    ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().kind, ErrorKind::Aborted);
-    EXPECT_TRUE(r.surface.documents.empty());
-    EXPECT_EQ(r.surface.aborted, 1);
+// Mode 3 yields while its document is built, as the dot modes do between rows.
+TEST(PrintProcedures, AbortDuringAYieldSendsNothingAndKeepsThePicture) {
+    for (const bool scaled : {false, true}) {
+        Rig r;
+        r.area.reset(100, 40, kBlack);
+        r.host.abortAfterYields = scaled ? 1 : 3;
+        const auto result = scaled ? r.scaled(1) : r.dots(1);
+        ASSERT_FALSE(result);
+        EXPECT_EQ(result.error().kind, ErrorKind::Aborted);
+        EXPECT_TRUE(r.surface.documents.empty());
+        EXPECT_EQ(r.surface.aborted, 1);
+        EXPECT_EQ(r.area.clears, 0);
+    }
 }
 
 TEST(DotReplication, PrintServerFailureIsReturned) {
@@ -208,18 +212,6 @@ TEST(ScaledImage, StepsAndInchOffsetsWithFractions) {
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error().kind, ErrorKind::OutOfRange);
     EXPECT_TRUE(huge.surface.documents.empty());
-}
-
-TEST(ScaledImage, AbortWhileTheDocumentIsBuiltSendsNothing) {
-    Rig r;
-    r.area.reset(100, 40, kBlack);
-    r.host.abortAfterYields = 1;
-    const auto result = r.scaled(1);
-    ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().kind, ErrorKind::Aborted);
-    EXPECT_TRUE(r.surface.documents.empty());
-    EXPECT_EQ(r.surface.aborted, 1);
-    EXPECT_EQ(r.area.clears, 0);
 }
 
 TEST(TestPrint, ExtendedColoursFixedOffsetsAndWiderBlack) {
