@@ -73,8 +73,8 @@ Form1::Form1(PrintSurface& surface, QtImageArea& area, QWidget* parent)
     printerDialog->setObjectName(QStringLiteral("printerDialog"));
 
     m_area.setChangedCallback([this] { Picture1->setPicture(m_area.image()); });
-    // A big picture takes a second or two to decode: the window keeps turning meanwhile (the
-    // poll timer is off and the button disabled during a job), and closing ends the wait.
+    // A big picture takes a while to decode: the window keeps turning meanwhile (the poll
+    // timer is off and the button disabled during a job), and closing ends the wait.
     m_area.setDecodeWait([this] {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         return !m_stopping;

@@ -321,7 +321,8 @@ Result<Decoded> toIndexed(QImage image) {
     return d;
 }
 
-// The two pixel forms picture() reads in place, with narrow channels at full scale.
+// The forms picture() reads in place (the smallest that keeps the colours), with narrow
+// channels at full scale.
 Result<Decoded> toStationForm(QImage image, const PictureSource& source) {
     // One bit a pixel: one byte a pixel is still a quarter of the 32-bit form.
     if (image.format() == QImage::Format_Mono || image.format() == QImage::Format_MonoLSB)

@@ -58,7 +58,7 @@ void scanRow(const PictureView& view, std::int32_t row, std::int32_t lastCol, Pl
 // wide as the pixel limit needs no row-sized buffer beside it.
 constexpr std::size_t kRowPiece = 16384;
 
-// Dot replication's reading of the picture, in either of its pixel forms.
+// Dot replication's reading of the picture, in any of its pixel forms.
 class MainColorScan {
   public:
     // Pixels [x0, x0 + count) of row y as dots: their colour when a main print colour, else
