@@ -73,9 +73,18 @@ Form1::Form1(PrintSurface& surface, QtImageArea& area, QWidget* parent)
     printerDialog->setObjectName(QStringLiteral("printerDialog"));
 
     m_area.setChangedCallback([this] { Picture1->setPicture(m_area.image()); });
+    // A big picture takes a while to decode: the window keeps turning meanwhile (the poll
+    // timer is off and the button disabled during a job), and closing ends the wait.
+    m_area.setDecodeWait([this] {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        return !m_stopping;
+    });
 }
 
-Form1::~Form1() { m_area.setChangedCallback({}); }
+Form1::~Form1() {
+    m_area.setChangedCallback({});
+    m_area.setDecodeWait({});
+}
 
 QRect Form1::fromTwips(int left, int top, int width, int height) const {
     const QScreen* s = screen();
@@ -137,7 +146,7 @@ Result<JobRef> Form1::lance_impression_champagne(const std::int16_t& qte) {
 }
 
 Result<JobRef> Form1::lance_impression_speed(const std::int16_t& qte) {
-    return printScaledImage(m_surface, m_area, currentJob(), qte);
+    return printScaledImage(m_surface, m_area, *this, currentJob(), qte);
 }
 
 void Form1::Timer1_Timer() {

@@ -1,7 +1,10 @@
 #include "app/picture_box.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <algorithm>
+#include <cmath>
 
 namespace plx {
 
@@ -19,21 +22,21 @@ QSize PictureBox::visibleSize() const {
     return visible.size().expandedTo(QSize(1, 1));
 }
 
-void PictureBox::setPicture(const QImage& picture) {
-    m_source = picture;
-    rebuild();
+QRect PictureBox::pictureRect() const {
+    if (m_picture.isNull()) return {};
+    const QSize fit = visibleSize();
+    const QSize own = m_picture.size();
+    if (own.width() <= fit.width() && own.height() <= fit.height()) return QRect(QPoint(0, 0), own);
+    // One scale for both sides; a side never shrinks below one pixel, however thin.
+    const double scale =
+        std::min(double(fit.width()) / own.width(), double(fit.height()) / own.height());
+    const int w = std::max(1, int(std::lround(own.width() * scale)));
+    const int h = std::max(1, int(std::lround(own.height() * scale)));
+    return QRect(0, 0, std::min(w, fit.width()), std::min(h, fit.height()));
 }
 
-void PictureBox::rebuild() {
-    const QSize fit = visibleSize();
-    if (m_source.isNull()) {
-        m_shown = QImage();
-    } else if (m_source.width() > fit.width() || m_source.height() > fit.height()) {
-        m_shown = m_source.scaled(fit, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    } else {
-        m_shown = m_source.copy();  // own copy: the loaded picture may be cleared at any time
-    }
-    m_source = QImage();  // keep no reference to a large picture
+void PictureBox::setPicture(const QImage& picture) {
+    m_picture = picture;  // shared, not copied: the picture's owner never changes it in place
     update();
 }
 
@@ -42,10 +45,18 @@ void PictureBox::resizeEvent(QResizeEvent* event) {
     update();
 }
 
-void PictureBox::paintEvent(QPaintEvent*) {
+void PictureBox::paintEvent(QPaintEvent* event) {
     QPainter p(this);
-    p.fillRect(rect(), palette().window());
-    if (!m_shown.isNull()) p.drawImage(QPoint(0, 0), m_shown);
+    p.fillRect(event->rect(), palette().window());
+    const QRect target = pictureRect();
+    if (target.isEmpty()) return;
+    // The painter is clipped to the region being painted: only those pixels are sampled.
+    if (target.size() == m_picture.size()) {
+        p.drawImage(target.topLeft(), m_picture);
+    } else {
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        p.drawImage(QRectF(target), m_picture, QRectF(m_picture.rect()));
+    }
 }
 
 }  // namespace plx

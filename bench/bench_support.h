@@ -86,10 +86,11 @@ class UnsubmittedSurface : public PrintSurface {
     void plotRow(std::int64_t x0, float y, const ColorValue* c, std::size_t n) override {
         m_inner.plotRow(x0, y, c, n);
     }
-    void drawPicture(const PictureView& p, double x, double y, double w, double h) override {
-        m_inner.drawPicture(p, x, y, w, h);
+    void drawPicture(const PictureView& p, double x, double y, double w, double h,
+                     const KeepGoing& pace) override {
+        m_inner.drawPicture(p, x, y, w, h, pace);
     }
-    Result<JobRef> endDocument(const std::string&) override {
+    Result<JobRef> endDocument(const std::string&, const KeepGoing&) override {
         m_inner.abortDocument();
         return JobRef{"not submitted", 1, {}};
     }

@@ -80,7 +80,7 @@ void figures(const char* what, const std::vector<Dot>& dots, const char* queue) 
     t0 = Clock::now();
     for (int y = 1; y < 3600; ++y) surface.plotRow(0, float(y), &rows[std::size_t(y) * 2400], 2400);
     const double rowsS = since(t0);
-    auto r = surface.endDocument(what);
+    auto r = surface.endDocument(what, {});
     const auto& f = surface.lastSubmission();
     if (!r) {
         std::printf("  submit failed: %s\n", r.error().message.c_str());

@@ -74,7 +74,7 @@ std::string fromDocument(PrintDocument& doc, double& seconds) {
         keepMainPrintColors(p.view().row(y), row.size(), row.data());
         doc.plotRow(0, y, row.data(), row.size());
     }
-    doc.finish();
+    doc.finish({});
     std::string out;
     doc.writeTo(1, [&](const char* d, std::size_t n) {
         out.append(d, n);

@@ -36,7 +36,8 @@ Submitted submitOnce(bool raster) {
     BufferArea area(picture());
     CupsPrintSurface surface;
     surface.setRasterDocuments(raster);
-    auto job = printScaledImage(surface, area, kJob, 1);
+    QuietHost host;
+    auto job = printScaledImage(surface, area, host, kJob, 1);
     return {std::move(job), surface.lastSubmission()};
 }
 

@@ -76,8 +76,11 @@ class CountingSurface : public PrintSurface {
         dots += n;
         checksum += sum + std::uint64_t(x0) + std::uint64_t(y);
     }
-    void drawPicture(const PictureView&, double, double, double, double) override {}
-    Result<JobRef> endDocument(const std::string&) override { return JobRef{"counted", 1, {}}; }
+    void drawPicture(const PictureView&, double, double, double, double,
+                     const KeepGoing&) override {}
+    Result<JobRef> endDocument(const std::string&, const KeepGoing&) override {
+        return JobRef{"counted", 1, {}};
+    }
     void abortDocument() override {}
     std::size_t dots = 0;
     std::uint64_t checksum = 0;
@@ -114,10 +117,10 @@ class CheckedSurface : public UnsubmittedSurface {
         : UnsubmittedSurface(cups), m_cups(cups), m_printers(cups.printers()) {}
     Result<std::vector<PrinterInfo>> printers() override { return m_printers; }
     void open() { m_cups.plot(-1.0f, -1.0f, kBlack); }  // off the page: only opens
-    Result<JobRef> endDocument(const std::string& name) override {
+    Result<JobRef> endDocument(const std::string& name, const KeepGoing& pace) override {
         lastDpi = m_cups.documentDpi();
         lastFormat = m_cups.lastSubmission().format;
-        return UnsubmittedSurface::endDocument(name);
+        return UnsubmittedSurface::endDocument(name, pace);
     }
     int lastDpi = 0;
     std::string lastFormat;

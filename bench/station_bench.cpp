@@ -1,9 +1,13 @@
 // Figures of the real program (plixagram) run against the private print server.
 //
-//   station_bench memory PROGRAM STATE_DIR WORK_DIR
-//       One 4800 x 7200 24-bit BMP (30 % print colours) printed in mode "1". Peak resident
-//       memory (VmHWM) is read once the job is printed, then the program gets SIGTERM. The
-//       raster that arrives is checked: exactly the picture's dots that fall on the page.
+//   station_bench big PROGRAM STATE_DIR WORK_DIR BITS MODE [QUEUE]
+//       One 10000 x 10000 BMP (100 megapixels, the station's limit) of BITS 8 (palette) or 24
+//       bits per pixel, printed in MODE ("1", "2" or "3"). The station runs under a watchdog of
+//       WATCHDOG_USEC=40 ms (so its event loop sends WATCHDOG=1 every 20 ms to our notify
+//       socket): the longest gap between two of them from the drop until a second after the
+//       "sent" line is the longest the event loop stood still. Peak resident memory (VmHWM)
+//       is read once the job is handed over, then the program gets SIGTERM (exit 0 required).
+//       The raster that arrives is checked against the picture on every 37th row.
 //   station_bench intake PROGRAM STATE_DIR WORK_DIR [JOBS]
 //       JOBS (500) small job files in the folder before the first tick; every one must be
 //       printed once as its own job and its raster arrive. Jobs per second from the first to
@@ -23,10 +27,13 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -34,11 +41,13 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/color.h"
@@ -115,7 +124,8 @@ class Station {
   public:
     Station(const std::string& program, const fs::path& state, const fs::path& folder,
             const std::string& printer = kPrinter, const std::string& mode = "1",
-            const char* tickMs = "1000") {
+            const char* tickMs = "1000",
+            const std::vector<std::pair<std::string, std::string>>& env = {}) {
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0) fail("pipe");
         const std::string arg = printer + "/" + backslashed(folder) + "/" + mode + "/0/0";
@@ -130,6 +140,7 @@ class Station {
             ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
             ::setenv("PLIXAGRAM_TICK_MS", tickMs, 1);
             ::setenv("CUPS_SERVER", server.c_str(), 1);
+            for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
             ::execl(program.c_str(), program.c_str(), arg.c_str(), static_cast<char*>(nullptr));
             std::_Exit(127);
         }
@@ -249,75 +260,206 @@ fs::path freshFolder(const fs::path& work, const char* name) {
     return folder;
 }
 
-int memory(const std::string& program, const fs::path& state, const fs::path& work) {
-    constexpr int W = 4800, H = 7200;
-    const fs::path folder = freshFolder(work, "memory");
-    const std::string name = "big_mode1_1.bmp";
-    // The picture's dots that land on the 2400 x 3600 page, to check the raster against.
-    std::map<std::pair<int, int>, plx::ColorValue> onPage;
-    {
-        BmpFile bmp(folder / (name + ".part"), W, H);
-        std::mt19937 rng(7);
-        const plx::ColorValue colours[] = {plx::kBlack, plx::kPureRed, plx::kPureGreen,
-                                           plx::kPureBlue};
-        std::vector<plx::ColorValue> row(W);
-        for (int y = H - 1; y >= 0; --y) {
-            for (int x = 0; x < W; ++x) {
-                const bool dot = rng() < std::uint32_t(0.30 * 4294967296.0);
-                row[x] = dot ? colours[rng() & 3u] : 0xFFFFFFu;
-                // A sample of the page is enough to catch misplaced or lost dots.
-                if (dot && x < 2400 && y < 3600 && y % 37 == 0) onPage[{x, y}] = row[x];
-            }
-            bmp.writeRow(row);
-        }
-        bmp.close();
-        fs::rename(folder / (name + ".part"), folder / name);  // whole when it appears
-    }
-    const double decoded = double(W) * H * 4;
+// The big picture's colour at (x, y), recomputed wherever it is checked: 30 % the four print
+// colours, 10 % their near neighbours (which dot replication must leave out), the rest white.
+const plx::ColorValue kBigColours[] = {0xFFFFFF,       plx::kBlack, plx::kPureRed, plx::kPureGreen,
+                                       plx::kPureBlue, 0x0000FE,    0x00FF01,      0x808080};
+int bigIndex(int x, int y) {
+    std::uint32_t h = std::uint32_t(x) * 0x9E3779B1u ^ std::uint32_t(y) * 0x85EBCA77u;
+    h ^= h >> 15;
+    h *= 0x2C1B3C6Du;
+    h ^= h >> 12;
+    const std::uint32_t p = h % 100;
+    return p < 30 ? 1 + int(p % 4) : p < 40 ? 5 + int(p % 3) : 0;
+}
 
-    Station station(program, state, folder);
-    const auto deadline = Clock::now() + std::chrono::seconds(300);
-    long startKb = 0;
+// A bottom-up BMP of BITS 8 (palette of kBigColours) or 24, written once and kept in WORK.
+fs::path bigPicture(const fs::path& work, int bits, int w, int h) {
+    const fs::path path = work / ("big" + std::to_string(bits) + "-" + std::to_string(w) + "x" +
+                                  std::to_string(h) + ".bmp");
+    const std::uint32_t rowBytes = (std::uint32_t(w) * std::uint32_t(bits) / 8 + 3) & ~3u;
+    const std::uint32_t offset = 54 + (bits == 8 ? 256 * 4 : 0);
+    const std::uint64_t size = offset + std::uint64_t(rowBytes) * std::uint64_t(h);
+    if (fs::exists(path) && fs::file_size(path) == size) return path;
+    std::ofstream out(work / "big.tmp", std::ios::binary);
+    std::vector<unsigned char> head(offset, 0);
+    auto put32 = [&](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) head[at + std::size_t(i)] = std::uint8_t(v >> (8 * i));
+    };
+    head[0] = 'B', head[1] = 'M';
+    put32(2, std::uint32_t(std::min<std::uint64_t>(size, 0xFFFFFFFFu)));
+    put32(10, offset);
+    put32(14, 40);
+    put32(18, std::uint32_t(w));
+    put32(22, std::uint32_t(h));
+    head[26] = 1, head[28] = std::uint8_t(bits);
+    put32(34, rowBytes * std::uint32_t(h));
+    if (bits == 8) {
+        put32(46, 256);
+        for (std::size_t i = 0; i < std::size(kBigColours); ++i) {
+            head[54 + 4 * i] = plx::blueOf(kBigColours[i]);
+            head[55 + 4 * i] = plx::greenOf(kBigColours[i]);
+            head[56 + 4 * i] = plx::redOf(kBigColours[i]);
+        }
+    }
+    out.write(reinterpret_cast<const char*>(head.data()), std::streamsize(head.size()));
+    std::vector<unsigned char> row(rowBytes, 0);
+    for (int y = h - 1; y >= 0; --y) {
+        for (int x = 0; x < w; ++x) {
+            const int i = bigIndex(x, y);
+            if (bits == 8) {
+                row[std::size_t(x)] = std::uint8_t(i);
+            } else {
+                row[3 * std::size_t(x)] = plx::blueOf(kBigColours[i]);
+                row[3 * std::size_t(x) + 1] = plx::greenOf(kBigColours[i]);
+                row[3 * std::size_t(x) + 2] = plx::redOf(kBigColours[i]);
+            }
+        }
+        out.write(reinterpret_cast<const char*>(row.data()), std::streamsize(row.size()));
+    }
+    out.close();
+    if (!out) fail("cannot write the big picture");
+    fs::rename(work / "big.tmp", path);
+    return path;
+}
+
+// WATCHDOG=1 messages arriving on a notify socket of our own, with their arrival times.
+class WatchdogProbe {
+  public:
+    explicit WatchdogProbe(const fs::path& socketPath) : m_path(socketPath) {
+        fs::remove(m_path);
+        m_fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        if (m_fd < 0 || m_path.string().size() >= sizeof addr.sun_path) fail("notify socket");
+        std::strcpy(addr.sun_path, m_path.c_str());
+        if (::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+            fail("cannot bind the notify socket " + m_path.string());
+        m_reader = std::thread([this] { read(); });
+    }
+    ~WatchdogProbe() {
+        m_stop = true;
+        m_reader.join();
+        ::close(m_fd);
+        fs::remove(m_path);
+    }
+    // The longest gap between two pings inside [from, to], the first counted from `from`.
+    double longestGap(Clock::time_point from, Clock::time_point to, int* pings) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        double longest = 0.0;
+        Clock::time_point last = from;
+        *pings = 0;
+        for (const Clock::time_point t : m_pings) {
+            if (t < from || t > to) continue;
+            longest = std::max(longest, seconds(t - last));
+            last = t;
+            ++*pings;
+        }
+        return std::max(longest, seconds(to - last));
+    }
+
+  private:
+    void read() {
+        char buf[4096];
+        while (!m_stop) {
+            pollfd p{m_fd, POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0) continue;
+            const ssize_t n = ::recv(m_fd, buf, sizeof buf - 1, 0);
+            if (n <= 0) continue;
+            const auto now = Clock::now();
+            buf[n] = '\0';
+            if (std::strstr(buf, "WATCHDOG=1") != nullptr) {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_pings.push_back(now);
+            }
+        }
+    }
+
+    fs::path m_path;
+    int m_fd = -1;
+    std::atomic<bool> m_stop{false};
+    std::mutex m_mutex;
+    std::vector<Clock::time_point> m_pings;
+    std::thread m_reader;
+};
+
+// The raster against the picture on every 37th row: mode 1 places the picture 1:1 at the
+// top-left and keeps only the print colours, mode 2 the same for rows 0 to 180, mode 3
+// stretches the whole picture over 3.15 x 3.95 in, each dot the pixel under its centre.
+long wrongBigDots(const plx::RasterPage& page, int w, int h, const std::string& mode) {
+    const double lw = 3.15 * page.resX, lh = 3.95 * page.resY;
+    long wrong = 0;
+    for (unsigned y = 0; y < page.height; y += 37)
+        for (unsigned x = 0; x < page.width; ++x) {
+            plx::ColorValue want = 0xFFFFFF;
+            if (mode == "3") {
+                if (x + 0.5 < lw && y + 0.5 < lh)
+                    want = kBigColours[bigIndex(int((x + 0.5) * w / lw), int((y + 0.5) * h / lh))];
+            } else if (int(x) < w && int(y) < h && (mode == "1" || y <= 180)) {
+                const int i = bigIndex(int(x), int(y));
+                want = i >= 1 && i <= 4 ? kBigColours[i] : 0xFFFFFF;
+            }
+            wrong += page.pixel(x, y) != want;
+        }
+    return wrong;
+}
+
+int big(const std::string& program, const fs::path& state, const fs::path& work, int bits,
+        const std::string& mode, const std::string& queue) {
+    constexpr int W = 10000, H = 10000;
+    if (bits != 8 && bits != 24) fail("BITS must be 8 or 24");
+    const fs::path picture = bigPicture(work, bits, W, H);
+    const fs::path folder = freshFolder(work, "big");
+    const std::string name = "big_mode" + mode + "_1.bmp";
+    fs::copy_file(picture, work / "big.part", fs::copy_options::overwrite_existing);
+
+    WatchdogProbe probe(work / "notify.sock");
+    Station station(
+        program, state, folder, queue, mode, "1000",
+        {{"NOTIFY_SOCKET", (work / "notify.sock").string()}, {"WATCHDOG_USEC", "40000"}});
+    const auto startDeadline = Clock::now() + std::chrono::seconds(60);
+    while (auto l = station.line(startDeadline))
+        if (l->find("watching \"") != std::string::npos) break;
+    ::usleep(300 * 1000);  // the start-up route check, then a quiet loop
+    const auto dropped = Clock::now();
+    fs::rename(work / "big.part", folder / name);
     std::optional<Printed> printed;
-    while (auto l = station.line(deadline)) {
+    while (auto l = station.line(Clock::now() + std::chrono::seconds(300))) {
         std::fprintf(stderr, "  | %s\n", l->c_str());
-        if (startKb == 0 && l->find("watching \"") != std::string::npos)
-            startKb = statusKb(station.pid(), "VmHWM");
         if (l->find(": not printed") != std::string::npos ||
             l->find("trouble") != std::string::npos)
             fail("the job was not printed: " + *l);
         if ((printed = parsePrinted(*l))) break;
     }
-    if (!printed) fail("no \"printed\" line within 300 s");
+    if (!printed) fail("no \"sent\" line within 300 s");
     const long hwmKb = statusKb(station.pid(), "VmHWM");
+    // The tick goes on after the hand-over (holding the file, the next files): a second more.
+    const auto until = Clock::now() + std::chrono::seconds(1);
+    while (Clock::now() < until) station.line(until);
+    int pings = 0;
+    const double gap = probe.longestGap(dropped, Clock::now(), &pings);
     const int rc = station.stop();
     if (rc != 0) fail("the station exited with " + std::to_string(rc) + " after SIGTERM");
-    if (fs::exists(folder / name)) fail("the printed job file was not deleted");
+    if (pings < 10) fail("only " + std::to_string(pings) + " watchdog messages: no watchdog?");
 
-    const fs::path raster = rasterOf(state, printed->jobNumber);
+    const fs::path raster = rasterOf(state, printed->jobNumber, queue);
     if (!waitForFile(raster, Clock::now() + std::chrono::seconds(600)))
         fail("no raster " + raster.string() + " within 600 s");
     auto pages = plx::readRaster(raster.string());
     if (!pages || pages->size() != 1) fail("the raster is not one readable page");
-    const plx::RasterPage& page = (*pages)[0];
-    std::size_t checked = 0;
-    for (unsigned y = 0; y < page.height; y += 37)
-        for (unsigned x = 0; x < page.width; ++x) {
-            const auto it = onPage.find({int(x), int(y)});
-            const plx::ColorValue want = it == onPage.end() ? 0xFFFFFFu : it->second;
-            if (page.pixel(x, y) != want)
-                fail("raster pixel " + std::to_string(x) + "," + std::to_string(y) + " is wrong");
-            ++checked;
-        }
+    const long wrong = wrongBigDots((*pages)[0], W, H, mode);
+    if (wrong != 0) fail(std::to_string(wrong) + " wrong dots in the raster");
 
+    const double decoded = double(W) * H * 4;
     const double hwm = double(hwmKb) * 1024.0;
-    std::printf("memory: job %s, raster %u x %u checked on %zu pixels (every 37th row): exact\n",
-                printed->jobId.c_str(), page.width, page.height, checked);
     std::printf(
-        "memory: VmHWM at start-up %.1f MB, after the print %.1f MB; decoded picture "
-        "%.1f MB; ratio %.2f\n",
-        double(startKb) * 1024.0 / 1e6, hwm / 1e6, decoded / 1e6, hwm / decoded);
-    std::printf("RESULT memory_vmhwm_bytes=%.0f ratio=%.3f\n", hwm, hwm / decoded);
+        "big: %d-bit, mode %s, job %s (%.2f s): raster exact on every 37th row; longest "
+        "event-loop stall %.0f ms (gap between %d watchdog messages, 20 ms apart when idle); "
+        "VmHWM %.1f MB = %.2f x the decoded 32-bit picture (%.1f MB)\n",
+        bits, mode.c_str(), printed->jobId.c_str(), printed->seconds, gap * 1000, pings, hwm / 1e6,
+        hwm / decoded, decoded / 1e6);
+    std::printf("RESULT stall_ms=%.0f vmhwm_bytes=%.0f ratio=%.3f\n", gap * 1000, hwm,
+                hwm / decoded);
     return 0;
 }
 
@@ -632,13 +774,15 @@ int drop(const std::string& program, const fs::path& state, const fs::path& work
 int main(int argc, char** argv) {
     if (argc < 5) {
         std::fprintf(stderr,
-                     "usage: station_bench memory|intake|drop PROGRAM STATE_DIR WORK_DIR [N]\n");
+                     "usage: station_bench big PROGRAM STATE_DIR WORK_DIR BITS MODE [QUEUE]\n"
+                     "       station_bench intake|drop PROGRAM STATE_DIR WORK_DIR [N]\n");
         return 2;
     }
     const std::string what = argv[1];
     const fs::path state = fs::absolute(argv[3]);
     const fs::path work = fs::absolute(argv[4]);
-    if (what == "memory") return memory(argv[2], state, work);
+    if (what == "big" && argc > 6)
+        return big(argv[2], state, work, std::atoi(argv[5]), argv[6], argc > 7 ? argv[7] : kQueue);
     if (what == "intake") return intake(argv[2], state, work, argc > 5 ? std::atoi(argv[5]) : 500);
     if (what == "drop") return drop(argv[2], state, work, argc > 5 ? std::atoi(argv[5]) : 5);
     std::fprintf(stderr, "station_bench: unknown figure \"%s\"\n", what.c_str());

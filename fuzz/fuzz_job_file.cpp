@@ -211,10 +211,11 @@ __attribute__((no_sanitize("coverage"))) void readEveryPixel(
     const int stepX = all ? 1 : std::max(1, view.width / 1024);
     const int stepY = all ? 1 : std::max(1, view.height / 1024);
     volatile std::uint32_t sink = 0;  // keeps the reads
+    std::vector<plx::ColorValue> row(std::size_t(view.width));
     for (int y = 0; y < view.height; ++y) {
-        const std::uint32_t* row = view.row(y);
+        view.readRow(y, 0, row.size(), row.data());
         for (int x = 0; x < view.width; ++x) {
-            const plx::ColorValue c = row[x] & 0x00FFFFFFu;
+            const plx::ColorValue c = row[std::size_t(x)];
             if (expected) {
                 const plx::ColorValue want =
                     (*expected)[std::size_t(y) * std::size_t(view.width) + std::size_t(x)];
@@ -223,7 +224,7 @@ __attribute__((no_sanitize("coverage"))) void readEveryPixel(
             }
             if ((y % stepY == 0 && x % stepX == 0) || x == view.width - 1 || y == view.height - 1)
                 require(area.pixel(x, y) == c && view.at(x, y) == c,
-                        "pixel(), picture().at() and the row's word disagree at " + where(x, y));
+                        "pixel(), picture().at() and the row read disagree at " + where(x, y));
             sink = sink + c;
         }
     }
@@ -307,7 +308,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(!view.empty(), "a loaded picture is empty");
     require(float(view.width) == area.width() && float(view.height) == area.height(),
             "picture() and width()/height() disagree");
-    require(view.strideWords >= view.width, "rows overlap");
+    require(view.indexed()  ? view.strideBytes >= view.width
+            : view.packed() ? view.strideBytes >= std::ptrdiff_t(view.width) * 3
+                            : view.strideWords >= view.width,
+            "rows overlap");
     require(std::int64_t(view.width) * view.height <= plx::kMaxPicturePixels,
             "a picture above the pixel limit loaded");
     if (checked)

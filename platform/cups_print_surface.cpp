@@ -47,6 +47,10 @@ Error serverError(const std::string& what) {
 
 bool failed(ipp_status_t status) { return status > IPP_STATUS_OK_CONFLICTING; }
 
+Error abandoned() {
+    return makeError(ErrorKind::Aborted, "the print was abandoned: the station is closing");
+}
+
 // A connection of our own, so that two surfaces can talk to two servers and a restarted
 // server never meets a stale connection.
 Result<http_t*> connectTo(const std::string& server) {
@@ -530,10 +534,10 @@ void CupsPrintSurface::plotRow(std::int64_t x0, float y, const ColorValue* colou
 }
 
 void CupsPrintSurface::drawPicture(const PictureView& picture, double x, double y, double width,
-                                   double height) {
+                                   double height, const KeepGoing& pace) {
     PrintDocument& doc = document();
     const double s = scale();
-    doc.drawPicture(picture, x * s + m_originX, y * s + m_originY, width * s, height * s);
+    doc.drawPicture(picture, x * s + m_originX, y * s + m_originY, width * s, height * s, pace);
 }
 
 void CupsPrintSurface::abortDocument() {
@@ -541,10 +545,10 @@ void CupsPrintSurface::abortDocument() {
     m_docError.reset();
 }
 
-Result<void> CupsPrintSurface::finishDocument() {
+Result<void> CupsPrintSurface::finishDocument(const KeepGoing& pace) {
     const auto t0 = Clock::now();
     try {
-        m_doc->finish();
+        if (!m_doc->finish(pace)) return abandoned();
     } catch (const std::exception& e) {
         // Out of memory, say: not the job's fault, so it is tried again.
         return makeError(ErrorKind::Io,
@@ -558,7 +562,8 @@ Result<void> CupsPrintSurface::finishDocument() {
 
 // One Print-Job request: the server makes the job only once it has the whole document, so a
 // connection lost on the way leaves no job behind.
-Result<int> CupsPrintSurface::submit(const std::string& queue, const std::string& jobName) {
+Result<int> CupsPrintSurface::submit(const std::string& queue, const std::string& jobName,
+                                     const KeepGoing& pace) {
     const auto t0 = Clock::now();
     Result<http_t*> http = connection();
     if (!http) return http.error();
@@ -594,10 +599,17 @@ Result<int> CupsPrintSurface::submit(const std::string& queue, const std::string
     bool ok =
         cupsSendRequest(h, request, resource.c_str(), CUPS_LENGTH_VARIABLE) == HTTP_STATUS_CONTINUE;
     std::string why;
+    bool stopped = false;
     try {
         constexpr std::size_t kChunk = std::size_t{256} * 1024;
         ok = ok && m_doc->writeTo(m_copies, [&](const char* data, std::size_t size) {
             for (std::size_t off = 0; off < size; off += kChunk) {
+                // Asked before each piece, never after the last: stopped, the request is left
+                // unfinished, so the server makes no job of it.
+                if (!mayGoOn(pace)) {
+                    stopped = true;
+                    return false;
+                }
                 const std::size_t n = std::min(kChunk, size - off);
                 if (cupsWriteRequestData(h, data + off, n) != HTTP_STATUS_CONTINUE) return false;
             }
@@ -608,6 +620,10 @@ Result<int> CupsPrintSurface::submit(const std::string& queue, const std::string
         // Compressing on the way can run out of memory too.
         ok = false;
         why = std::string(": ") + e.what();
+    }
+    if (stopped) {
+        dropConnection();
+        return abandoned();
     }
     std::unique_ptr<ipp_t, void (*)(ipp_t*)> response(
         ok ? cupsGetResponse(h, resource.c_str()) : nullptr, ippDelete);
@@ -626,7 +642,7 @@ Result<int> CupsPrintSurface::submit(const std::string& queue, const std::string
     return ippGetInteger(id, 0);
 }
 
-Result<JobRef> CupsPrintSurface::endDocument(const std::string& jobName) {
+Result<JobRef> CupsPrintSurface::endDocument(const std::string& jobName, const KeepGoing& pace) {
     m_figures = SubmissionFigures{};
     // Whatever happens below, the next drawing opens a new document.
     struct Closer {
@@ -653,8 +669,8 @@ Result<JobRef> CupsPrintSurface::endDocument(const std::string& jobName) {
                              describeQueueState(m_docState));
     }
 
-    if (Result<void> finished = finishDocument(); !finished) return finished.error();
-    Result<int> id = submit(printer->queue, jobName);
+    if (Result<void> finished = finishDocument(pace); !finished) return finished.error();
+    Result<int> id = submit(printer->queue, jobName, pace);
     if (!id) return id.error();
     return JobRef{printer->queue, *id, m_docNotice};
 }

@@ -53,10 +53,10 @@ class CupsPrintSurface : public PrintSurface {
 
     void plot(float x, float y, ColorValue color) override;
     void plotRow(std::int64_t x0, float y, const ColorValue* colours, std::size_t count) override;
-    void drawPicture(const PictureView& picture, double x, double y, double width,
-                     double height) override;
+    void drawPicture(const PictureView& picture, double x, double y, double width, double height,
+                     const KeepGoing& pace) override;
 
-    Result<JobRef> endDocument(const std::string& jobName) override;
+    Result<JobRef> endDocument(const std::string& jobName, const KeepGoing& pace) override;
     void abortDocument() override;
 
     Result<JobStatus> jobStatus(const JobRef& job) override;
@@ -89,8 +89,8 @@ class CupsPrintSurface : public PrintSurface {
     PrintDocument& document();
     Result<void> setUpPage();
     double scale() const;
-    Result<void> finishDocument();
-    Result<int> submit(const std::string& queue, const std::string& jobName);
+    Result<void> finishDocument(const KeepGoing& pace);
+    Result<int> submit(const std::string& queue, const std::string& jobName, const KeepGoing& pace);
 
     std::string m_server;
     std::unique_ptr<http_t, void (*)(http_t*)> m_http;

@@ -191,18 +191,21 @@ class PdfDocument : public PrintDocument {
             if (isDot(colours[i])) m_doc.plot(double(x0 + std::int64_t(i)), double(y), colours[i]);
         }
     }
-    void drawPicture(const PictureView& picture, double x, double y, double width,
-                     double height) override {
-        m_doc.drawPicture(picture, x, y, width, height);
+    void drawPicture(const PictureView& picture, double x, double y, double width, double height,
+                     const KeepGoing& pace) override {
+        m_doc.drawPicture(picture, x, y, width, height, pace);
     }
     bool empty() const override { return m_doc.empty(); }
-    void finish() override { m_pdf = m_doc.toPdf(); }
+    bool finish(const KeepGoing& pace) override {
+        m_pdf = m_doc.buildPdf(pace);
+        return m_pdf.has_value();
+    }
     // The print server makes the copies of a PDF.
-    bool writeTo(int, const Sink& sink) const override { return sink(m_pdf.data(), m_pdf.size()); }
+    bool writeTo(int, const Sink& sink) const override { return m_pdf && m_pdf->writeTo(sink); }
 
   private:
     LabelDocument m_doc;
-    std::string m_pdf;
+    std::optional<PdfPieces> m_pdf;
 };
 
 class RasterDocument : public PrintDocument {
@@ -220,14 +223,14 @@ class RasterDocument : public PrintDocument {
                  std::size_t count) override {
         m_page.plotRow(x0 - m_left, y - m_top, colours, count);
     }
-    void drawPicture(const PictureView& picture, double x, double y, double width,
-                     double height) override {
-        m_page.drawPicture(picture, x - m_left, y - m_top, width, height);
+    void drawPicture(const PictureView& picture, double x, double y, double width, double height,
+                     const KeepGoing& pace) override {
+        m_page.drawPicture(picture, x - m_left, y - m_top, width, height, pace);
     }
     bool empty() const override { return m_page.empty(); }
     // Rows are compressed while they are sent (again for each copy the driver does not make):
     // the page is never held compressed as well, and compressing overlaps the server reading.
-    void finish() override {}
+    bool finish(const KeepGoing&) override { return true; }
     bool writeTo(int copies, const Sink& sink) const override {
         if (!sink(m_route.syncWord.data(), m_route.syncWord.size())) return false;
         const int pages = m_route.manualCopies ? std::max(copies, 1) : 1;

@@ -20,6 +20,7 @@
 
 #include "common/color.h"
 #include "platform/label_document.h"
+#include "printing/print_surface.h"
 
 // libcups' own name, declared here so that users need not include libcups.
 // NOLINTBEGIN(bugprone-reserved-identifier,readability-identifier-naming)
@@ -99,13 +100,15 @@ class PrintDocument {
     // colours[i] at (x0 + i, y); entries with a top byte set plot nothing.
     virtual void plotRow(std::int64_t x0, std::int64_t y, const ColorValue* colours,
                          std::size_t count) = 0;
+    // `pace` is asked between rows; once it says stop, the rest is left undrawn.
     virtual void drawPicture(const PictureView& picture, double x, double y, double width,
-                             double height) = 0;
+                             double height, const KeepGoing& pace) = 0;
     // Nothing landed on the page (dots and pictures off the page do not count).
     virtual bool empty() const = 0;
     // Ends the drawing: a PDF is laid out and compressed here, a raster is compressed while
-    // it is written. May throw (std::bad_alloc, std::runtime_error from zlib).
-    virtual void finish() = 0;
+    // it is written. False when `pace` said stop on the way. May throw (std::bad_alloc,
+    // std::runtime_error from zlib).
+    virtual bool finish(const KeepGoing& pace) = 0;
     // The finished document of a job of `copies` copies, in pieces; false once `sink` fails.
     virtual bool writeTo(int copies, const Sink& sink) const = 0;
     // The copies are pages of the document itself: the print server must be asked for one,

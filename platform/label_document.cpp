@@ -96,7 +96,22 @@ void appendHexByte(std::string& out, unsigned v) {
 struct ImageObject {
     std::string dict;    // entries between << and >> except /Length
     std::string stream;  // compressed data
+    // A picture's data, compressed when it was drawn, written from where it lies.
+    const std::string* kept = nullptr;
 };
+
+// " /ColorSpace [/Indexed /DeviceRGB n <RRGGBB...>]" for the palette's colours.
+void appendIndexedSpace(std::string& dict, const std::vector<ColorValue>& palette) {
+    dict += " /ColorSpace [/Indexed /DeviceRGB ";
+    appendInt(dict, static_cast<long long>(palette.size() - 1));
+    dict += " <";
+    for (ColorValue c : palette) {
+        appendHexByte(dict, redOf(c));
+        appendHexByte(dict, greenOf(c));
+        appendHexByte(dict, blueOf(c));
+    }
+    dict += ">]";
+}
 
 int bitsForEntries(std::size_t entries) {
     if (entries <= 2) return 1;
@@ -133,25 +148,45 @@ void LabelDocument::plot(double xDots, double yDots, ColorValue color) {
 }
 
 void LabelDocument::drawPicture(const PictureView& picture, double xDots, double yDots,
-                                double widthDots, double heightDots) {
+                                double widthDots, double heightDots,
+                                const std::function<bool()>& pace) {
     if (picture.empty()) return;
     if (!std::isfinite(xDots) || !std::isfinite(yDots) || !std::isfinite(widthDots) ||
         !std::isfinite(heightDots) || widthDots <= 0.0 || heightDots <= 0.0) {
         return;
     }
-    Picture p{picture.width, picture.height, xDots, yDots, widthDots, heightDots, {}};
-    std::vector<unsigned char> row(std::size_t(picture.width) * 3);
-    Deflater z(p.flateRgb);
-    for (int y = 0; y < picture.height; ++y) {
-        const std::uint32_t* src = picture.row(y);
-        unsigned char* d = row.data();
-        for (int x = 0; x < picture.width; ++x) {
-            const ColorValue c = src[x];
-            *d++ = redOf(c);
-            *d++ = greenOf(c);
-            *d++ = blueOf(c);
+    Picture p{picture.width, picture.height, xDots, yDots, widthDots, heightDots, {}, {}};
+    Deflater z(p.flate);
+    if (picture.indexed()) {
+        p.palette.assign(picture.palette, picture.palette + 256);
+        for (int y = 0; y < picture.height; ++y) {
+            if (pace && !pace()) return;
+            z.write(picture.indexRow(y), std::size_t(picture.width));
         }
-        z.write(row.data(), row.size());
+    } else if (picture.packed()) {
+        for (int y = 0; y < picture.height; ++y) {  // already the PDF's R, G, B bytes
+            if (pace && !pace()) return;
+            z.write(picture.rgbRow(y), std::size_t(picture.width) * 3);
+        }
+    } else {
+        // In pieces: a row as wide as the pixel limit needs no row-sized buffer.
+        constexpr int kPiece = 16384;
+        std::vector<ColorValue> colours(std::size_t(std::min(picture.width, kPiece)));
+        std::vector<unsigned char> rgb(colours.size() * 3);
+        for (int y = 0; y < picture.height; ++y) {
+            if (pace && !pace()) return;
+            for (int x0 = 0; x0 < picture.width; x0 += kPiece) {
+                const auto n = std::size_t(std::min(kPiece, picture.width - x0));
+                picture.readRow(y, x0, n, colours.data());
+                unsigned char* d = rgb.data();
+                for (std::size_t i = 0; i < n; ++i) {
+                    *d++ = redOf(colours[i]);
+                    *d++ = greenOf(colours[i]);
+                    *d++ = blueOf(colours[i]);
+                }
+                z.write(rgb.data(), n * 3);
+            }
+        }
     }
     z.finish();
     m_layers.emplace_back(std::move(p));
@@ -161,14 +196,16 @@ void LabelDocument::drawPicture(const PictureView& picture, double xDots, double
 // dots over its bounding box), the content that places them, and the PDF objects around them.
 class LabelPdf {
   public:
-    explicit LabelPdf(const LabelDocument& doc) : m_doc(doc), m_ptPerDot(72.0 / doc.m_page.dpi) {}
+    LabelPdf(const LabelDocument& doc, const std::function<bool()>& pace)
+        : m_doc(doc), m_ptPerDot(72.0 / doc.m_page.dpi), m_pace(pace) {}
 
-    std::string build() {
+    // Nothing once the pace says stop.
+    std::optional<PdfPieces> build() {
         for (std::size_t li = 0; li < m_doc.m_layers.size(); ++li) {
             if (const auto* pic = std::get_if<LabelDocument::Picture>(&m_doc.m_layers[li]))
                 addPicture(*pic);
-            else
-                addDots(std::get<LabelDocument::DotRun>(m_doc.m_layers[li]), li > 0);
+            else if (!addDots(std::get<LabelDocument::DotRun>(m_doc.m_layers[li]), li > 0))
+                return std::nullopt;
         }
         return objects();
     }
@@ -211,13 +248,18 @@ class LabelPdf {
     void addPicture(const LabelDocument::Picture& pic) {
         place(pic.x, pic.y, pic.w, pic.h);
         ImageObject img;
-        img.dict = imageDict(pic.width, pic.height) +
-                   " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter /FlateDecode";
-        img.stream = pic.flateRgb;
+        img.dict = imageDict(pic.width, pic.height);
+        if (pic.palette.empty())
+            img.dict += " /ColorSpace /DeviceRGB";
+        else
+            appendIndexedSpace(img.dict, pic.palette);
+        img.dict += " /BitsPerComponent 8 /Filter /FlateDecode";
+        img.kept = &pic.flate;
         m_images.push_back(std::move(img));
     }
 
-    void addDots(const LabelDocument::DotRun& run, bool overEarlier) {
+    // False once the pace says stop.
+    bool addDots(const LabelDocument::DotRun& run, bool overEarlier) {
         const std::span<const Dot> dots(m_doc.m_dots.data() + run.begin, run.end - run.begin);
         const Rows rows = rowsOf(dots);
         ImageObject img;
@@ -225,14 +267,15 @@ class LabelPdf {
         Deflater z(img.stream);
         std::vector<ColorValue> palette;
         std::vector<std::uint8_t> indexOf;
-        if (paletteOf(dots, palette, indexOf))
-            writeIndexed(dots, rows, palette, indexOf, overEarlier, img.dict, z);
-        else
-            writeRgb(dots, rows, overEarlier, img.dict, z);
+        const bool done = paletteOf(dots, palette, indexOf)
+                              ? writeIndexed(dots, rows, palette, indexOf, overEarlier, img.dict, z)
+                              : writeRgb(dots, rows, overEarlier, img.dict, z);
+        if (!done) return false;
         z.finish();
         img.dict += " /Filter /FlateDecode";
         place(rows.minX, rows.minY, rows.w, rows.h);
         m_images.push_back(std::move(img));
+        return true;
     }
 
     static Rows rowsOf(std::span<const Dot> dots) {
@@ -289,20 +332,13 @@ class LabelPdf {
         return true;
     }
 
-    static void writeIndexed(std::span<const Dot> dots, const Rows& rows,
-                             const std::vector<ColorValue>& palette,
-                             const std::vector<std::uint8_t>& indexOf, bool overEarlier,
-                             std::string& dict, Deflater& z) {
+    bool writeIndexed(std::span<const Dot> dots, const Rows& rows,
+                      const std::vector<ColorValue>& palette,
+                      const std::vector<std::uint8_t>& indexOf, bool overEarlier, std::string& dict,
+                      Deflater& z) const {
         const int bits = bitsForEntries(palette.size());
-        dict += " /ColorSpace [/Indexed /DeviceRGB ";
-        appendInt(dict, static_cast<long long>(palette.size() - 1));
-        dict += " <";
-        for (ColorValue c : palette) {
-            appendHexByte(dict, redOf(c));
-            appendHexByte(dict, greenOf(c));
-            appendHexByte(dict, blueOf(c));
-        }
-        dict += ">] /BitsPerComponent ";
+        appendIndexedSpace(dict, palette);
+        dict += " /BitsPerComponent ";
         appendInt(dict, bits);
         if (overEarlier) dict += " /Mask [0 0]";
 
@@ -310,6 +346,7 @@ class LabelPdf {
         std::vector<unsigned char> packed((std::size_t(rows.w) * std::size_t(bits) + 7) / 8);
         const int perByte = 8 / bits;
         for (std::size_t r = 0; r < std::size_t(rows.h); ++r) {
+            if (m_pace && !m_pace()) return false;
             std::fill(idx.begin(), idx.end(), std::uint8_t{0});
             for (std::uint32_t k = rows.start[r]; k < rows.start[r + 1]; ++k) {
                 const std::uint32_t i = rows.order[k];
@@ -327,12 +364,13 @@ class LabelPdf {
             }
             z.write(packed.data(), packed.size());
         }
+        return true;
     }
 
     // Too many colours for a palette: plain RGB. Over earlier layers, what is not plotted
     // carries a colour no dot uses, masked out as a colour key.
-    static void writeRgb(std::span<const Dot> dots, const Rows& rows, bool overEarlier,
-                         std::string& dict, Deflater& z) {
+    bool writeRgb(std::span<const Dot> dots, const Rows& rows, bool overEarlier, std::string& dict,
+                  Deflater& z) const {
         ColorValue background = 0xFFFFFF;
         if (overEarlier) {
             std::vector<std::uint64_t> used((1u << 24) / 64, 0);
@@ -354,6 +392,7 @@ class LabelPdf {
         }
         std::vector<unsigned char> rgb(std::size_t(rows.w) * 3);
         for (std::size_t r = 0; r < std::size_t(rows.h); ++r) {
+            if (m_pace && !m_pace()) return false;
             for (std::size_t x = 0; x < std::size_t(rows.w); ++x) {
                 rgb[3 * x] = redOf(background);
                 rgb[3 * x + 1] = greenOf(background);
@@ -368,27 +407,33 @@ class LabelPdf {
             }
             z.write(rgb.data(), rgb.size());
         }
+        return true;
     }
 
     // Objects: 1 catalog, 2 page tree, 3 page, 4 content, 5.. images; then the cross-reference
     // table that points at each.
-    std::string objects() const {
+    // The image streams are moved out (or, for pictures, pointed at), so this runs once.
+    PdfPieces objects() {
+        PdfPieces out;
         std::string pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
+        std::size_t before = 0;  // bytes in the pieces before `pdf`
         std::vector<std::size_t> offsets;
         auto beginObject = [&]() {
-            offsets.push_back(pdf.size());
+            offsets.push_back(before + pdf.size());
             appendInt(pdf, static_cast<long long>(offsets.size()));
             pdf += " 0 obj\n";
         };
-        auto stream = [&](const std::string& dict, const std::string& data) {
+        auto stream = [&](const std::string& dict, PdfPieces::Piece data) {
             beginObject();
             pdf += "<< ";
             pdf += dict;
             pdf += dict.empty() ? "/Length " : " /Length ";
-            appendInt(pdf, static_cast<long long>(data.size()));
+            appendInt(pdf, static_cast<long long>(data.bytes().size()));
             pdf += " >>\nstream\n";
-            pdf += data;
-            pdf += "\nendstream\nendobj\n";
+            before += pdf.size() + data.bytes().size();
+            out.m_pieces.push_back({std::move(pdf), nullptr});
+            out.m_pieces.push_back(std::move(data));
+            pdf = "\nendstream\nendobj\n";
         };
         beginObject();
         pdf += "<< /Type /Catalog /Pages 2 0 R >>\nendobj\n";
@@ -408,9 +453,9 @@ class LabelPdf {
             pdf += " 0 R";
         }
         pdf += " >> >> /Contents 4 0 R >>\nendobj\n";
-        stream("", m_content);
-        for (const ImageObject& img : m_images) stream(img.dict, img.stream);
-        const std::size_t xref = pdf.size();
+        stream("", {std::move(m_content), nullptr});
+        for (ImageObject& img : m_images) stream(img.dict, {std::move(img.stream), img.kept});
+        const std::size_t xref = before + pdf.size();
         pdf += "xref\n0 ";
         appendInt(pdf, static_cast<long long>(offsets.size()) + 1);
         pdf += "\n0000000000 65535 f \n";
@@ -424,15 +469,34 @@ class LabelPdf {
         pdf += " /Root 1 0 R >>\nstartxref\n";
         appendInt(pdf, static_cast<long long>(xref));
         pdf += "\n%%EOF\n";
-        return pdf;
+        out.m_pieces.push_back({std::move(pdf), nullptr});
+        return out;
     }
 
     const LabelDocument& m_doc;
     const double m_ptPerDot;
+    const std::function<bool()>& m_pace;
     std::vector<ImageObject> m_images;
     std::string m_content;
 };
 
-std::string LabelDocument::toPdf() const { return LabelPdf(*this).build(); }
+bool PdfPieces::writeTo(const Sink& sink) const {
+    for (const Piece& p : m_pieces) {
+        if (!p.bytes().empty() && !sink(p.bytes().data(), p.bytes().size())) return false;
+    }
+    return true;
+}
+
+std::string PdfPieces::joined() const {
+    std::string pdf;
+    for (const Piece& p : m_pieces) pdf += p.bytes();
+    return pdf;
+}
+
+std::optional<PdfPieces> LabelDocument::buildPdf(const std::function<bool()>& pace) const {
+    return LabelPdf(*this, pace).build();
+}
+
+std::string LabelDocument::toPdf() const { return buildPdf()->joined(); }
 
 }  // namespace plx

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -25,6 +27,26 @@ struct LabelPage {
     int heightDots() const;
 };
 
+// A finished PDF in pieces: its own bytes, and each picture's compressed data where it already
+// lies in the document it came from (which must outlive it), so a big picture is never copied
+// into one string with the rest.
+class PdfPieces {
+  public:
+    using Sink = std::function<bool(const char* data, std::size_t size)>;
+    // The PDF to `sink` piece by piece; false once the sink fails.
+    bool writeTo(const Sink& sink) const;
+    std::string joined() const;
+
+  private:
+    friend class LabelPdf;
+    struct Piece {
+        std::string own;
+        const std::string* kept = nullptr;
+        const std::string& bytes() const { return kept != nullptr ? *kept : own; }
+    };
+    std::vector<Piece> m_pieces;
+};
+
 class LabelDocument {
   public:
     explicit LabelDocument(LabelPage page);
@@ -37,14 +59,18 @@ class LabelDocument {
     void plot(double xDots, double yDots, ColorValue color);
 
     // The picture stretched into the rectangle (in device dots from the top-left). The pixels
-    // are compressed right away, so the caller may release the picture.
+    // are compressed right away, so the caller may release the picture. A palette picture
+    // keeps its palette (one byte a pixel to compress instead of three). `pace` is asked
+    // between rows; false drops the picture.
     void drawPicture(const PictureView& picture, double xDots, double yDots, double widthDots,
-                     double heightDots);
+                     double heightDots, const std::function<bool()>& pace = {});
 
     bool empty() const { return m_layers.empty(); }
     std::size_t dotCount() const { return m_dots.size(); }
 
     // The whole document as a one-page PDF, painted in the order the operations were made.
+    // `pace` is asked between rows of the images made here; once it says stop there is none.
+    std::optional<PdfPieces> buildPdf(const std::function<bool()>& pace = {}) const;
     std::string toPdf() const;
 
   private:
@@ -63,8 +89,9 @@ class LabelDocument {
     struct Picture {
         int width;
         int height;
-        double x, y, w, h;     // device dots
-        std::string flateRgb;  // zlib stream of width*height*3 bytes
+        double x, y, w, h;                // device dots
+        std::vector<ColorValue> palette;  // 256 entries for a palette picture, else empty
+        std::string flate;                // zlib stream of width*height bytes (palette) or *3 (RGB)
     };
     using Layer = std::variant<DotRun, Picture>;
 

@@ -146,7 +146,7 @@ void LabelRaster::plotRow(std::int64_t x0, std::int64_t y, const ColorValue* col
 }
 
 void LabelRaster::drawPicture(const PictureView& picture, double x, double y, double width,
-                              double height) {
+                              double height, const std::function<bool()>& pace) {
     if (picture.empty() || !std::isfinite(x) || !std::isfinite(y) || !std::isfinite(width) ||
         !std::isfinite(height) || width <= 0.0 || height <= 0.0) {
         return;
@@ -171,6 +171,7 @@ void LabelRaster::drawPicture(const PictureView& picture, double x, double y, do
 
     int lastSrcRow = -1;
     for (int r = cy0; r < cy1; ++r) {
+        if (pace && !pace()) return;
         const int sr = source(r, y, height, picture.height);
         std::uint32_t* dst = row(r) + cx0;
         if (sr == lastSrcRow) {
@@ -179,8 +180,18 @@ void LabelRaster::drawPicture(const PictureView& picture, double x, double y, do
                         std::size_t(cx1 - cx0) * sizeof(std::uint32_t));
             continue;
         }
-        const std::uint32_t* src = picture.row(sr);
-        for (std::size_t i = 0; i < srcCol.size(); ++i) dst[i] = src[srcCol[i]] & kWhite;
+        if (picture.indexed()) {
+            const std::uint8_t* src = picture.indexRow(sr);
+            for (std::size_t i = 0; i < srcCol.size(); ++i)
+                dst[i] = picture.palette[src[srcCol[i]]];
+        } else if (picture.packed()) {
+            const std::uint8_t* src = picture.rgbRow(sr);
+            for (std::size_t i = 0; i < srcCol.size(); ++i)
+                dst[i] = PictureView::rgbAt(src + std::ptrdiff_t(srcCol[i]) * 3);
+        } else {
+            const std::uint32_t* src = picture.row(sr);
+            for (std::size_t i = 0; i < srcCol.size(); ++i) dst[i] = src[srcCol[i]] & kWhite;
+        }
         lastSrcRow = sr;
     }
 }

@@ -29,8 +29,10 @@ class LabelRaster {
     // byte set) leave the page as it is. Parts off the page are dropped.
     void plotRow(std::int64_t x0, std::int64_t y, const ColorValue* colours, std::size_t count);
     // The picture stretched into the rectangle (device dots, from the top-left): each dot whose
-    // centre lies inside takes the picture pixel under that centre, no smoothing.
-    void drawPicture(const PictureView& picture, double x, double y, double width, double height);
+    // centre lies inside takes the picture pixel under that centre, no smoothing. `pace` is
+    // asked between rows; false leaves the rest undrawn.
+    void drawPicture(const PictureView& picture, double x, double y, double width, double height,
+                     const std::function<bool()>& pace = {});
 
     // The colour at a dot (white where nothing was drawn); kOutsidePicture off the page.
     ColorValue at(int x, int y) const;

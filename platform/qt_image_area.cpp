@@ -5,19 +5,25 @@
 #include <unistd.h>
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QFile>
 #include <QIODevice>
 #include <QImageReader>
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <span>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/bmp_check.h"
+#include "platform/bmp_rgb24.h"
 
 namespace plx {
 
@@ -34,14 +40,20 @@ Error systemError(int err) {
 }
 
 // The job file, remembering whether a read failed: Qt's decoders report a read error as bad
-// data, and QFile clears its own error state at the next read.
+// data, and QFile clears its own error state at the next read. Once `cancel` is set every read
+// fails, which ends a decoding that cannot be stopped otherwise.
 class JobFile : public QFile {
   public:
     bool readFailed() const { return !m_readError.empty(); }
     const std::string& readError() const { return m_readError; }
+    void setCancel(const std::atomic<bool>* cancel) { m_cancel = cancel; }
 
   protected:
     qint64 readData(char* data, qint64 maxSize) override {
+        if (m_cancel != nullptr && m_cancel->load(std::memory_order_relaxed)) {
+            if (m_readError.empty()) m_readError = "decoding abandoned";
+            return -1;
+        }
         const qint64 n = QFile::readData(data, maxSize);
         if (n < 0 && m_readError.empty())
             m_readError = "read error: " + errorString().toStdString();
@@ -50,6 +62,7 @@ class JobFile : public QFile {
 
   private:
     std::string m_readError;
+    const std::atomic<bool>* m_cancel = nullptr;
 };
 
 // The original file seen through a different header: `prefix`, then the file from `skip` on.
@@ -169,10 +182,24 @@ Result<void> checkEndMarker(const QByteArray& format, BmpByteSource& file) {
 
 Error invalid(std::string why) { return makeError(ErrorKind::Invalid, std::move(why)); }
 
-struct OpenedFile {
-    std::unique_ptr<JobFile> file;
-    int fd = -1;
-    std::uint64_t size = 0;
+// An open job file: the descriptor is all that goes to the decoding thread.
+class OpenedFile {
+  public:
+    OpenedFile(int fd, std::uint64_t size) : m_fd(fd), m_size(size) {}
+    OpenedFile(OpenedFile&& other) noexcept
+        : m_fd(std::exchange(other.m_fd, -1)), m_size(other.m_size) {}
+    OpenedFile& operator=(OpenedFile&&) = delete;
+    ~OpenedFile() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    int fd() const { return m_fd; }
+    std::uint64_t size() const { return m_size; }
+    // The descriptor, now owned by the caller.
+    int release() { return std::exchange(m_fd, -1); }
+
+  private:
+    int m_fd;
+    std::uint64_t m_size;
 };
 
 // Opens the file for reading. O_NONBLOCK: a FIFO that took a job file's place must not wait
@@ -181,17 +208,12 @@ struct OpenedFile {
 Result<OpenedFile> openRegularFile(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return systemError(errno);
-    OpenedFile opened{std::make_unique<JobFile>(), fd, 0};
-    if (!opened.file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return makeError(ErrorKind::Io, "cannot open: " + opened.file->errorString().toStdString());
-    }
+    OpenedFile opened(fd, 0);
     struct stat st {};
     if (::fstat(fd, &st) != 0) return systemError(errno);
     if (S_ISDIR(st.st_mode)) return makeError(ErrorKind::Io, "is a directory, not a picture");
     if (!S_ISREG(st.st_mode)) return makeError(ErrorKind::Io, "is not a regular file");
-    opened.size = std::uint64_t(st.st_size);
-    return opened;
+    return OpenedFile(opened.release(), std::uint64_t(st.st_size));
 }
 
 // What Qt reads: the file itself, or for a BMP header layout Qt misreads, a plain header
@@ -258,8 +280,57 @@ Result<QImage> decode(QImageReader& reader, const JobFile& file, const PictureSo
     return image;
 }
 
-// The one pixel format picture() reads in place, with narrow channels at full scale.
-Result<QImage> toRgbx(QImage image, const PictureSource& source) {
+// A decoded picture in the form picture() reads in place.
+struct Decoded {
+    QImage image;  // Format_RGBX8888, Format_RGB888, or Format_Indexed8 with `palette`
+    std::array<ColorValue, 256> palette{};
+};
+
+// An uncompressed 24-bit BMP is read here, three bytes a pixel (Qt's reader would make four).
+Result<Decoded> readRgb24(BmpByteSource& bytes, const BmpInfo& info,
+                          const std::atomic<bool>* cancel) {
+    QImage image(info.width, info.height, QImage::Format_RGB888);
+    if (image.isNull()) return makeError(ErrorKind::Io, "not enough memory for the picture");
+    if (auto read = readBmpRgb24(bytes, info, image.bits(), image.bytesPerLine(), cancel); !read)
+        return read.error();
+    return Decoded{std::move(image), {}};
+}
+
+// A picture of one byte a pixel stays so: its 256 possible values go through the very
+// conversion its pixels would (so every pixel reads as before), and the image's own colour
+// table becomes those colours, opaque, so that the window shows what is printed.
+Result<Decoded> toIndexed(QImage image) {
+    Decoded d;
+    const bool gray = image.format() == QImage::Format_Grayscale8;
+    QImage levels(gray ? 256 : std::max(image.colorCount(), 1), 1, image.format());
+    if (!gray) levels.setColorTable(image.colorTable());
+    for (int i = 0; i < levels.width(); ++i) levels.scanLine(0)[i] = std::uint8_t(i);
+    levels.convertTo(QImage::Format_RGBX8888);
+    if (levels.isNull()) return invalid("cannot be converted to RGB (out of memory?)");
+    d.palette.fill(0xFFFFFF);  // never read: indices past the palette are refused
+    QList<QRgb> table(levels.width());
+    const auto* words = reinterpret_cast<const std::uint32_t*>(levels.constScanLine(0));
+    for (int i = 0; i < levels.width(); ++i) {
+        const ColorValue c = words[i] & 0x00FFFFFFu;
+        d.palette[std::size_t(i)] = c;
+        table[i] = qRgb(redOf(c), greenOf(c), blueOf(c));
+    }
+    if (gray) image.reinterpretAsFormat(QImage::Format_Indexed8);
+    image.setColorTable(table);  // the only reference yet: no copy of the pixels
+    d.image = std::move(image);
+    return d;
+}
+
+// The forms picture() reads in place (the smallest that keeps the colours), with narrow
+// channels at full scale.
+Result<Decoded> toStationForm(QImage image, const PictureSource& source) {
+    // One bit a pixel: one byte a pixel is still a quarter of the 32-bit form.
+    if (image.format() == QImage::Format_Mono || image.format() == QImage::Format_MonoLSB)
+        image.convertTo(QImage::Format_Indexed8);
+    if (image.format() == QImage::Format_Indexed8 || image.format() == QImage::Format_Grayscale8)
+        return toIndexed(std::move(image));
+    if (image.format() == QImage::Format_RGB888 && !source.bmp)
+        return Decoded{std::move(image), {}};
     // Alpha is ignored: keep the stored colours rather than blending them with anything.
     if (image.format() == QImage::Format_ARGB32) image.reinterpretAsFormat(QImage::Format_RGB32);
     if (image.format() == QImage::Format_RGBA8888)
@@ -268,18 +339,23 @@ Result<QImage> toRgbx(QImage image, const PictureSource& source) {
     if (image.isNull() || image.format() != QImage::Format_RGBX8888)
         return invalid("cannot be converted to RGB (out of memory?)");
     if (source.bmp && source.info.bitCount >= 16) expandNarrowChannels(image, source.info);
-    return image;
+    return Decoded{std::move(image), {}};
 }
 
-Result<QImage> readPicture(const std::string& path) {
-    Result<OpenedFile> opened = openRegularFile(path);
-    if (!opened) return opened.error();
-    JobFile& file = *opened.value().file;
-    BmpFdSource bytes(opened.value().fd, opened.value().size);
+// Decodes an opened job file. `cancel` (may be null) ends the decoding early with an error.
+Result<Decoded> readPicture(OpenedFile opened, const std::atomic<bool>* cancel) {
+    JobFile file;
+    const int fd = opened.fd();
+    if (!file.open(opened.release(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return makeError(ErrorKind::Io, "cannot open: " + file.errorString().toStdString());
+    }
+    file.setCancel(cancel);
+    BmpFdSource bytes(fd, opened.size());
     Result<PictureSource> source = prepareSource(file, bytes);
     if (!source) return source.error();
+    if (source->bmp && isPlainRgb24(source->info)) return readRgb24(bytes, source->info, cancel);
 
-    QImageReader::setAllocationLimit(kAllocationLimitMb);  // process-wide in Qt 6
     QImageReader reader(source->device, source->bmp ? QByteArray("bmp") : QByteArray());
     if (!source->bmp) {
         if (auto checked = checkOtherFormat(reader, file, bytes); !checked) return checked.error();
@@ -287,15 +363,63 @@ Result<QImage> readPicture(const std::string& path) {
     Result<QImage> image = decode(reader, file, *source);
     if (!image) return image.error();
     file.close();
-    return toRgbx(std::move(image).value(), *source);
+    return toStationForm(std::move(image).value(), *source);
+}
+
+// One decoding on a thread of its own, and how it ended.
+struct Decoding {
+    std::atomic<bool> cancel{false};
+    std::atomic<bool> done{false};
+    Result<Decoded> result = makeError(ErrorKind::Io, "not decoded");
+};
+
+// Decodes on a thread of its own while `wait` runs the calling thread's events; the end of
+// the decoding wakes it. `wait` returning false abandons the decoding.
+Result<Decoded> decodeWhileWaiting(OpenedFile opened, const std::function<bool()>& wait) {
+    auto decoding = std::make_shared<Decoding>();
+    std::thread worker([decoding, opened = std::move(opened)]() mutable {
+        try {
+            decoding->result = readPicture(std::move(opened), &decoding->cancel);
+        } catch (const std::exception& e) {
+            // Out of memory, say: not the file's fault, so it is tried again.
+            decoding->result = makeError(ErrorKind::Io, std::string("cannot decode: ") + e.what());
+        }
+        decoding->done.store(true, std::memory_order_release);
+        // An empty call is event enough to wake the waiting event loop.
+        if (QCoreApplication* app = QCoreApplication::instance())
+            QMetaObject::invokeMethod(
+                app, [] {}, Qt::QueuedConnection);
+    });
+    bool abandoned = false;
+    while (!decoding->done.load(std::memory_order_acquire)) {
+        if (!wait()) {
+            decoding->cancel.store(true, std::memory_order_relaxed);
+            abandoned = true;
+            break;
+        }
+    }
+    worker.join();  // quick once cancelled: every read then fails
+    if (abandoned)
+        return makeError(ErrorKind::Aborted, "loading abandoned: the station is closing");
+    return std::move(decoding->result);
 }
 
 }  // namespace
 
+QtImageArea::QtImageArea() {
+    QImageReader::setAllocationLimit(kAllocationLimitMb);  // process-wide in Qt 6
+}
+
 Result<void> QtImageArea::load(const std::string& path) {
-    Result<QImage> image = readPicture(path);
-    if (!image) return makeError(image.error().kind, path + ": " + image.error().message);
-    m_image = std::move(image).value();
+    Result<OpenedFile> opened = openRegularFile(path);
+    if (!opened) return makeError(opened.error().kind, path + ": " + opened.error().message);
+    Result<Decoded> decoded = m_decodeWait
+                                  ? decodeWhileWaiting(std::move(opened).value(), m_decodeWait)
+                                  : readPicture(std::move(opened).value(), nullptr);
+    if (!decoded) return makeError(decoded.error().kind, path + ": " + decoded.error().message);
+    Decoded d = std::move(decoded).value();
+    m_image = std::move(d.image);
+    m_palette = d.palette;
     if (m_changed) m_changed();
     return {};
 }
@@ -307,6 +431,12 @@ void QtImageArea::clear() {
 
 PictureView QtImageArea::picture() const {
     if (m_image.isNull()) return {};
+    if (m_image.format() == QImage::Format_Indexed8)
+        return PictureView::indexed8(m_image.constBits(), m_image.width(), m_image.height(),
+                                     m_image.bytesPerLine(), m_palette.data());
+    if (m_image.format() == QImage::Format_RGB888)
+        return PictureView::rgb24(m_image.constBits(), m_image.width(), m_image.height(),
+                                  m_image.bytesPerLine());
     return PictureView{reinterpret_cast<const std::uint32_t*>(m_image.constBits()), m_image.width(),
                        m_image.height(), m_image.bytesPerLine() / 4};
 }

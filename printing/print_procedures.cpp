@@ -1,9 +1,12 @@
 #include "printing/print_procedures.h"
 
 #include <algorithm>
+#include <array>
 #include <cfloat>
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "common/number.h"
@@ -48,9 +51,46 @@ template <typename Plot>
 void scanRow(const PictureView& view, std::int32_t row, std::int32_t lastCol, Plot&& plot) {
     if (view.empty() || row < 0 || row >= view.height || lastCol < 0) return;
     const int cols = int(std::min<std::int64_t>(std::int64_t(lastCol) + 1, view.width));
-    const std::uint32_t* p = view.row(row);
-    for (int col = 0; col < cols; ++col) plot(col, p[col] & 0x00FFFFFFu);
+    for (int col = 0; col < cols; ++col) plot(col, view.at(col, row));
 }
+
+// A row is classified and handed over in pieces of this many pixels, so that a picture as
+// wide as the pixel limit needs no row-sized buffer beside it.
+constexpr std::size_t kRowPiece = 16384;
+
+// Dot replication's reading of the picture, in any of its pixel forms.
+class MainColorScan {
+  public:
+    // Pixels [x0, x0 + count) of row y as dots: their colour when a main print colour, else
+    // kNoDot. count <= kRowPiece.
+    const ColorValue* read(const PictureView& view, int y, int x0, std::size_t count) {
+        if (view.packed()) {
+            const std::uint8_t* p = view.rgbRow(y) + std::ptrdiff_t(x0) * 3;
+            for (std::size_t i = 0; i < count; ++i, p += 3) {
+                const ColorValue c = PictureView::rgbAt(p);
+                m_out[i] = isMainPrintColor(c) ? c : kNoDot;
+            }
+        } else if (!view.indexed()) {
+            keepMainPrintColors(view.row(y) + x0, count, m_out.data());
+        } else {
+            if (view.palette != m_palette) {
+                for (std::size_t i = 0; i < m_kept.size(); ++i)
+                    m_kept[i] = isMainPrintColor(view.palette[i]) ? view.palette[i] : kNoDot;
+                m_palette = view.palette;
+            }
+            keepMainPrintColors(view.indexRow(y) + x0, count, m_kept.data(), m_out.data());
+        }
+        return m_out.data();
+    }
+
+  private:
+    const ColorValue* m_palette = nullptr;
+    std::array<ColorValue, 256> m_kept{};
+    std::vector<ColorValue> m_out = std::vector<ColorValue>(kRowPiece);
+};
+
+// Between yields the window waits at most this long (a frame or so).
+constexpr auto kYieldEvery = std::chrono::milliseconds(15);
 
 // Four words at a time (plain SSE2 on x86-64, also in builds that do not auto-vectorise).
 using Words = std::uint32_t __attribute__((vector_size(16)));
@@ -73,6 +113,23 @@ void keepMainPrintColors(const std::uint32_t* pixels, std::size_t count, ColorVa
         const ColorValue c = pixels[i] & 0x00FFFFFFu;
         out[i] = isMainPrintColor(c) ? c : kNoDot;
     }
+}
+
+void keepMainPrintColors(const std::uint8_t* indices, std::size_t count, const ColorValue* kept,
+                         ColorValue* out) {
+    for (std::size_t i = 0; i < count; ++i) out[i] = kept[indices[i]];
+}
+
+KeepGoing pacedYield(PrintHost& host) {
+    auto last = std::make_shared<std::chrono::steady_clock::time_point>();
+    return [&host, last] {
+        const auto now = std::chrono::steady_clock::now();
+        if (*last == std::chrono::steady_clock::time_point{} || now - *last >= kYieldEvery) {
+            host.yieldToWindow();
+            *last = std::chrono::steady_clock::now();
+        }
+        return !host.abortRequested();
+    };
 }
 
 std::string progressText(std::int32_t row, float height) {
@@ -106,8 +163,8 @@ Result<JobRef> printDotReplication(PrintSurface& surface, ImageArea& area, Print
     }
     const std::int64_t dx = *ox;
     const std::int64_t dy = *oy;
-    // Whole rows go to the surface: one call per row instead of one per dot.
-    std::vector<ColorValue> dots(std::size_t(std::max(area.picture().width, 0)));
+    // Whole rows go to the surface, in pieces: one call per piece instead of one per dot.
+    MainColorScan scan;
     for (std::int32_t row = 0; row <= lastRow; ++row) {
         const Result<std::int32_t> lastCol = lastIndex(area.width());
         if (!lastCol) {
@@ -119,9 +176,11 @@ Result<JobRef> printDotReplication(PrintSurface& surface, ImageArea& area, Print
         if (!view.empty() && row < view.height && *lastCol >= 0) {
             const auto cols =
                 std::size_t(std::min<std::int64_t>(std::int64_t(*lastCol) + 1, view.width));
-            if (dots.size() < cols) dots.resize(cols);
-            keepMainPrintColors(view.row(row), cols, dots.data());
-            surface.plotRow(dx, float(row + dy), dots.data(), cols);
+            for (std::size_t x = 0; x < cols; x += kRowPiece) {
+                const std::size_t n = std::min(kRowPiece, cols - x);
+                surface.plotRow(dx + std::int64_t(x), float(row + dy),
+                                scan.read(view, row, int(x), n), n);
+            }
         }
         if (row % 4 == 0) {
             host.yieldToWindow();
@@ -131,11 +190,11 @@ Result<JobRef> printDotReplication(PrintSurface& surface, ImageArea& area, Print
         if (row == lastRow) break;  // lastRow may be INT32_MAX
     }
     area.clear();
-    return surface.endDocument(job.jobName);
+    return surface.endDocument(job.jobName, pacedYield(host));
 }
 
-Result<JobRef> printScaledImage(PrintSurface& surface, ImageArea& area, const PrintJob& job,
-                                std::int16_t copies) {
+Result<JobRef> printScaledImage(PrintSurface& surface, ImageArea& area, PrintHost& host,
+                                const PrintJob& job, std::int16_t copies) {
     const Result<PrinterChoice> printer = selectPrinterByName(surface, job.printerName);
     if (!printer) return printer.error();
     surface.setUnit(Unit::Inch);
@@ -145,9 +204,11 @@ Result<JobRef> printScaledImage(PrintSurface& surface, ImageArea& area, const Pr
     if (!x) return x.error();
     const Result<float> y = offsetInches(job.offsetY, "y");
     if (!y) return y.error();
-    surface.drawPicture(area.picture(), *x, *y, kLabelWidthInches, kLabelHeightInches);
+    const KeepGoing pace = pacedYield(host);
+    surface.drawPicture(area.picture(), *x, *y, kLabelWidthInches, kLabelHeightInches, pace);
+    if (host.abortRequested()) return aborted(surface);
     area.clear();
-    return surface.endDocument(job.jobName);
+    return surface.endDocument(job.jobName, pace);
 }
 
 Result<JobRef> printTestPage(PrintSurface& surface, ImageArea& area, PrintHost& host,
@@ -176,7 +237,7 @@ Result<JobRef> printTestPage(PrintSurface& surface, ImageArea& area, PrintHost& 
         host.setProgressTitle(progressText(row, area.height()));
         if (row == *lastRow) break;
     }
-    return surface.endDocument(jobName);
+    return surface.endDocument(jobName, pacedYield(host));
 }
 
 }  // namespace plx

@@ -56,6 +56,14 @@ constexpr bool isPrintingMode(std::string_view mode) {
 // out[i] = the colour of pixels[i] when it is one of the four main print colours, else
 // kNoDot: one row of dot replication, ready for PrintSurface::plotRow.
 void keepMainPrintColors(const std::uint32_t* pixels, std::size_t count, ColorValue* out);
+// The same for palette indices: `kept` is the palette passed through keepMainPrintColors.
+void keepMainPrintColors(const std::uint8_t* indices, std::size_t count, const ColorValue* kept,
+                         ColorValue* out);
+
+// Lets the window run between the steps of long work (the document's rows, the pieces sent)
+// at most every few milliseconds, and says whether to go on: false once the station is
+// closing. The first call always lets it run.
+KeepGoing pacedYield(PrintHost& host);
 
 // "row/height", the height written as a plain integer when it is whole.
 std::string progressText(std::int32_t row, float height);
@@ -70,9 +78,10 @@ enum class DotMode { Full, FirstRows };
 Result<JobRef> printDotReplication(PrintSurface& surface, ImageArea& area, PrintHost& host,
                                    const PrintJob& job, std::int16_t copies, DotMode mode);
 
-// The whole picture stretched onto the 3.15 x 3.95 inch label at the offsets in inches.
-Result<JobRef> printScaledImage(PrintSurface& surface, ImageArea& area, const PrintJob& job,
-                                std::int16_t copies);
+// The whole picture stretched onto the 3.15 x 3.95 inch label at the offsets in inches. The
+// window runs between the rows of the document and the pieces sent, as in the other modes.
+Result<JobRef> printScaledImage(PrintSurface& surface, ImageArea& area, PrintHost& host,
+                                const PrintJob& job, std::int16_t copies);
 
 // One copy on the test printer, extended colours, black strokes one dot wider on the left.
 // The picture is kept.

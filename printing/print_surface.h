@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +17,12 @@
 namespace plx {
 
 enum class Unit { Pixel, Inch };
+
+// Called between the steps of long work (rows of a document, pieces of it sent) so that the
+// window's events can run; false: abandon the work (the station is closing). An empty one
+// never stops anything.
+using KeepGoing = std::function<bool()>;
+inline bool mayGoOn(const KeepGoing& pace) { return !pace || pace(); }
 
 // In a row of dots (PrintSurface::plotRow): no dot at this place. Every real colour has a
 // zero top byte.
@@ -61,13 +68,16 @@ class PrintSurface {
     // can take whole rows saves the call per dot.
     virtual void plotRow(std::int64_t x0, float y, const ColorValue* colours, std::size_t count);
     // The whole picture stretched into the rectangle, in the current unit. The picture's
-    // pixels are copied: the caller may clear it right afterwards.
+    // pixels are copied: the caller may clear it right afterwards. `pace` is called between
+    // rows; once it says stop, the rest is left undrawn (the caller abandons the document).
     virtual void drawPicture(const PictureView& picture, double x, double y, double width,
-                             double height) = 0;
+                             double height, const KeepGoing& pace) = 0;
 
     // Finish the page and hand the job to the printer. A job opens with the first drawing
-    // operation: with nothing drawn no job is made and the id is 0.
-    virtual Result<JobRef> endDocument(const std::string& jobName) = 0;
+    // operation: with nothing drawn no job is made and the id is 0. `pace` is called between
+    // the steps of building and sending the document; once it says stop, nothing is handed
+    // over and the error is ErrorKind::Aborted.
+    virtual Result<JobRef> endDocument(const std::string& jobName, const KeepGoing& pace) = 0;
     // Drop everything drawn since the last end of document; nothing reaches the printer.
     virtual void abortDocument() = 0;
 

@@ -7,6 +7,9 @@
 #   PLIXAGRAM_BENCH_JOBS   job files in the intake figure (500)
 #   PLIXAGRAM_BENCH_DROPS  drops (and lp jobs) per case in the drop-to-raster figure, and
 #                    submissions per candidate in the route table (5)
+#   PLIXAGRAM_BENCH_BEFORE a git revision (e.g. main) whose station is built in
+#                    build-bench/before/ and measured beside this one in the big-picture
+#                    figures (none)
 #
 # Figures are noisy on a shared machine: the medians are what bench/README.md records.
 set -euo pipefail
@@ -19,10 +22,22 @@ REPS=${PLIXAGRAM_BENCH_REPS:-5}
 RUNS=${PLIXAGRAM_BENCH_RUNS:-3}
 JOBS=${PLIXAGRAM_BENCH_JOBS:-500}
 DROPS=${PLIXAGRAM_BENCH_DROPS:-5}
+BEFORE=${PLIXAGRAM_BENCH_BEFORE:-}
 
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DPLX_BENCH=ON -DBUILD_TESTING=OFF \
     -DPLX_WERROR="${PLIXAGRAM_WERROR:-OFF}" >/dev/null
 cmake --build "$BUILD" -j2
+BEFORE_PROGRAM=
+if [ -n "$BEFORE" ]; then
+    # The earlier station from its own sources, so that both sides run on this machine now.
+    rm -rf "$BUILD/before-src"
+    mkdir -p "$BUILD/before-src"
+    git -C "$ROOT" archive "$BEFORE" | tar -x -C "$BUILD/before-src"
+    cmake -S "$BUILD/before-src" -B "$BUILD/before" -DCMAKE_BUILD_TYPE=Release \
+        -DBUILD_TESTING=OFF >/dev/null
+    cmake --build "$BUILD/before" -j2 --target plixagram
+    BEFORE_PROGRAM=$BUILD/before/plixagram
+fi
 
 "$ROOT/scripts/cups-server.sh" start "$STATE"
 trap '"$ROOT/scripts/cups-server.sh" stop "$STATE"' EXIT
@@ -62,18 +77,39 @@ median() { sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) exit 1; print v[int(
 # The value of KEY=... in a RESULT line.
 result() { grep '^RESULT' "$1" | tr ' ' '\n' | sed -n "s/^$2=//p"; }
 
-section "Memory: the real program printing a 4800 x 7200 24-bit BMP in mode 1 ($RUNS runs)"
-for i in $(seq "$RUNS"); do
-    "$BUILD/bench/station_bench" memory "$BUILD/plixagram" "$STATE" "$WORK" \
-        >"$OUT/memory-$i.txt" 2>"$OUT/memory-$i.log" \
-        || { cat "$OUT/memory-$i.log" >&2; exit 1; }
-    cat "$OUT/memory-$i.txt"
+# One run of station_bench big; its RESULT line's KEY.
+bigrun() {  # PROGRAM SIDE BITS MODE RUN
+    local out=$OUT/big-$2-$3bit-mode$4-$5
+    "$BUILD/bench/station_bench" big "$1" "$STATE" "$WORK" "$3" "$4" >"$out.txt" 2>"$out.log" \
+        || { cat "$out.log" >&2; exit 1; }
+    cat "$out.txt"
+}
+bigmedian() {  # SIDE BITS MODE KEY
+    for i in $(seq "$RUNS"); do result "$OUT/big-$1-$2bit-mode$3-$i.txt" "$4"; done | median
+}
+section "Big pictures: 10000 x 10000 (100 MP) in each mode, event-loop stall and memory ($RUNS runs${BEFORE:+, beside $BEFORE})"
+for bits in 8 24; do
+    for mode in 1 2 3; do
+        for i in $(seq "$RUNS"); do
+            bigrun "$BUILD/plixagram" after "$bits" "$mode" "$i"
+            [ -z "$BEFORE_PROGRAM" ] || bigrun "$BEFORE_PROGRAM" before "$bits" "$mode" "$i"
+        done
+        stall=$(bigmedian after "$bits" "$mode" stall_ms)
+        before=
+        [ -z "$BEFORE_PROGRAM" ] || before=" (before: $(bigmedian before "$bits" "$mode" stall_ms) ms)"
+        met=$(awk -v s="$stall" 'BEGIN { print (s <= 250 ? "yes" : "NO") }')
+        printf 'FIGURE | Longest event-loop stall, 100 MP %s-bit, mode %s | <= 250 ms | %s ms%s | %s\n' \
+            "$bits" "$mode" "$stall" "$before" "$met" | tee -a "$OUT/station.txt"
+        ratio=$(bigmedian after "$bits" "$mode" ratio)
+        hwm=$(bigmedian after "$bits" "$mode" vmhwm_bytes)
+        before=
+        [ -z "$BEFORE_PROGRAM" ] || before=" (before: $(bigmedian before "$bits" "$mode" ratio) x)"
+        met=$(awk -v r="$ratio" 'BEGIN { print (r <= 1.2 ? "yes" : "NO") }')
+        printf 'FIGURE | Memory: VmHWM, 100 MP %s-bit, mode %s | <= 1.2 x decoded 32-bit (400 MB) | %.1f MB = %.2f x%s | %s\n' \
+            "$bits" "$mode" "$(awk -v h="$hwm" 'BEGIN { print h / 1e6 }')" "$ratio" "$before" \
+            "$met" | tee -a "$OUT/station.txt"
+    done
 done
-hwm=$(for i in $(seq "$RUNS"); do result "$OUT/memory-$i.txt" memory_vmhwm_bytes; done | median)
-ratio=$(awk -v h="$hwm" 'BEGIN { printf "%.2f", h / (4800 * 7200 * 4) }')
-met=$(awk -v r="$ratio" 'BEGIN { print (r <= 3 ? "yes" : "NO") }')
-printf 'FIGURE | Memory: VmHWM printing 4800 x 7200 in mode 1 | <= 3 x decoded picture (414.7 MB) | %.1f MB = %s x | %s\n' \
-    "$(awk -v h="$hwm" 'BEGIN { print h / 1e6 }')" "$ratio" "$met" | tee -a "$OUT/station.txt"
 
 section "Intake: $JOBS job files at one tick ($RUNS runs)"
 for i in $(seq "$RUNS"); do

@@ -27,7 +27,7 @@ using test::expectExactDots;
 // Ends the document on the current printer and waits for the captured raster.
 Printed printAndCapture(CupsPrintSurface& surface, const std::string& jobName) {
     const auto current = surface.current();
-    auto r = surface.endDocument(jobName);
+    auto r = surface.endDocument(jobName, {});
     EXPECT_TRUE(r.ok()) << (r.ok() ? "" : r.error().message);
     if (!r || !current) return {};
     EXPECT_EQ(r->queue, current->queue);
@@ -246,7 +246,7 @@ TEST(CupsPrintSurface, StretchedPictureFillsItsRectangleWithExactColours) {
         ASSERT_TRUE(selectPrinterByName(surface, "QLS-4100-Xe")->matched);
         surface.setPrintQuality(1200);
         surface.setUnit(Unit::Inch);
-        surface.drawPicture(PictureView{drawn.data(), pw, ph, pw}, 0.5, 0.25, 3.15, 3.95);
+        surface.drawPicture(PictureView{drawn.data(), pw, ph, pw}, 0.5, 0.25, 3.15, 3.95, {});
         std::fill(drawn.begin(), drawn.end(), 0xFFFFFFFFu);  // the caller clears it
 
         const Printed p = printAndCapture(surface, "stretched picture");
@@ -270,7 +270,7 @@ TEST(CupsPrintSurface, PictureAtOneDotPerPixelIsExactEverywhereAndDotsPaintInOrd
     surface.setUnit(Unit::Pixel);
     surface.plot(40, 45, kPureGreen);  // under the picture: covered
     surface.plot(20, 20, kPureRed);    // beside it: stays
-    surface.drawPicture(PictureView{pixels.data(), pw, ph, pw}, 37, 41, pw, ph);
+    surface.drawPicture(PictureView{pixels.data(), pw, ph, pw}, 37, 41, pw, ph, {});
     surface.plot(37, 41, kPureBlue);  // on top of the picture's first pixel
     surface.plot(500, 400, 0xFE0000);
 
@@ -300,7 +300,7 @@ TEST(CupsPrintSurface, FailedAndAbortedDocumentsSendNothingAndAreClosed) {
     const std::size_t before = filesIn(rejectDir);
     ASSERT_TRUE(selectPrinterByName(surface, "Label-Rejecting")->matched);
     surface.plot(5, 5, kPureRed);
-    auto r = surface.endDocument("rejected");
+    auto r = surface.endDocument("rejected", {});
     ASSERT_FALSE(r.ok());
     EXPECT_EQ(r.error().kind, ErrorKind::PrintServer);
     EXPECT_NE(r.error().message.find("not accepting"), std::string::npos) << r.error().message;
@@ -315,12 +315,12 @@ TEST(CupsPrintSurface, FailedAndAbortedDocumentsSendNothingAndAreClosed) {
     // No copies: refused before anything reaches the server (no job id is used up).
     surface.setCopies(0);
     surface.plot(1, 1, kBlack);
-    r = surface.endDocument("no copies");
+    r = surface.endDocument("no copies", {});
     ASSERT_FALSE(r.ok());
     EXPECT_EQ(r.error().kind, ErrorKind::Invalid);
     surface.setCopies(-4);
     surface.plot(1, 1, kBlack);
-    r = surface.endDocument("negative copies");
+    r = surface.endDocument("negative copies", {});
     ASSERT_FALSE(r.ok());
     EXPECT_EQ(r.error().kind, ErrorKind::Invalid);
 
@@ -330,7 +330,7 @@ TEST(CupsPrintSurface, FailedAndAbortedDocumentsSendNothingAndAreClosed) {
     surface.setUnit(Unit::Inch);
     surface.plot(0.5f, 0.25f, kBlack);
     EXPECT_EQ(surface.documentDpi(), 1200);
-    const auto closest = surface.endDocument("odd resolution");
+    const auto closest = surface.endDocument("odd resolution", {});
     ASSERT_TRUE(closest) << closest.error().message;
     EXPECT_NE(closest->notice.text().find("does not offer 1000 dpi: printed at 1200 dpi"),
               std::string::npos)
@@ -345,6 +345,19 @@ TEST(CupsPrintSurface, FailedAndAbortedDocumentsSendNothingAndAreClosed) {
     // Aborted: nothing sent, and the next document starts empty.
     surface.plot(3, 3, kPureRed);
     surface.abortDocument();
+    // Abandoned half way through sending (the station closing): the request is left
+    // unfinished, so the server makes no job of it.
+    std::mt19937 rng(5);
+    std::vector<ColorValue> row(2400);
+    for (int y = 0; y < 600; ++y) {
+        for (ColorValue& c : row) c = kPrintColors[rng() % 7];
+        surface.plotRow(0, float(y), row.data(), row.size());
+    }
+    int asked = 0;
+    r = surface.endDocument("abandoned", [&] { return ++asked < 3; });
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error().kind, ErrorKind::Aborted);
+    EXPECT_EQ(asked, 3);
     surface.plot(9, 9, kPureGreen);
     const Printed second = printAndCapture(surface, "after abort");
     ASSERT_EQ(second.pages.size(), 1u);
@@ -352,11 +365,11 @@ TEST(CupsPrintSurface, FailedAndAbortedDocumentsSendNothingAndAreClosed) {
     EXPECT_EQ(second.id, odd.id + 1) << "a refused or aborted document created a job";
 
     // Nothing drawn, or nothing on the page: no job at all, so no blank label.
-    auto blank = surface.endDocument("blank");
+    auto blank = surface.endDocument("blank", {});
     ASSERT_TRUE(blank) << blank.error().message;
     EXPECT_FALSE(blank->submitted());
     surface.plot(-3, 5, kBlack);
-    blank = surface.endDocument("off the page");
+    blank = surface.endDocument("off the page", {});
     ASSERT_TRUE(blank) << blank.error().message;
     EXPECT_FALSE(blank->submitted());
 
@@ -367,7 +380,7 @@ TEST(CupsPrintSurface, UnknownQueueAndUnreachableServerAreServerErrors) {
     CupsPrintSurface surface;
     surface.select(PrinterInfo{"No-Such-Queue", "nowhere"});
     surface.plot(1, 1, kBlack);
-    auto r = surface.endDocument("unknown queue");
+    auto r = surface.endDocument("unknown queue", {});
     ASSERT_FALSE(r.ok());
     EXPECT_EQ(r.error().kind, ErrorKind::PrintServer);
     EXPECT_NE(r.error().message.find("No-Such-Queue"), std::string::npos) << r.error().message;
@@ -378,15 +391,15 @@ TEST(CupsPrintSurface, UnknownQueueAndUnreachableServerAreServerErrors) {
     EXPECT_FALSE(offline.current());
     EXPECT_FALSE(selectPrinterByName(offline, "Office"));
     offline.plot(1, 1, kBlack);
-    offline.drawPicture(PictureView{}, 0, 0, 1, 1);
-    r = offline.endDocument("no server");
+    offline.drawPicture(PictureView{}, 0, 0, 1, 1, {});
+    r = offline.endDocument("no server", {});
     ASSERT_FALSE(r.ok());
     EXPECT_EQ(r.error().kind, ErrorKind::PrintServer);
     EXPECT_NE(r.error().message.find(bogus), std::string::npos) << r.error().message;
     // Selected by hand, the queue still cannot be reached.
     offline.select(PrinterInfo{"Office", "Office colour printer"});
     offline.plot(1, 1, kBlack);
-    r = offline.endDocument("still no server");
+    r = offline.endDocument("still no server", {});
     ASSERT_FALSE(r.ok());
     EXPECT_EQ(r.error().kind, ErrorKind::PrintServer);
 
@@ -416,7 +429,7 @@ TEST(CupsPrintSurface, QueueWithoutDriverStillGetsTheDocument) {
     ASSERT_TRUE(selectPrinterByName(surface, "raw label printer")->matched);
     surface.setUnit(Unit::Pixel);
     surface.plot(3, 4, kPureRed);
-    const auto id = surface.endDocument("raw job");
+    const auto id = surface.endDocument("raw job", {});
     ASSERT_TRUE(id) << id.error().message;
     const int n = id->id;
     const std::string path = test::waitForJobRaster(queue, n, test::kJobTimeoutMs);

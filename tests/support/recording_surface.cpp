@@ -44,7 +44,11 @@ void RecordingSurface::plot(float x, float y, ColorValue color) {
 }
 
 void RecordingSurface::drawPicture(const PictureView& picture, double x, double y, double width,
-                                   double height) {
+                                   double height, const KeepGoing& pace) {
+    // Asked once a row, as a real document asks while it draws; stopped, nothing is drawn.
+    for (int row = 0; row < picture.height; ++row) {
+        if (!mayGoOn(pace)) return;
+    }
     std::ostringstream s;
     s << "draw " << picture.width << "x" << picture.height << " at " << x << "," << y << " size "
       << width << "x" << height;
@@ -52,12 +56,16 @@ void RecordingSurface::drawPicture(const PictureView& picture, double x, double 
     ++m_pictures;
 }
 
-Result<JobRef> RecordingSurface::endDocument(const std::string& jobName) {
+Result<JobRef> RecordingSurface::endDocument(const std::string& jobName, const KeepGoing& pace) {
     ops.push_back("end document");
-    if (failEndDocument) {
+    std::optional<Error> failure = failEndDocument;
+    // Asked once, as a real surface asks between the pieces it sends.
+    if (!failure && (!dots.empty() || m_pictures > 0) && !mayGoOn(pace))
+        failure = makeError(ErrorKind::Aborted, "abandoned while sent");
+    if (failure) {
         dots.clear();
         m_pictures = 0;
-        return *failEndDocument;
+        return *failure;
     }
     const std::string queue = currentPrinter ? currentPrinter->queue : "";
     if (dots.empty() && m_pictures == 0) return JobRef{queue, 0, {}};  // nothing drawn: no job

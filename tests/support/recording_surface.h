@@ -55,9 +55,9 @@ class RecordingSurface : public PrintSurface {
     void setUnit(Unit unit) override;
     void setPrintQuality(int dpi) override;
     void plot(float x, float y, ColorValue color) override;
-    void drawPicture(const PictureView& picture, double x, double y, double width,
-                     double height) override;
-    Result<JobRef> endDocument(const std::string& jobName) override;
+    void drawPicture(const PictureView& picture, double x, double y, double width, double height,
+                     const KeepGoing& pace) override;
+    Result<JobRef> endDocument(const std::string& jobName, const KeepGoing& pace) override;
     void abortDocument() override;
 
   private:

@@ -1,10 +1,13 @@
 #include "platform/bmp_check.h"
+#include "platform/bmp_rgb24.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <QTemporaryDir>
+#include <atomic>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -208,4 +211,31 @@ TEST(BmpCheck, HugeHeaderIsRefusedAndLargeLabelPassesWithoutReadingPixels) {
 
     set32(head, 22, 10001);
     EXPECT_EQ(kindOf(head), ErrorKind::Invalid);
+}
+
+// Read straight into three bytes a pixel; a file that shrinks after its check is still
+// being written, and a cancelled read stops.
+TEST(BmpRgb24, RowsComeOutTopFirstAsRgbUnlessTheFileChangedOrTheReadIsCancelled) {
+    const int w = 5, h = 3;
+    const std::vector<ColorValue> px = runnyPicture(w, h, kPalette);
+    for (const bool topDown : {false, true}) {
+        const Bytes file = encodeBmp(w, h, px, {BmpFormat::Rgb24, {}, topDown});
+        const Result<BmpInfo> info = checkBmp(file);
+        ASSERT_TRUE(info.ok() && isPlainRgb24(*info));
+        std::vector<std::uint8_t> out(std::size_t(h) * 16, 0xEE);  // rows 16 bytes apart
+        BmpMemorySource whole(file);
+        ASSERT_TRUE(readBmpRgb24(whole, *info, out.data(), 16, nullptr).ok());
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                EXPECT_EQ(PictureView::rgbAt(&out[std::size_t(y) * 16 + std::size_t(x) * 3]),
+                          px[std::size_t(y * w + x)])
+                    << x << "," << y << (topDown ? " top-down" : "");
+
+        BmpMemorySource shrunk(std::span<const std::uint8_t>(file.data(), file.size() - 1));
+        EXPECT_EQ(readBmpRgb24(shrunk, *info, out.data(), 16, nullptr).error().kind,
+                  ErrorKind::Incomplete);
+        const std::atomic<bool> cancelled{true};
+        EXPECT_EQ(readBmpRgb24(whole, *info, out.data(), 16, &cancelled).error().kind,
+                  ErrorKind::Io);
+    }
 }

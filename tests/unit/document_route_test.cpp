@@ -106,16 +106,24 @@ TEST(DocumentRoute, RasterDocumentHoldsExactlyWhatWasDrawnOnEveryCopy) {
     }
     const std::vector<std::uint32_t> pic{kPureRed,  kPureGreen, 0xFF000000u | kBlack,
                                          kPureBlue, 0x00808080, 0x00FFFFFF};
-    doc->drawPicture(PictureView{pic.data(), 3, 2, 3}, 290.0, 100.0, 7.5, 3.0);
-    for (int y = 100; y < 103; ++y) {
-        for (int x = 290; x + 0.5 < 297.5; ++x) {
-            // Each dot takes the pixel under its centre.
-            const int px = int((x + 0.5 - 290.0) / 2.5), py = int((y + 0.5 - 100.0) / 1.5);
-            want[std::size_t(y) * w + std::size_t(x)] =
-                pic[std::size_t(py) * 3 + std::size_t(px)] & 0xFFFFFF;
+    // The same picture in both pixel forms: 32-bit words, and palette indices.
+    std::vector<ColorValue> palette(256, 0x00FFFFFF);
+    for (std::size_t i = 0; i < pic.size(); ++i) palette[i] = pic[i] & 0xFFFFFF;
+    const std::uint8_t indices[] = {0, 1, 2, 7, 3, 4, 5, 7};  // rows of 4, the last unused
+    doc->drawPicture(PictureView{pic.data(), 3, 2, 3}, 290.0, 100.0, 7.5, 3.0, {});
+    doc->drawPicture(PictureView::indexed8(indices, 3, 2, 4, palette.data()), 290.0, 110.0, 7.5,
+                     3.0, {});
+    for (int top : {100, 110}) {
+        for (int y = top; y < top + 3; ++y) {
+            for (int x = 290; x + 0.5 < 297.5; ++x) {
+                // Each dot takes the pixel under its centre.
+                const int px = int((x + 0.5 - 290.0) / 2.5), py = int((y + 0.5 - top) / 1.5);
+                want[std::size_t(y) * w + std::size_t(x)] =
+                    pic[std::size_t(py) * 3 + std::size_t(px)] & 0xFFFFFF;
+            }
         }
     }
-    doc->finish();
+    doc->finish({});
     std::string bytes;
     ASSERT_TRUE(doc->writeTo(3, [&](const char* d, std::size_t n) {
         bytes.append(d, n);
@@ -142,7 +150,7 @@ TEST(DocumentRoute, RasterDocumentHoldsExactlyWhatWasDrawnOnEveryCopy) {
     const LabelPage tall{72.0, 288.0, 300};  // 1200 rows: line repeats longer than 256
     auto one = makePrintDocument(pwgRoute(tall, false), tall);
     one->plot(5, 1199, kPureGreen);
-    one->finish();
+    one->finish({});
     bytes.clear();
     ASSERT_TRUE(one->writeTo(3, [&](const char* d, std::size_t n) {
         bytes.append(d, n);

@@ -6,9 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QImage>
+#include <QImageReader>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -114,11 +117,23 @@ TEST_P(ImageAreaFormats, DecodesEveryPixelExactly) {
     ASSERT_FALSE(view.empty());
     EXPECT_EQ(view.width, w);
     EXPECT_EQ(view.height, h);
-    EXPECT_EQ(view.pixels, reinterpret_cast<const std::uint32_t*>(area.image().constBits()))
+    // Read in place: a palette picture one byte a pixel, plain 24 bits three, the others as
+    // 32-bit words.
+    const bool palette = c.paletteSize != 0, rgb24 = c.format == BmpFormat::Rgb24;
+    EXPECT_EQ(view.indexed(), palette);
+    EXPECT_EQ(view.packed(), rgb24);
+    const void* bits = palette ? static_cast<const void*>(view.indices)
+                       : rgb24 ? static_cast<const void*>(view.rgb)
+                               : view.pixels;
+    EXPECT_EQ(bits, static_cast<const void*>(area.image().constBits()))
         << "the view must read the image in place";
-    EXPECT_EQ(area.image().format(), QImage::Format_RGBX8888);
+    EXPECT_EQ(area.image().format(), palette ? QImage::Format_Indexed8
+                                     : rgb24 ? QImage::Format_RGB888
+                                             : QImage::Format_RGBX8888);
     EXPECT_EQ(view.at(5, 7), want[7 * w + 5]);
-    EXPECT_EQ(view.row(h - 1)[w - 1] & 0xFFFFFF, want.back());
+    std::vector<ColorValue> last(static_cast<std::size_t>(w));
+    view.readRow(h - 1, 0, last.size(), last.data());
+    EXPECT_EQ(last.back(), want.back());
     for (auto [x, y] : {std::pair{-1, 0}, {0, -1}, {w, 0}, {0, h}, {w, h}, {-1000000, 5}})
         EXPECT_EQ(area.pixel(x, y), kOutsidePicture) << x << "," << y;
 }
@@ -313,6 +328,35 @@ TEST_F(ImageAreaTest, LoadsOtherFormatsQtReads) {
     EXPECT_EQ(area.pixel(3, 1), 0xFE0000u);
 }
 
+TEST_F(ImageAreaTest, DecodingAsideLetsTheCallerRunItsEventsOrAbandonIt) {
+    const int w = 2000, h = 1500;
+    const std::vector<ColorValue> px = truecolorPicture(w, h);
+    const std::string file = write("big.bmp", encodeBmp(w, h, px));
+    const std::string small = write("small.bmp", encodeBmp(3, 2, truecolorPicture(3, 2)));
+    QtImageArea area;
+    int waits = 0;
+    bool eventRan = false;
+    area.setDecodeWait([&] {
+        ++waits;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        return true;
+    });
+    QTimer::singleShot(0, [&] { eventRan = true; });
+    ASSERT_TRUE(area.load(file).ok());
+    EXPECT_GE(waits, 1);
+    EXPECT_TRUE(eventRan);
+    expectPixels(area, w, h, px, "decoded aside");
+
+    // Abandoned (the station closing): Aborted, and the picture before stays.
+    area.setDecodeWait({});
+    ASSERT_TRUE(area.load(small).ok());
+    area.setDecodeWait([] { return false; });
+    const Result<void> abandoned = area.load(file);
+    ASSERT_FALSE(abandoned.ok());
+    EXPECT_EQ(abandoned.error().kind, ErrorKind::Aborted);
+    expectPixels(area, 3, 2, truecolorPicture(3, 2), "kept");
+}
+
 // 4800 x 7200 at 24 bits: 138 MB decoded, above Qt's default allocation limit.
 TEST_F(ImageAreaTest, LoadsA1200DpiLabel) {
     const int w = 4800, h = 7200;
@@ -428,6 +472,50 @@ TEST_F(BmpSuite, GoodFilesDecodeToTheSamePixels) {
         EXPECT_EQ(load(f), pal8) << f;
     EXPECT_EQ(load("g/pal4rle.bmp"), load("g/pal4.bmp"));
     EXPECT_EQ(load("g/pal1wb.bmp"), load("g/pal1.bmp"));
+}
+
+// Palette and grey pictures are kept one byte a pixel; every pixel must still read as the
+// 32-bit conversion Qt makes of the decoded picture, alpha in the palette included. Files Qt
+// reads through another header are compared with their plain twins above.
+TEST_F(BmpSuite, OneBytePicturesReadAsTheirRgbConversion) {
+    std::vector<std::string> files;
+    for (const char* sub : {"g", "q", "b"})
+        for (const std::string& f : suiteFiles(sub))
+            files.push_back(suiteDir() + "/" + sub + "/" + f);
+    // Other pictures Qt gives one byte a pixel: a palette with (half) transparent entries, grey.
+    QTemporaryDir tmp;
+    QImage pal(37, 5, QImage::Format_Indexed8);
+    pal.setColorTable({qRgba(255, 0, 0, 255), qRgba(0, 0, 255, 0), qRgba(0, 255, 0, 128),
+                       qRgba(0, 0, 0, 255), qRgba(250, 240, 230, 1)});
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 37; ++x) pal.scanLine(y)[x] = std::uint8_t((x + y) % 5);
+    QImage grey(19, 3, QImage::Format_Grayscale8);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 19; ++x) grey.scanLine(y)[x] = std::uint8_t(x * 13 + y * 100);
+    for (const auto& [image, name] : {std::pair{pal, "pal.png"}, {grey, "grey.png"}}) {
+        const QString file = tmp.filePath(QString::fromUtf8(name));
+        ASSERT_TRUE(image.save(file));
+        files.push_back(file.toStdString());
+    }
+
+    int compared = 0;
+    for (const std::string& f : files) {
+        const std::vector<std::uint8_t> bytes = readFile(f);
+        const Result<BmpInfo> info = checkBmp(bytes);
+        if (info && info->needsPlainHeader) continue;
+        QtImageArea area;
+        if (!area.load(f) || !area.picture().indexed()) continue;
+        QImage reference = QImageReader(QString::fromStdString(f)).read();
+        ASSERT_EQ(reference.size(), QSize(int(area.width()), int(area.height()))) << f;
+        reference.convertTo(QImage::Format_RGBX8888);
+        for (int y = 0; y < reference.height(); ++y) {
+            const auto* words = reinterpret_cast<const std::uint32_t*>(reference.constScanLine(y));
+            for (int x = 0; x < reference.width(); ++x)
+                ASSERT_EQ(area.pixel(x, y), words[x] & 0xFFFFFFu) << f << " at " << x << "," << y;
+        }
+        ++compared;
+    }
+    EXPECT_GE(compared, 30);
 }
 
 TEST_F(BmpSuite, BadFilesAreRefusedOrHandledAsDecided) {

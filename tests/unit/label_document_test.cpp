@@ -330,7 +330,7 @@ std::vector<std::uint32_t> randomPicture(int w, int h, unsigned seed) {
     return px;
 }
 
-TEST(LabelDocument, PicturesAreLosslessRgbImagesPaintedInOrder) {
+TEST(LabelDocument, PicturesAreLosslessImagesPaintedInOrder) {
     LabelDocument doc(kLabel600);
     const int w = 37, h = 23;
     auto px = randomPicture(w, h, 7);
@@ -345,10 +345,19 @@ TEST(LabelDocument, PicturesAreLosslessRgbImagesPaintedInOrder) {
     doc.plot(100, 200, kPureGreen);
     doc.drawPicture(PictureView{}, 0, 0, 10, 10);                   // nothing to draw
     doc.drawPicture(PictureView{px.data(), w, h, w}, 0, 0, 0, 10);  // no area
+    doc.drawPicture(PictureView{px.data(), w, h, w}, 0, 0, 9, 9, [] { return false; });  // stopped
+    // A palette picture keeps its palette: indices over a 256-colour lookup.
+    std::vector<std::uint8_t> indices(std::size_t(w + 1) * h);
+    for (std::size_t i = 0; i < indices.size(); ++i) indices[i] = std::uint8_t(i * 7);
+    std::vector<ColorValue> palette(256);
+    for (std::size_t i = 0; i < 256; ++i) palette[i] = px[i] & 0xFFFFFF;
+    doc.drawPicture(PictureView::indexed8(indices.data(), w, h, w + 1, palette.data()), 30, 40, w,
+                    h);
+    EXPECT_FALSE(doc.buildPdf([] { return false; }));
 
     const ReadPdf pdf = readPdf(doc.toPdf());
     const auto& pl = pdf.placements;
-    ASSERT_EQ(pl.size(), 3u);
+    ASSERT_EQ(pl.size(), 4u);
 
     expectDotLayer(pdf, pl[0], kLabel600, {{{5, 5}, kPureBlue}}, false);
 
@@ -367,6 +376,15 @@ TEST(LabelDocument, PicturesAreLosslessRgbImagesPaintedInOrder) {
 
     // Dots over a picture must leave the rest of the picture visible.
     expectDotLayer(pdf, pl[2], kLabel600, {{{12, 22}, kPureRed}, {{100, 200}, kPureGreen}}, true);
+
+    const DecodedImage& indexed = pdf.image(pl[3]);
+    EXPECT_TRUE(indexed.indexed);
+    ASSERT_EQ(indexed.width, w);
+    ASSERT_EQ(indexed.height, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            ASSERT_EQ(indexed.at(x, y), palette[indices[std::size_t(y) * (w + 1) + x]])
+                << x << "," << y;
 }
 
 TEST(LabelDocument, RgbDotsOverAPictureMaskWithAColourNoDotUses) {

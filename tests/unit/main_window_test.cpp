@@ -71,17 +71,66 @@ TEST(MainWindow, ProgressTitleAfterADotPrint) {
     EXPECT_EQ(three.form.windowTitle(), QStringLiteral("Vemorin Plixagram Printing"));
 }
 
-TEST(MainWindow, LargePictureIsShownWholeAndKeepsItsOwnSize) {
-    StationRig r("4");
-    r.drop("big_b_1.bmp", 3000, 2000);
-    r.tick();
-    EXPECT_EQ(r.area.width(), 3000);
-    EXPECT_EQ(r.area.height(), 2000);
-    const QImage& shown = r.form.Picture1->shown();
-    ASSERT_FALSE(shown.isNull());
-    const QWidget* client = r.form.Picture1->parentWidget();
-    EXPECT_LE(r.form.Picture1->x() + shown.width(), client->width());
-    EXPECT_LE(r.form.Picture1->y() + shown.height(), client->height());
+TEST(MainWindow, PictureIsShownFaithfullyAtAnySize) {
+    // Red, green, blue and black in the corner quarters, white between; a side too thin to
+    // have quarters is all first quarter.
+    const auto colourAt = [](int x, int y, int w, int h) {
+        const auto part = [](int v, int n) {
+            return n < 32 || v < n / 4 ? 0 : v >= n - n / 4 ? 2 : 1;
+        };
+        const int px = part(x, w), py = part(y, h);
+        if (px == 1 || py == 1) return ColorValue(0xFFFFFF);
+        return px == 0 ? (py == 0 ? kPureRed : kPureBlue) : (py == 0 ? kPureGreen : kBlack);
+    };
+    struct Case {
+        int w, h;
+        bool palette;
+    };
+    for (const Case c : {Case{3000, 2000, false}, Case{3000, 2000, true}, Case{40000, 8, false},
+                         Case{8, 30000, true}, Case{120, 90, true}}) {
+        StationRig r("4");
+        QImage picture(c.w, c.h, QImage::Format_RGB32);
+        for (int y = 0; y < c.h; ++y)
+            for (int x = 0; x < c.w; ++x) {
+                const ColorValue v = colourAt(x, y, c.w, c.h);
+                picture.setPixel(x, y, qRgb(redOf(v), greenOf(v), blueOf(v)));
+            }
+        if (c.palette) picture = picture.convertToFormat(QImage::Format_Indexed8);
+        ASSERT_TRUE(picture.save(QString::fromStdString(r.path("big_b_1.bmp")), "BMP"));
+        r.tick();
+        const std::string what = std::to_string(c.w) + "x" + std::to_string(c.h);
+        ASSERT_EQ(r.area.width(), float(c.w)) << what;
+        ASSERT_EQ(r.area.picture().indexed(), c.palette) << what;
+
+        // Whole, inside the part of the box that shows: at its own size when it fits, else
+        // scaled down with its proportions.
+        PictureBox& box = *r.form.Picture1;
+        const QRect shown = box.pictureRect();
+        const QWidget* client = box.parentWidget();
+        EXPECT_LE(box.x() + shown.right(), client->width()) << what;
+        EXPECT_LE(box.y() + shown.bottom(), client->height()) << what;
+        const bool fits = shown.size() == QSize(c.w, c.h);
+        if (!fits && shown.width() > 10 && shown.height() > 10) {
+            EXPECT_NEAR(double(shown.width()) * c.h / (double(shown.height()) * c.w), 1.0, 0.02)
+                << what;
+        }
+
+        const QImage painted = box.grab().toImage();
+        for (const double fy : {0.1, 0.5, 0.9})
+            for (const double fx : {0.1, 0.5, 0.9}) {
+                const QRgb v = painted.pixel(shown.left() + int(fx * shown.width()),
+                                             shown.top() + int(fy * shown.height()));
+                EXPECT_EQ(colorFromRgb(std::uint8_t(qRed(v)), std::uint8_t(qGreen(v)),
+                                       std::uint8_t(qBlue(v))),
+                          colourAt(int(fx * c.w), int(fy * c.h), c.w, c.h))
+                    << what << " at " << fx << "," << fy;
+            }
+        if (fits) {
+            for (int y = 0; y < c.h; ++y)
+                for (int x = 0; x < c.w; ++x)
+                    ASSERT_EQ(painted.pixel(x, y), picture.pixel(x, y)) << x << "," << y;
+        }
+    }
 }
 
 TEST(MainWindow, TestPrintShowsTheMessageAndKeepsThePicture) {
@@ -166,13 +215,23 @@ TEST(MainWindow, NoTickStartsAJobDuringATestPrint) {
     EXPECT_TRUE(r.form.Timer1->isActive());     // restored
 }
 
-TEST(MainWindow, ClosingDuringAJobAbandonsItAndKeepsTheFile) {
-    StationRig r;
-    r.drop("a_b_1.bmp", 4, 400);
-    QTimer::singleShot(0, &r.form, [&] { r.form.close(); });
-    r.tick();
-    EXPECT_TRUE(r.surface.documents.empty());
-    EXPECT_EQ(r.surface.aborted, 1);
-    EXPECT_TRUE(r.exists("a_b_1.bmp"));
-    EXPECT_FALSE(r.form.Timer1->isActive());
+TEST(MainWindow, ClosingWhileAPictureDecodesOrPrintsAbandonsTheJobAndKeepsTheFile) {
+    for (const bool decoding : {true, false}) {
+        StationRig r;
+        // A big picture takes a while to decode, and the window turns meanwhile.
+        r.drop("a_b_1.bmp", decoding ? 3000 : 4, decoding ? 3000 : 400);
+        QTimer probe;
+        probe.setInterval(0);
+        QObject::connect(&probe, &QTimer::timeout, [&] {
+            const bool loaded = r.area.width() > 0;
+            if (r.form.jobRunning() && loaded != decoding) r.form.close();
+        });
+        probe.start();
+        r.tick();
+        EXPECT_TRUE(r.surface.documents.empty()) << decoding;
+        EXPECT_EQ(r.surface.aborted, decoding ? 0 : 1);  // nothing drawn yet while decoding
+        EXPECT_EQ(r.area.width(), decoding ? 0.f : 4.f);
+        EXPECT_TRUE(r.exists("a_b_1.bmp"));
+        EXPECT_FALSE(r.form.Timer1->isActive());
+    }
 }
