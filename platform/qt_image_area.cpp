@@ -178,9 +178,16 @@ struct OpenedFile {
 // Opens the file for reading. O_NONBLOCK: a FIFO that took a job file's place must not wait
 // for a writer. Only a regular file has a picture to read; anything else is a file that
 // cannot be read as one, not a bad picture.
+Result<OpenedFile> openedFrom(int fd);
+
 Result<OpenedFile> openRegularFile(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return systemError(errno);
+    return openedFrom(fd);
+}
+
+// Takes `fd` over: it is closed with the file, or at once on failure.
+Result<OpenedFile> openedFrom(int fd) {
     OpenedFile opened{std::make_unique<JobFile>(), fd, 0};
     if (!opened.file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
@@ -271,8 +278,7 @@ Result<QImage> toRgbx(QImage image, const PictureSource& source) {
     return image;
 }
 
-Result<QImage> readPicture(const std::string& path) {
-    Result<OpenedFile> opened = openRegularFile(path);
+Result<QImage> readPicture(Result<OpenedFile> opened) {
     if (!opened) return opened.error();
     JobFile& file = *opened.value().file;
     BmpFdSource bytes(opened.value().fd, opened.value().size);
@@ -293,8 +299,17 @@ Result<QImage> readPicture(const std::string& path) {
 }  // namespace
 
 Result<void> QtImageArea::load(const std::string& path) {
-    Result<QImage> image = readPicture(path);
-    if (!image) return makeError(image.error().kind, path + ": " + image.error().message);
+    return take(readPicture(openRegularFile(path)), path);
+}
+
+Result<void> QtImageArea::loadDescriptor(int fd, const std::string& name) {
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0) return makeError(ErrorKind::Io, name + ": " + std::strerror(errno));
+    return take(readPicture(openedFrom(own)), name);
+}
+
+Result<void> QtImageArea::take(Result<QImage> image, const std::string& name) {
+    if (!image) return makeError(image.error().kind, name + ": " + image.error().message);
     m_image = std::move(image).value();
     if (m_changed) m_changed();
     return {};

@@ -22,6 +22,9 @@ class QtImageArea : public ImageArea {
     // (shorter than its header declares), Invalid (the content is impossible, unsupported,
     // undecodable or above kMaxPicturePixels). On failure the previous picture stays.
     Result<void> load(const std::string& path) override;
+    // The same for a file already open (the descriptor stays the caller's); `name` names it
+    // in errors.
+    Result<void> loadDescriptor(int fd, const std::string& name);
     void clear() override;
     float width() const override { return float(m_image.width()); }
     float height() const override { return float(m_image.height()); }
@@ -34,6 +37,8 @@ class QtImageArea : public ImageArea {
     void setChangedCallback(std::function<void()> callback) { m_changed = std::move(callback); }
 
   private:
+    Result<void> take(Result<QImage> image, const std::string& name);
+
     QImage m_image;
     std::function<void()> m_changed;
 };
