@@ -15,6 +15,7 @@
 #include "platform/cups_print_surface.h"
 #include "tests/support/cups_test_server.h"
 #include "tests/support/raster_capture.h"
+#include "tests/support/station_process.h"
 #include "tools/raster_pages.h"
 
 namespace plx {
@@ -99,6 +100,41 @@ TEST(CupsPrintSurface, JobNamesSurviveTheServer) {
         const Printed p = printAndCapture(surface, name);
         ASSERT_EQ(p.pages.size(), 1u);
         EXPECT_EQ(test::readJobInfo("QLS-4100-Xe", p.id)["title"], title);
+    }
+}
+
+// The station's jobs come back with their uuid and the token they carried, ended ones too, and
+// the server keeps the token across its own restart.
+TEST(CupsPrintSurface, JobsAreListedWithTheirUuidAndTokenAlsoAfterTheServerRestarts) {
+    test::PrintServerRestorer restore;
+    CupsPrintSurface surface;
+    ASSERT_TRUE(selectPrinterByName(surface, "QLS-4100-Xe")->matched);
+    surface.plot(1, 1, kBlack);
+    surface.setJobToken("0123456789abcdef0123456789abcdef");
+    const auto tokened = surface.endDocument("with a token");
+    ASSERT_TRUE(tokened) << tokened.error().message;
+    EXPECT_TRUE(tokened->uuid.starts_with("urn:uuid:")) << tokened->uuid;
+    surface.plot(1, 1, kBlack);
+    const auto plain = surface.endDocument("without");  // the token went with the first job
+    ASSERT_TRUE(plain) << plain.error().message;
+    ASSERT_FALSE(test::waitForJobRaster("QLS-4100-Xe", plain->id, test::kJobTimeoutMs).empty());
+
+    for (const bool restarted : {false, true}) {
+        if (restarted) {
+            ASSERT_TRUE(test::cupsServerScript("stop"));
+            ASSERT_TRUE(test::cupsServerScript("resume"));
+        }
+        const auto listed = surface.jobs("QLS-4100-Xe", tokened->id);
+        ASSERT_TRUE(listed) << listed.error().message;
+        std::map<int, JobStatus> byId;
+        for (const JobStatus& j : *listed) byId[j.id] = j;
+        ASSERT_TRUE(byId.count(tokened->id) && byId.count(plain->id)) << restarted;
+        EXPECT_GE(byId.begin()->first, tokened->id) << "nothing below the number asked from";
+        EXPECT_EQ(byId[tokened->id].uuid, tokened->uuid);
+        EXPECT_EQ(byId[tokened->id].token, "0123456789abcdef0123456789abcdef");
+        EXPECT_EQ(byId[plain->id].token, "");
+        EXPECT_EQ(byId[plain->id].phase, JobPhase::Completed);
+        EXPECT_NE(byId[plain->id].uuid, tokened->uuid);
     }
 }
 
