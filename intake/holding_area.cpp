@@ -387,12 +387,17 @@ Result<std::optional<std::string>> HoldingArea::holderOf(const std::filesystem::
     const UniqueFd held(::openat(watch.get(), kFolderName,
                                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     const std::string where = (folder / kFolderName).string();
+    struct stat st {};
     if (!held.valid()) {
-        if (errno == ENOENT) return std::optional<std::string>();
+        const int err = errno;
+        if (err == ENOENT) return std::optional<std::string>();
+        // Another user's (the service's) held folder cannot even be opened: say whose it is.
+        if (::fstatat(watch.get(), kFolderName, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            st.st_uid == ::geteuid())
+            return ioError("the held folder " + where, err);
+    } else if (::fstat(held.get(), &st) != 0) {
         return ioError("the held folder " + where, errno);
     }
-    struct stat st {};
-    if (::fstat(held.get(), &st) != 0) return ioError("the held folder " + where, errno);
     if (st.st_uid != ::geteuid()) {
         const passwd* owner = ::getpwuid(st.st_uid);
         return makeError(ErrorKind::Io,
