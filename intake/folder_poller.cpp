@@ -149,9 +149,12 @@ void FolderPoller::takeFolder() {
         case HoldingArea::Access::Ready:
             break;
     }
+    // A station that stood by says it took over instead.
     standing(m_heldTrouble, Severity::Notice, {},
-             Message(PLX_TR("Station", "watch folder \"%1\": job files are taken again"),
-                     {m_settings.watchFolder}));
+             m_standingBy ? Message()
+                          : Message(PLX_TR("Station",
+                                           "watch folder \"%1\": job files are taken again"),
+                                    {m_settings.watchFolder}));
     if (s.tookLock) recoverHeld(m_standingBy);
     m_standingBy = false;
 }
