@@ -26,8 +26,8 @@ int folderHolderCommand(int argc, char** argv) {
         return 1;
     }
     if (*holder) {
-        std::cout << "watch folder \"" << folder << "\" is held by another station ("
-                  << **holder << ")\n";
+        std::cout << "watch folder \"" << folder << "\" is held by another station (" << **holder
+                  << ")\n";
         return 1;
     }
     std::cout << "watch folder \"" << folder << "\": no station holds it\n";

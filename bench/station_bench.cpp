@@ -20,10 +20,10 @@
 //       Kill drill: the station (tick 200 ms) is killed with SIGKILL KILLS (40) times and
 //       started again each time, FILES (120) job files dropped in equal shares at each start;
 //       every other kill comes at a random 0.3-1.5 s, the others a random 0-200 ms after the
-//       station's first hand-over in that life. Then a last run until every job has ended. Each label says its number
-//       in its dots: the labels are counted from the rasters the printer got, lost and doubled.
-//       Kills that left a claim without its job number in the held folder were inside a
-//       hand-over.
+//       station's first hand-over in that life. Then a last run until every job has ended. Each
+//       label says its number in its dots: the labels are counted from the rasters the printer got,
+//       lost and doubled. Kills that left a claim without its job number in the held folder were
+//       inside a hand-over.
 //
 // The program runs with QT_QPA_PLATFORM=offscreen, PLIXAGRAM_TICK_MS=1000 (first tick after
 // one second) and CUPS_SERVER=STATE_DIR/cups.sock. Not a Google Benchmark program: each figure
@@ -726,8 +726,8 @@ int killDrill(const std::string& program, const fs::path& state, const fs::path&
         dropSome(perLife);
         // Every other kill lands while the station is busy: a little after its first hand-over
         // in this life (or a second into it); the others at any moment.
-        auto killAt = Clock::now() + std::chrono::milliseconds(
-                                         std::uniform_int_distribution(300, 1500)(rng));
+        auto killAt =
+            Clock::now() + std::chrono::milliseconds(std::uniform_int_distribution(300, 1500)(rng));
         if (k % 2 == 0) {
             const std::size_t sentBefore = sent;
             const auto limit = Clock::now() + std::chrono::seconds(1);

@@ -151,10 +151,10 @@ void FolderPoller::takeFolder() {
     }
     // A station that stood by says it took over instead.
     standing(m_heldTrouble, Severity::Notice, {},
-             m_standingBy ? Message()
-                          : Message(PLX_TR("Station",
-                                           "watch folder \"%1\": job files are taken again"),
-                                    {m_settings.watchFolder}));
+             m_standingBy
+                 ? Message()
+                 : Message(PLX_TR("Station", "watch folder \"%1\": job files are taken again"),
+                           {m_settings.watchFolder}));
     if (s.tookLock) recoverHeld(m_standingBy);
     m_standingBy = false;
 }
@@ -387,11 +387,11 @@ FolderPoller::Outcome FolderPoller::process(const FolderEntry& listed, Message& 
 }
 
 FolderPoller::Outcome FolderPoller::print(const FolderEntry& entry, int fd, std::int16_t copies,
-                                           Message& mark) {
+                                          Message& mark) {
     // Claimed before anything is sent: a station stopped at any moment after this finds the
     // file and its record in the held folder and knows whether the server got the job.
-    const HoldingArea::Claim claim = m_holding.claim(entry.name, entry.identity, m_queueUsed,
-                                                     m_follower.highestJobId());
+    const HoldingArea::Claim claim =
+        m_holding.claim(entry.name, entry.identity, m_queueUsed, m_follower.highestJobId());
     if (claim.failure != HoldingArea::ClaimFailure::None) return claimFailed(entry, claim, mark);
     standing(m_claimTrouble, Severity::Notice, {},
              Message(PLX_TR("Station", "watch folder \"%1\": job files can be taken out again"),

@@ -67,8 +67,7 @@ class FolderPoller {
     void notRegular(const FolderEntry& entry, Message& mark);
     bool load(const FolderEntry& entry, const Result<void>& loaded, Message& mark);
     Outcome print(const FolderEntry& entry, int fd, std::int16_t copies, Message& mark);
-    Outcome claimFailed(const FolderEntry& entry, const HoldingArea::Claim& claim,
-                        Message& mark);
+    Outcome claimFailed(const FolderEntry& entry, const HoldingArea::Claim& claim, Message& mark);
     void unclaim(const HeldJob& held);
     Outcome printFailed(const FolderEntry& entry, const HeldJob& held, const Error& e,
                         Message& mark);

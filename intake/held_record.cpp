@@ -79,8 +79,8 @@ bool isRecordKey(std::string_view key) {
 
 std::string serializedRecord(const HeldJob& h) {
     std::ostringstream out;
-    out << "name=" << escaped(h.name) << "\nqueue=" << escaped(h.job.queue)
-        << "\ntoken=" << h.token << "\nafter=" << h.after << "\n";
+    out << "name=" << escaped(h.name) << "\nqueue=" << escaped(h.job.queue) << "\ntoken=" << h.token
+        << "\nafter=" << h.after << "\n";
     if (h.handedOver()) out << "job=" << h.job.id << "\nuuid=" << escaped(h.job.uuid) << "\n";
     out << "device=" << h.file.device << "\ninode=" << h.file.inode << "\nsize=" << h.file.size
         << "\nmtime=" << h.file.mtimeNs << "\n";

@@ -19,7 +19,7 @@ namespace {
 constexpr const char* kRecordExt = ".job";
 constexpr const char* kFileExt = ".bmp";
 constexpr const char* kPartExt = ".tmp";
-constexpr off_t kMaxRecordBytes = 64 * 1024;
+constexpr off_t kMaxRecordBytes = off_t{64} * 1024;
 
 Error ioError(const std::string& what, int err) {
     return makeError(err == ENOENT ? ErrorKind::NotFound : ErrorKind::Io,
@@ -91,7 +91,8 @@ HoldingArea::~HoldingArea() {
     if (!m_lock.held() || !m_held.valid() || !m_folder.isOpen()) return;
     const std::vector<std::string> left = namesIn(m_held.get());
     if (left.size() != 1 || left[0] != FolderLock::kFileName) return;
-    struct stat mine {}, named {};
+    struct stat mine {
+    }, named{};
     if (::fstat(m_held.get(), &mine) != 0 ||
         ::fstatat(m_folder.fd(), kFolderName, &named, AT_SYMLINK_NOFOLLOW) != 0 ||
         !sameFolder(mine, named))
@@ -128,11 +129,11 @@ Message HoldingArea::notWritable() const {
 
 HoldingArea::Standing HoldingArea::take() {
     if (m_held.valid()) {
-        const Standing still = checkStillOurs();
+        Standing still = checkStillOurs();
         if (still.access == Access::Unusable) return still;
     }
     if (!m_held.valid()) {
-        const Standing opened = openHeld();
+        Standing opened = openHeld();
         if (opened.access != Access::Ready) return opened;
     }
     const bool had = m_lock.held();
@@ -151,7 +152,8 @@ HoldingArea::Standing HoldingArea::take() {
 }
 
 HoldingArea::Standing HoldingArea::checkStillOurs() {
-    struct stat mine {}, named {};
+    struct stat mine {
+    }, named{};
     const bool known = ::fstat(m_held.get(), &mine) == 0;
     if (known && ::fstatat(m_folder.fd(), kFolderName, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
         sameFolder(mine, named)) {
@@ -207,18 +209,18 @@ HoldingArea::Standing HoldingArea::openHeld() {
     if (st.st_uid != ::geteuid()) {
         m_held.reset();
         const passwd* owner = ::getpwuid(st.st_uid);
-        return refuse(unusable(Message(
-            PLX_TR("Station", "belongs to user %1, not to the station's user %2"),
-            {owner != nullptr ? std::string(owner->pw_name) : std::to_string(st.st_uid),
-             userName()})));
+        return refuse(unusable(
+            Message(PLX_TR("Station", "belongs to user %1, not to the station's user %2"),
+                    {owner != nullptr ? std::string(owner->pw_name) : std::to_string(st.st_uid),
+                     userName()})));
     }
     if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
         m_held.reset();
         char mode[8];
         std::snprintf(mode, sizeof mode, "%04o", unsigned(st.st_mode & 07777));
-        return refuse(unusable(
-            Message(PLX_TR("Station", "can be written by others than its owner (mode %1)"),
-                    {std::string(mode)})));
+        return refuse(
+            unusable(Message(PLX_TR("Station", "can be written by others than its owner (mode %1)"),
+                             {std::string(mode)})));
     }
     return Standing{Access::Ready, {}, false};
 }
@@ -266,9 +268,9 @@ HoldingArea::Claim HoldingArea::claim(const std::string& name, const FileIdentit
     c.held.file = read;
     c.held.after = after;
     auto failed = [&](int err) {
-        c.failure = err == ENOENT          ? ClaimFailure::Gone
-                    : isNotWritable(err)   ? ClaimFailure::NotWritable
-                                           : ClaimFailure::CannotWrite;
+        c.failure = err == ENOENT        ? ClaimFailure::Gone
+                    : isNotWritable(err) ? ClaimFailure::NotWritable
+                                         : ClaimFailure::CannotWrite;
         c.reason = std::strerror(err);
         return c;
     };

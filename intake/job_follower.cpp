@@ -146,8 +146,9 @@ bool JobFollower::settle(Followed& f, const JobStatus& s) {
                                                {name, held.job.queue, job}));
         case JobPhase::CanceledByPerson:
             return ended(f, Severity::Notice,
-                         Message(PLX_TR("Station", "%1: job %2 was cancelled (%3): not printed "
-                                                   "again"),
+                         Message(PLX_TR("Station",
+                                        "%1: job %2 was cancelled (%3): not printed "
+                                        "again"),
                                  {name, job, describe(s)}));
     }
     return false;
@@ -165,8 +166,7 @@ bool JobFollower::ended(const Followed& f, Severity severity, const Message& wha
 }
 
 // The label may not have come out: the file goes back into the folder to be printed again.
-bool JobFollower::putBack(Followed& f, Severity severity, const Message& why,
-                          bool printerFailure) {
+bool JobFollower::putBack(Followed& f, Severity severity, const Message& why, bool printerFailure) {
     const HeldJob& held = f.held;
     if (!held.jobFile()) {
         m_host.report(severity, why);  // the test print: nothing to print again
@@ -183,13 +183,13 @@ bool JobFollower::putBack(Followed& f, Severity severity, const Message& why,
     if (!back) {
         if (!f.stuckSaid) {
             f.stuckSaid = true;
-            m_host.report(Severity::Error,
-                          Message(PLX_TR("Station",
-                                         "%1, and it cannot be put back into the folder: %2; "
-                                         "it stays in %3"),
-                                  {why, back.error().message,
-                                   std::string(HoldingArea::kFolderName) + "/" + held.key +
-                                       ".bmp"}));
+            m_host.report(
+                Severity::Error,
+                Message(PLX_TR("Station",
+                               "%1, and it cannot be put back into the folder: %2; "
+                               "it stays in %3"),
+                        {why, back.error().message,
+                         std::string(HoldingArea::kFolderName) + "/" + held.key + ".bmp"}));
         }
         return false;  // tried again at the next look
     }

@@ -26,8 +26,8 @@ Result<std::vector<JobStatus>> RecordingSurface::jobs(const std::string& queue, 
     return out;
 }
 
-void RecordingSurface::setPhase(int id, JobPhase phase, std::string stateWord,
-                                std::string reasons, int pages) {
+void RecordingSurface::setPhase(int id, JobPhase phase, std::string stateWord, std::string reasons,
+                                int pages) {
     JobStatus& s = jobStatuses[id];
     s.phase = phase;
     s.state = std::move(stateWord);

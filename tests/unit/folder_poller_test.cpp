@@ -425,8 +425,8 @@ TEST(FolderPoller, HandedOverJobsEndAsThePrinterSays) {
     r.surface.setPhase(2, JobPhase::Failed, "aborted", "job-aborted-by-system");
     r.surface.setPhase(3, JobPhase::CanceledByPerson, "canceled", "job-canceled-by-user");
     r.surface.jobStatuses.erase(4);
-    r.surface.jobStatuses[5] = JobStatus{JobPhase::Completed, "completed", "", "", 1, 5,
-                                         "urn:uuid:another-client", ""};
+    r.surface.jobStatuses[5] =
+        JobStatus{JobPhase::Completed, "completed", "", "", 1, 5, "urn:uuid:another-client", ""};
     r.drop("e_b_1.bmp");  // a new file under the name of one held
     const int asked = r.surface.jobQueries;
     r.tick();
@@ -447,9 +447,9 @@ TEST(FolderPoller, HandedOverJobsEndAsThePrinterSays) {
                    "retry5-e_b_1.bmp"));
     EXPECT_FALSE(r.reported("job QLS-4100-Xe-5 completed"));
     const std::vector<std::string> all = jobNames(r);
-    EXPECT_EQ(std::vector<std::string>(all.begin() + 5, all.end()),
-              (std::vector<std::string>{"b_b_1.bmp", "d_b_1.bmp", "e_b_1.bmp",
-                                        "retry5-e_b_1.bmp"}));
+    EXPECT_EQ(
+        std::vector<std::string>(all.begin() + 5, all.end()),
+        (std::vector<std::string>{"b_b_1.bmp", "d_b_1.bmp", "e_b_1.bmp", "retry5-e_b_1.bmp"}));
 
     // A printer that fails the same label again and again gets it no more.
     r.surface.setPhase(6, JobPhase::Failed, "aborted");

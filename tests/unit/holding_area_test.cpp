@@ -148,8 +148,9 @@ TEST(HeldFolder, ClaimsAreSettledAfterAStopAtEachStepOfTheHandOver) {
     EXPECT_FALSE(r.exists("a_b_1.bmp"));
     r.restart();
     r.tick();
-    EXPECT_TRUE(r.reported("a_b_1.bmp: claimed, but the print server has no job for it: put "
-                           "back as a_b_1.bmp to be printed again"));
+    EXPECT_TRUE(
+        r.reported("a_b_1.bmp: claimed, but the print server has no job for it: put "
+                   "back as a_b_1.bmp to be printed again"));
     ASSERT_EQ(r.surface.documents.size(), 1u);
     r.surface.setPhase(1, JobPhase::Completed, "completed");
 
@@ -214,15 +215,18 @@ TEST(HeldFolder, ClaimThatCannotBeWrittenSendsNothingUntilMended) {
         const char* says;
     };
     const Case cases[] = {
-        {"size=256k", {},
+        {"size=256k",
+         {},
          [](const std::string& f) {
              std::ofstream out(f + "/filler", std::ios::binary);
              const std::string block(4096, 'x');
              while (out.write(block.data(), std::streamsize(block.size()))) {
              }
          },
-         [](const std::string& f) { fs::remove(f + "/filler"); }, "No space left on device"},
-        {"nr_inodes=32", {},
+         [](const std::string& f) { fs::remove(f + "/filler"); },
+         "No space left on device"},
+        {"nr_inodes=32",
+         {},
          [](const std::string& f) {
              for (int i = 0; std::ofstream(f + "/inode" + std::to_string(i)); ++i) {
              }
@@ -237,7 +241,8 @@ TEST(HeldFolder, ClaimThatCannotBeWrittenSendsNothingUntilMended) {
          [](const std::string& f) {
              ::mount(nullptr, f.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr);
          },
-         {}, [](const std::string& f) { ::mount(nullptr, f.c_str(), nullptr, MS_REMOUNT, nullptr); },
+         {},
+         [](const std::string& f) { ::mount(nullptr, f.c_str(), nullptr, MS_REMOUNT, nullptr); },
          "is not writable by the station (user root): nothing is printed until it is; as a "
          "service, give it write access: see plixagram(1), WATCH FOLDER ACCESS"},
     };
