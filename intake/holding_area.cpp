@@ -226,8 +226,9 @@ HoldingArea::Standing HoldingArea::openHeld() {
 }
 
 // Written whole under another name, made afresh and never through a link, then renamed: a
-// record is complete or absent. Returns errno, 0 when written.
-int HoldingArea::writeRecordFile(const HeldJob& held) {
+// record is complete or absent. `sync`: its content is on the disk before it gets its name.
+// Returns errno, 0 when written.
+int HoldingArea::writeRecordFile(const HeldJob& held, bool sync) {
     const std::string part = held.key + kPartExt;
     const std::string text = serializedRecord(held);
     const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
@@ -241,17 +242,13 @@ int HoldingArea::writeRecordFile(const HeldJob& held) {
     int err = 0;
     if (::write(fd.get(), text.data(), text.size()) != ssize_t(text.size()))
         err = errno != 0 ? errno : ENOSPC;
-    if (err == 0 && ::fsync(fd.get()) != 0) err = errno;
+    if (err == 0 && sync && ::fsync(fd.get()) != 0) err = errno;
     fd.reset();
     const std::string record = held.key + kRecordExt;
     if (err == 0 && ::renameat(m_held.get(), part.c_str(), m_held.get(), record.c_str()) != 0)
         err = errno;
-    if (err != 0) {
-        ::unlinkat(m_held.get(), part.c_str(), 0);
-        return err;
-    }
-    ::fsync(m_held.get());
-    return 0;
+    if (err != 0) ::unlinkat(m_held.get(), part.c_str(), 0);
+    return err;
 }
 
 void HoldingArea::forgetRecord(const std::string& key) {
@@ -275,7 +272,7 @@ HoldingArea::Claim HoldingArea::claim(const std::string& name, const FileIdentit
         return c;
     };
     if (!ready() || !isJobFileName(name)) return failed(EINVAL);
-    if (const int err = writeRecordFile(c.held); err != 0) return failed(err);
+    if (const int err = writeRecordFile(c.held, true); err != 0) return failed(err);
     const std::string heldName = c.held.key + kFileExt;
     if (::renameat(m_folder.fd(), name.c_str(), m_held.get(), heldName.c_str()) != 0) {
         const int err = errno;
@@ -289,7 +286,12 @@ HoldingArea::Claim HoldingArea::claim(const std::string& name, const FileIdentit
         (void)returnFile(heldName, name, "");
         forgetRecord(c.held.key);
         c.failure = ClaimFailure::Replaced;
+        return c;
     }
+    // The claim outlasts a power cut from here: the job may be sent. (The number recorded
+    // after the hand-over needs no such care: a claim without it is found by its token.)
+    ::fsync(m_held.get());
+    ::fsync(m_folder.fd());
     return c;
 }
 
@@ -298,7 +300,7 @@ Result<void> HoldingArea::recordHandOver(HeldJob& held, const JobRef& job) {
     held.job.id = job.id;
     held.job.uuid = job.uuid;
     if (!held.jobFile()) return {};
-    if (const int err = writeRecordFile(held); err != 0)
+    if (const int err = writeRecordFile(held, false); err != 0)
         return ioError("cannot record job " + job.text() + " for " + held.name, err);
     return {};
 }

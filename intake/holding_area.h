@@ -89,7 +89,7 @@ class HoldingArea {
     Standing openHeld();
     Standing checkStillOurs();
     Message unusable(const Message& what) const;
-    int writeRecordFile(const HeldJob& held);
+    int writeRecordFile(const HeldJob& held, bool sync);
     Result<std::string> returnFile(const std::string& from, const std::string& name,
                                    const std::string& tag);
     void forgetRecord(const std::string& key);
