@@ -71,8 +71,8 @@ Result<bool> FolderLock::tryTake(int dirFd) {
             return false;
         }
         // Locked; but is it still the file of that name?
-        struct stat mine {
-        }, named{};
+        struct stat mine {};
+        struct stat named {};
         if (::fstat(m_fd.get(), &mine) == 0 &&
             ::fstatat(dirFd, kFileName, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
             mine.st_ino == named.st_ino && mine.st_dev == named.st_dev) {

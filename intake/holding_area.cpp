@@ -79,6 +79,15 @@ std::optional<std::string> readRecord(int dirFd, const std::string& name) {
     return text;
 }
 
+std::string userNameOf(uid_t uid) {
+    passwd pw{};
+    passwd* found = nullptr;
+    char buf[4096];
+    if (::getpwuid_r(uid, &pw, buf, sizeof buf, &found) == 0 && found != nullptr)
+        return found->pw_name;
+    return "uid " + std::to_string(uid);
+}
+
 bool sameFolder(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
@@ -91,8 +100,8 @@ HoldingArea::~HoldingArea() {
     if (!m_lock.held() || !m_held.valid() || !m_folder.isOpen()) return;
     const std::vector<std::string> left = namesIn(m_held.get());
     if (left.size() != 1 || left[0] != FolderLock::kFileName) return;
-    struct stat mine {
-    }, named{};
+    struct stat mine {};
+    struct stat named {};
     if (::fstat(m_held.get(), &mine) != 0 ||
         ::fstatat(m_folder.fd(), kFolderName, &named, AT_SYMLINK_NOFOLLOW) != 0 ||
         !sameFolder(mine, named))
@@ -102,14 +111,7 @@ HoldingArea::~HoldingArea() {
     ::unlinkat(m_folder.fd(), kFolderName, AT_REMOVEDIR);
 }
 
-std::string HoldingArea::userName() {
-    passwd pw{};
-    passwd* found = nullptr;
-    char buf[4096];
-    if (::getpwuid_r(::geteuid(), &pw, buf, sizeof buf, &found) == 0 && found != nullptr)
-        return found->pw_name;
-    return "uid " + std::to_string(::geteuid());
-}
+std::string HoldingArea::userName() { return userNameOf(::geteuid()); }
 
 Message HoldingArea::unusable(const Message& what) const {
     return Message(PLX_TR("Station",
@@ -152,8 +154,8 @@ HoldingArea::Standing HoldingArea::take() {
 }
 
 HoldingArea::Standing HoldingArea::checkStillOurs() {
-    struct stat mine {
-    }, named{};
+    struct stat mine {};
+    struct stat named {};
     const bool known = ::fstat(m_held.get(), &mine) == 0;
     if (known && ::fstatat(m_folder.fd(), kFolderName, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
         sameFolder(mine, named)) {
@@ -208,11 +210,9 @@ HoldingArea::Standing HoldingArea::openHeld() {
         return refuse(unusable(Message(PLX_TR("Station", "cannot be opened"))));
     if (st.st_uid != ::geteuid()) {
         m_held.reset();
-        const passwd* owner = ::getpwuid(st.st_uid);
-        return refuse(unusable(
-            Message(PLX_TR("Station", "belongs to user %1, not to the station's user %2"),
-                    {owner != nullptr ? std::string(owner->pw_name) : std::to_string(st.st_uid),
-                     userName()})));
+        return refuse(
+            unusable(Message(PLX_TR("Station", "belongs to user %1, not to the station's user %2"),
+                             {userNameOf(st.st_uid), userName()})));
     }
     if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
         m_held.reset();
@@ -403,11 +403,9 @@ Result<std::optional<std::string>> HoldingArea::holderOf(const std::filesystem::
         return ioError("the held folder " + where, errno);
     }
     if (st.st_uid != ::geteuid()) {
-        const passwd* owner = ::getpwuid(st.st_uid);
-        return makeError(ErrorKind::Io,
-                         "the held folder " + where + " belongs to user " +
-                             (owner != nullptr ? owner->pw_name : std::to_string(st.st_uid)) +
-                             ", whose stations print from this folder");
+        return makeError(ErrorKind::Io, "the held folder " + where + " belongs to user " +
+                                            userNameOf(st.st_uid) +
+                                            ", whose stations print from this folder");
     }
     return FolderLock::holderIn(held.get());
 }

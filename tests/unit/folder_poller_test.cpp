@@ -45,6 +45,7 @@ TEST(FolderPoller, JobFileNamesAndCopyCounts) {
     EXPECT_FALSE(isJobFileName("a.bmp.tmp"));
     EXPECT_FALSE(isJobFileName("a.bm"));
     EXPECT_FALSE(isJobFileName(".bmp"));
+    EXPECT_FALSE(isJobFileName("../up_x_1.bmp"));  // a record can name nothing outside
 
     EXPECT_EQ(*FolderPoller::copyCount("lot42_front_3.bmp"), 3);
     EXPECT_EQ(*FolderPoller::copyCount("a_b_2_x.bmp"), 2);
