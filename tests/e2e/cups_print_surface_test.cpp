@@ -1,6 +1,7 @@
 // The CUPS print surface against the private print server: what is drawn must arrive in the
 // printer's raster at exactly the device dots and in exactly the colours it was drawn with.
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -8,6 +9,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -21,6 +23,7 @@
 namespace plx {
 namespace {
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 using Printed = test::CapturedJob;
 using test::expectExactDots;
@@ -117,7 +120,13 @@ TEST(CupsPrintSurface, JobsAreListedWithTheirUuidAndTokenAlsoAfterTheServerResta
     surface.plot(1, 1, kBlack);
     const auto plain = surface.endDocument("without");  // the token went with the first job
     ASSERT_TRUE(plain) << plain.error().message;
+    // The raster is stored a moment before the server counts the job completed.
     ASSERT_FALSE(test::waitForJobRaster("QLS-4100-Xe", plain->id, test::kJobTimeoutMs).empty());
+    auto ended = [&] {
+        const auto listed = surface.jobs("QLS-4100-Xe", plain->id);
+        return listed && !listed->empty() && listed->front().phase == JobPhase::Completed;
+    };
+    for (int i = 0; i < 100 && !ended(); ++i) std::this_thread::sleep_for(100ms);
 
     for (const bool restarted : {false, true}) {
         if (restarted) {
