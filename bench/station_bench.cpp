@@ -17,9 +17,9 @@
 //       for dot; the station's own time is the time its log line gives.
 //
 //   station_bench kill PROGRAM STATE_DIR WORK_DIR [FILES [KILLS]]
-//       Kill drill: the station (tick 200 ms) is killed with SIGKILL KILLS (40) times and
-//       started again each time, FILES (120) job files dropped in equal shares at each start;
-//       every other kill comes at a random 0.3-1.5 s, the others a random 0-200 ms after the
+//       Kill drill: the station (tick 200 ms) is killed with SIGKILL KILLS (80) times and
+//       started again each time, FILES (400) job files dropped in equal shares at each start;
+//       every other kill comes at a random 0.3-1.5 s, the others a random 0-60 ms after the
 //       station's first hand-over in that life. Then a last run until every job has ended. Each
 //       label says its number in its dots: the labels are counted from the rasters the printer got,
 //       lost and doubled. Kills that left a claim without its job number in the held folder were
@@ -733,8 +733,8 @@ int killDrill(const std::string& program, const fs::path& state, const fs::path&
             const auto limit = Clock::now() + std::chrono::seconds(1);
             while (sent == sentBefore && Clock::now() < limit)
                 drain(*station, Clock::now() + std::chrono::milliseconds(5), &sent);
-            killAt = Clock::now() +
-                     std::chrono::milliseconds(std::uniform_int_distribution(0, 200)(rng));
+            killAt =
+                Clock::now() + std::chrono::milliseconds(std::uniform_int_distribution(0, 60)(rng));
         }
         drain(*station, killAt, &sent);
         station.reset();  // SIGKILL
@@ -802,8 +802,8 @@ int main(int argc, char** argv) {
     if (what == "intake") return intake(argv[2], state, work, argc > 5 ? std::atoi(argv[5]) : 500);
     if (what == "drop") return drop(argv[2], state, work, argc > 5 ? std::atoi(argv[5]) : 5);
     if (what == "kill")
-        return killDrill(argv[2], state, work, argc > 5 ? std::atoi(argv[5]) : 120,
-                         argc > 6 ? std::atoi(argv[6]) : 40);
+        return killDrill(argv[2], state, work, argc > 5 ? std::atoi(argv[5]) : 400,
+                         argc > 6 ? std::atoi(argv[6]) : 80);
     std::fprintf(stderr, "station_bench: unknown figure \"%s\"\n", what.c_str());
     return 2;
 }

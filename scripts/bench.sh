@@ -8,7 +8,7 @@
 #   PLIXAGRAM_BENCH_DROPS  drops (and lp jobs) per case in the drop-to-raster figure, and
 #                    submissions per candidate in the route table (5)
 #   PLIXAGRAM_BENCH_KILL_FILES, PLIXAGRAM_BENCH_KILLS  job files and kill -9 in the kill
-#                    drill (120, 40)
+#                    drill (400, 80)
 #
 # Figures are noisy on a shared machine: the medians are what bench/README.md records.
 set -euo pipefail
@@ -21,8 +21,8 @@ REPS=${PLIXAGRAM_BENCH_REPS:-5}
 RUNS=${PLIXAGRAM_BENCH_RUNS:-3}
 JOBS=${PLIXAGRAM_BENCH_JOBS:-500}
 DROPS=${PLIXAGRAM_BENCH_DROPS:-5}
-KILL_FILES=${PLIXAGRAM_BENCH_KILL_FILES:-120}
-KILLS=${PLIXAGRAM_BENCH_KILLS:-40}
+KILL_FILES=${PLIXAGRAM_BENCH_KILL_FILES:-400}
+KILLS=${PLIXAGRAM_BENCH_KILLS:-80}
 
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DPLX_BENCH=ON -DBUILD_TESTING=OFF \
     -DPLX_WERROR="${PLIXAGRAM_WERROR:-OFF}" >/dev/null
