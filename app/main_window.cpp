@@ -119,7 +119,7 @@ void Form1::loadSettings(const RunSettings& settings) {
                    {m_settings.watch_folder, m_settings.print_mode, m_settings.printer_name}));
     const Message warning = printModeWarning(m_settings.print_mode);
     if (!warning.empty()) report(Severity::Warning, warning);
-    m_poller->announcePrinter();
+    m_poller->start();
     m_surface.idle();
     Timer1->start();
 }
@@ -209,14 +209,25 @@ void Form1::yieldToWindow() { QCoreApplication::processEvents(QEventLoop::AllEve
 
 void Form1::setProgressTitle(const std::string& text) { setWindowTitle(fromStd(text)); }
 
-Result<void> Form1::loadPicture(const std::string& path) { return m_area.load(path); }
+Result<void> Form1::loadPicture(int fd, const std::string& name) {
+    return m_area.loadDescriptor(fd, name);
+}
 
-Result<JobRef> Form1::printJob(std::int16_t copies, const std::string& jobName) {
+Result<JobRef> Form1::printJob(std::int16_t copies, const std::string& jobName,
+                               const std::string& token) {
     m_jobName = jobName;
     m_lastEvent = Message(copies == 1 ? PLX_TR("Station", "printing %1 (%2 copy)")
                                       : PLX_TR("Station", "printing %1 (%2 copies)"),
                           {jobName, std::to_string(copies)});
     refreshStatus();
+    // The token is this job's only: no other job (a test print) may carry it.
+    m_surface.setJobToken(token);
+    Result<JobRef> job = printInMode(copies);
+    m_surface.setJobToken({});
+    return job;
+}
+
+Result<JobRef> Form1::printInMode(std::int16_t copies) {
     const std::string& mode = m_settings.print_mode;
     if (mode == "1") return lance_impression(copies);
     if (mode == "2") return lance_impression_champagne(copies);
@@ -243,7 +254,9 @@ Result<PrinterReadiness> Form1::printerReadiness() {
     return r;
 }
 
-Result<JobStatus> Form1::jobStatus(const JobRef& job) { return m_surface.jobStatus(job); }
+Result<std::vector<JobStatus>> Form1::jobs(const std::string& queue, int fromId) {
+    return m_surface.jobs(queue, fromId);
+}
 
 void Form1::showCondition(const Message& condition) {
     m_condition = condition;

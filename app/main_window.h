@@ -97,14 +97,16 @@ class Form1 : public QWidget, private PrintHost, private JobHost {
     bool abortRequested() const override { return m_stopping; }
     // JobHost
     Result<PrinterReadiness> printerReadiness() override;
-    Result<void> loadPicture(const std::string& path) override;
-    Result<JobRef> printJob(std::int16_t copies, const std::string& jobName) override;
-    Result<JobStatus> jobStatus(const JobRef& job) override;
+    Result<void> loadPicture(int fd, const std::string& name) override;
+    Result<JobRef> printJob(std::int16_t copies, const std::string& jobName,
+                            const std::string& token) override;
+    Result<std::vector<JobStatus>> jobs(const std::string& queue, int fromId) override;
     void showCondition(const Message& condition) override;
     void showListing(const std::vector<ListedFile>& files) override;
     bool stopping() const override { return m_stopping; }
 
     PrintJob currentJob() const;
+    Result<JobRef> printInMode(std::int16_t copies);
     void refreshStatus();
     void testPrintDone(const JobRef& job);
     QRect fromTwips(int left, int top, int width, int height) const;

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "app/holder_command.h"
 #include "app/i18n.h"
 #include "app/log.h"
 #include "app/main_window.h"
@@ -33,6 +34,7 @@ constexpr const char* kDescription =
     "  X, Y     offsets: device dots in modes 1 and 2, inches in mode 3\n"
     "\n"
     "Example: plixagram 'QLS-4100 Xe drivers standard/jobs/1/60/20'\n"
+    "plixagram --holder ARGUMENTS says which station holds the folder (exit 1 when one does).\n"
     "The print server is the one libcups is pointed at (CUPS_SERVER).\n"
     "'plixagram status' and 'plixagram history' show a running station's state and its\n"
     "job history (see their --help).\n"
@@ -178,6 +180,7 @@ int runStation(int argc, char** argv) {
     log::install();
     if (const int status = handleOptions(argc, argv); status >= 0) return status;
     if (const int status = handleCommands(argc, argv); status >= 0) return status;
+    if (const int status = folderHolderCommand(argc, argv); status >= 0) return status;
 
     const std::string argumentString = joinArguments(argc, argv);
     if (!parseRunSettings(argumentString)) {

@@ -78,7 +78,9 @@ class UnsubmittedSurface : public PrintSurface {
     void select(const PrinterInfo& p) override { m_inner.select(p); }
     Result<PrinterInfo> current() override { return m_inner.current(); }
     Result<QueueState> queueState() override { return m_inner.queueState(); }
-    Result<JobStatus> jobStatus(const JobRef& j) override { return m_inner.jobStatus(j); }
+    Result<std::vector<JobStatus>> jobs(const std::string& queue, int fromId) override {
+        return m_inner.jobs(queue, fromId);
+    }
     void setCopies(std::int16_t n) override { m_inner.setCopies(n); }
     void setUnit(Unit u) override { m_inner.setUnit(u); }
     void setPrintQuality(int dpi) override { m_inner.setPrintQuality(dpi); }

@@ -55,7 +55,9 @@ class CountingSurface : public PrintSurface {
         return *m_current;
     }
     Result<QueueState> queueState() override { return QueueState{}; }
-    Result<JobStatus> jobStatus(const JobRef&) override { return JobStatus{}; }
+    Result<std::vector<JobStatus>> jobs(const std::string&, int) override {
+        return std::vector<JobStatus>{};
+    }
     void setCopies(std::int16_t) override {}
     void setUnit(Unit) override {}
     void setPrintQuality(int) override {}

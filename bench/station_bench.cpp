@@ -20,6 +20,15 @@
 //       the generic PWG queue and the CUPS-raster queue. Every station raster is checked dot
 //       for dot; the station's own time is the time its log line gives.
 //
+//   station_bench kill PROGRAM STATE_DIR WORK_DIR [FILES [KILLS]]
+//       Kill drill: the station (tick 200 ms) is killed with SIGKILL KILLS (80) times and
+//       started again each time, FILES (400) job files dropped in equal shares at each start;
+//       every other kill comes at a random 0.3-1.5 s, the others a random 0-60 ms after the
+//       station's first hand-over in that life. Then a last run until every job has ended. Each
+//       label says its number in its dots: the labels are counted from the rasters the printer got,
+//       lost and doubled. Kills that left a claim without its job number in the held folder were
+//       inside a hand-over.
+//
 // The program runs with QT_QPA_PLATFORM=offscreen, PLIXAGRAM_TICK_MS=1000 (first tick after
 // one second) and CUPS_SERVER=STATE_DIR/cups.sock. Not a Google Benchmark program: each figure
 // is one run of a whole process; the script runs it several times and takes the median.
@@ -771,11 +780,161 @@ int drop(const std::string& program, const fs::path& state, const fs::path& work
 
 }  // namespace
 
+// --- Kill drill --------------------------------------------------------------------------
+
+// A label that says its number: a black dot at the top-left and the number's 16 bits as red
+// dots at (10 + bit, 2). Mode 1 at offsets 0/0 puts them at the same device dots.
+void writeNumberedLabel(const fs::path& path, int number) {
+    const int w = 32, h = 8;
+    BmpFile bmp(path, w, h);
+    std::vector<plx::ColorValue> row(w);
+    for (int y = h - 1; y >= 0; --y) {
+        for (int x = 0; x < w; ++x) {
+            const bool bit = y == 2 && x >= 10 && x < 26 && ((number >> (x - 10)) & 1);
+            row[x] = (x == 0 && y == 0) ? plx::kBlack : bit ? plx::kPureRed : 0xFFFFFFu;
+        }
+        bmp.writeRow(row);
+    }
+    bmp.close();
+}
+
+// The number a printed page says; -1 when it says none.
+int numberOnPage(const plx::RasterPage& page) {
+    if (page.width < 32 || page.height < 8 || page.pixel(0, 0) != plx::kBlack) return -1;
+    int n = 0;
+    for (int b = 0; b < 16; ++b)
+        if (page.pixel(unsigned(10 + b), 2) == plx::kPureRed) n |= 1 << b;
+    return n;
+}
+
+// Jobs whose raster has arrived, by number.
+std::set<int> storedJobs(const fs::path& state) {
+    std::set<int> out;
+    for (const auto& e : fs::directory_iterator(state / "output" / kQueue)) {
+        const std::string n = e.path().filename().string();
+        if (n.starts_with("job-") && n.ends_with(".pwg")) out.insert(std::atoi(n.c_str() + 4));
+    }
+    return out;
+}
+
+struct HeldCount {
+    int records = 0;
+    int claims = 0;  // records without a job number: the station was inside a hand-over
+};
+
+HeldCount heldRecords(const fs::path& folder) {
+    HeldCount c;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(folder / ".plixagram-held", ec)) {
+        if (e.path().extension() != ".job") continue;
+        std::ifstream in(e.path());
+        const std::string text((std::istreambuf_iterator<char>(in)), {});
+        ++c.records;
+        if (text.find("\njob=") == std::string::npos) ++c.claims;
+    }
+    return c;
+}
+
+// Reads the station's lines until `until`, counting hand-overs and showing trouble.
+void drain(Station& station, Clock::time_point until, std::size_t* sent) {
+    while (auto l = station.line(until)) {
+        if (l->find(": sent to print queue") != std::string::npos) ++*sent;
+        if (l->find("trouble") != std::string::npos || l->find("not printed") != std::string::npos)
+            std::fprintf(stderr, "  | %s\n", l->c_str());
+    }
+}
+
+// FILES job files dropped a few at a time while the station is killed with SIGKILL at random
+// moments, KILLS times, and started again each time; then one last run until every job has
+// ended. Every label is counted from the rasters the printer got.
+int killDrill(const std::string& program, const fs::path& state, const fs::path& work, int files,
+              int kills) {
+    const fs::path folder = freshFolder(work, "kill");
+    const std::set<int> before = storedJobs(state);
+    std::mt19937 rng(std::random_device{}());
+    int dropped = 0, killsInHandOver = 0, killsWithRecords = 0;
+    std::size_t sent = 0;
+    auto dropSome = [&](int n) {
+        for (int k = 0; k < n && dropped < files; ++k, ++dropped) {
+            char name[64];
+            std::snprintf(name, sizeof name, "kill%04d_label_1.bmp", dropped);
+            writeNumberedLabel(folder / (std::string(name) + ".part"), dropped);
+            fs::rename(folder / (std::string(name) + ".part"), folder / name);  // whole at once
+        }
+    };
+    const int perLife = std::max(1, files / std::max(kills, 1));
+    for (int k = 0; k < kills; ++k) {
+        auto station = std::make_unique<Station>(program, state, folder, kPrinter, "1", "200");
+        dropSome(perLife);
+        // Every other kill lands while the station is busy: a little after its first hand-over
+        // in this life (or a second into it); the others at any moment.
+        auto killAt =
+            Clock::now() + std::chrono::milliseconds(std::uniform_int_distribution(300, 1500)(rng));
+        if (k % 2 == 0) {
+            const std::size_t sentBefore = sent;
+            const auto limit = Clock::now() + std::chrono::seconds(1);
+            while (sent == sentBefore && Clock::now() < limit)
+                drain(*station, Clock::now() + std::chrono::milliseconds(5), &sent);
+            killAt =
+                Clock::now() + std::chrono::milliseconds(std::uniform_int_distribution(0, 60)(rng));
+        }
+        drain(*station, killAt, &sent);
+        station.reset();  // SIGKILL
+        const HeldCount held = heldRecords(folder);
+        killsWithRecords += held.records > 0;
+        killsInHandOver += held.claims > 0;
+    }
+    dropSome(files);
+
+    // The last run: until nothing is left in the folder or held, and every raster is in.
+    Station station(program, state, folder, kPrinter, "1", "200");
+    const auto deadline = Clock::now() + std::chrono::seconds(120 + files);
+    for (;;) {
+        drain(station, Clock::now() + std::chrono::milliseconds(500), &sent);
+        int left = 0;
+        for (const auto& e : fs::directory_iterator(folder))
+            left += e.path().filename() == ".plixagram-held" ? 0 : 1;
+        if (left == 0 && heldRecords(folder).records == 0) break;
+        if (Clock::now() > deadline) fail(std::to_string(left) + " files never printed");
+    }
+    const int rc = station.stop();
+    if (rc != 0) fail("the station exited with " + std::to_string(rc) + " after SIGTERM");
+
+    std::map<int, int> labels;
+    int unreadable = 0;
+    for (const int job : storedJobs(state)) {
+        if (before.count(job)) continue;
+        auto pages = plx::readRaster(rasterOf(state, job).string());
+        if (!pages) fail("raster of job " + std::to_string(job) + ": " + pages.error().message);
+        for (const plx::RasterPage& page : *pages) {
+            const int n = numberOnPage(page);
+            if (n >= 0 && n < files)
+                ++labels[n];
+            else
+                ++unreadable;
+        }
+    }
+    int lost = 0, doubled = 0;
+    for (int n = 0; n < files; ++n) {
+        lost += labels[n] == 0;
+        doubled += labels[n] > 1 ? labels[n] - 1 : 0;
+    }
+    std::printf(
+        "kill: %d files, %d kills (%d with records held, %d inside a hand-over: a claim "
+        "without its job number), %zu \"sent\" lines\n",
+        files, kills, killsWithRecords, killsInHandOver, sent);
+    std::printf("kill: labels from the rasters: %d lost, %d doubled, %d unreadable\n", lost,
+                doubled, unreadable);
+    std::printf("RESULT kill_files=%d kills=%d kills_in_handover=%d lost=%d doubled=%d\n", files,
+                kills, killsInHandOver, lost, doubled);
+    return lost == 0 && doubled == 0 && unreadable == 0 ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
     if (argc < 5) {
         std::fprintf(stderr,
                      "usage: station_bench big PROGRAM STATE_DIR WORK_DIR BITS MODE [QUEUE]\n"
-                     "       station_bench intake|drop PROGRAM STATE_DIR WORK_DIR [N]\n");
+                     "       station_bench intake|drop|kill PROGRAM STATE_DIR WORK_DIR [N [KILLS]]\n");
         return 2;
     }
     const std::string what = argv[1];
@@ -785,6 +944,9 @@ int main(int argc, char** argv) {
         return big(argv[2], state, work, std::atoi(argv[5]), argv[6], argc > 7 ? argv[7] : kQueue);
     if (what == "intake") return intake(argv[2], state, work, argc > 5 ? std::atoi(argv[5]) : 500);
     if (what == "drop") return drop(argv[2], state, work, argc > 5 ? std::atoi(argv[5]) : 5);
+    if (what == "kill")
+        return killDrill(argv[2], state, work, argc > 5 ? std::atoi(argv[5]) : 400,
+                         argc > 6 ? std::atoi(argv[6]) : 80);
     std::fprintf(stderr, "station_bench: unknown figure \"%s\"\n", what.c_str());
     return 2;
 }

@@ -15,6 +15,9 @@ struct JobRef {
     // Something the operator should know about how the job was made (a resolution the queue
     // offered instead of the one asked for); empty when nothing.
     Message notice;
+    // The server's own name for the job ("urn:uuid:..."), which unlike the number is never
+    // given to another job; empty when it is not known.
+    std::string uuid = {};
 
     bool submitted() const { return id > 0; }
     std::string text() const { return queue + "-" + std::to_string(id); }
@@ -25,15 +28,18 @@ enum class JobPhase {
     Completed,         // the printer has it all
     Failed,            // aborted, or cancelled by the system: the label did not come out
     CanceledByPerson,  // cancelled by a user, an operator or at the device
-    Unknown,           // the print server does not know the job (any more)
 };
 
+// One of the station's jobs as the print server lists it.
 struct JobStatus {
     JobPhase phase = JobPhase::Waiting;
     std::string state;    // the print system's word for it, e.g. "processing-stopped"
     std::string reasons;  // e.g. "job-canceled-by-user"
     std::string message;  // the printer's last words about it, if any
     int pages = -1;       // pages completed, -1 when not known
+    int id = 0;
+    std::string uuid = {};   // job-uuid; empty when the server gives none
+    std::string token = {};  // the claim token the job carries; empty when it carries none
 };
 
 }  // namespace plx

@@ -14,6 +14,7 @@ enum class ErrorKind {
     NotFound,     // the input is gone
     OutOfRange,   // a number does not fit where it must go
     PrintServer,  // the print server or the queue failed: not the job's fault
+    Unanswered,   // a job went out whole but no answer came back: the server may have it
     Aborted,      // the station is shutting down
     Io,           // the file system refused
 };

@@ -52,6 +52,8 @@ const char* kindName(plx::ErrorKind k) {
             return "OutOfRange";
         case plx::ErrorKind::PrintServer:
             return "PrintServer";
+        case plx::ErrorKind::Unanswered:
+            return "Unanswered";
         case plx::ErrorKind::Aborted:
             return "Aborted";
         case plx::ErrorKind::Io:

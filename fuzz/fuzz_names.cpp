@@ -210,13 +210,14 @@ void checkName(std::string_view name, std::string_view folderField) {
     }
 
     auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-    bool job = name.size() >= 5 && name.front() != '.';
+    // A job file name is one plain name of the folder: never with a "/" in it.
+    bool job = name.size() >= 5 && name.front() != '.' && name.find('/') == std::string_view::npos;
     if (job) {
         const std::string_view ext = name.substr(name.size() - 4);
         job = ext[0] == '.' && lower(ext[1]) == 'b' && lower(ext[2]) == 'm' && lower(ext[3]) == 'p';
     }
-    require(plx::isJobFileName(name) == job, "isJobFileName disagrees with \"*.bmp, not hidden\"",
-            name);
+    require(plx::isJobFileName(name) == job,
+            "isJobFileName disagrees with \"*.bmp, not hidden, no /\"", name);
 
     const std::filesystem::path path = plx::jobFilePath(folderField, name);
     if (!name.empty() && name.find('/') == std::string_view::npos)

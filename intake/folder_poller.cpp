@@ -1,17 +1,20 @@
 #include "intake/folder_poller.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <system_error>
+#include <cstring>
 #include <unordered_set>
 
 #include "common/number.h"
 #include "common/text.h"
-#include "intake/watch_folder.h"
+#include "common/unique_fd.h"
 
 namespace plx {
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -21,27 +24,20 @@ std::string formatSeconds(double s) {
     return buf;
 }
 
-// "aborted: job-aborted-by-system; Printer not responding" for the log.
-std::string describe(const JobStatus& s) {
-    std::string out = s.state.empty() ? "ended" : s.state;
-    if (!s.reasons.empty()) out += ": " + s.reasons;
-    if (!s.message.empty()) out += "; " + s.message;
-    return out;
-}
-
 }  // namespace
-
-bool isJobFileName(std::string_view name) {
-    if (name.empty() || name.front() == '.' || name.size() < 5) return false;
-    const std::string_view ext = name.substr(name.size() - 4);
-    return ext[0] == '.' && lowerAscii(ext[1]) == 'b' && lowerAscii(ext[2]) == 'm' &&
-           lowerAscii(ext[3]) == 'p';
-}
 
 FolderPoller::FolderPoller(JobHost& host, PollerSettings settings)
     : m_host(host),
       m_settings(std::move(settings)),
-      m_holding(watchFolderPath(m_settings.watchFolder)) {}
+      m_folder(m_settings.watchFolder),
+      m_holding(m_folder),
+      m_follower(host, m_holding) {
+    m_follower.onSetAside([this](const std::string& name, const Message& why) {
+        struct stat st {};
+        if (::fstatat(m_folder.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+            remember(FolderEntry{name, true, identityOf(st)}, State::Rejected, why, false);
+    });
+}
 
 Result<std::int16_t> FolderPoller::copyCount(std::string_view fileName) {
     const std::vector<std::string> fields = splitAt(fileName, '_');
@@ -63,44 +59,11 @@ Result<std::int16_t> FolderPoller::copyCount(std::string_view fileName) {
     return q;
 }
 
-Result<std::vector<FolderPoller::Entry>> FolderPoller::listFolder() const {
-    const fs::path folder = watchFolderPath(m_settings.watchFolder);
-    std::error_code ec;
-    fs::directory_iterator it(folder, ec);
-    if (ec) {
-        return makeError(ErrorKind::Io, "watch folder \"" + m_settings.watchFolder + "\" (" +
-                                            folder.string() + "): " + ec.message());
-    }
-    std::vector<Entry> entries;
-    for (const fs::directory_iterator end; it != end; it.increment(ec)) {
-        if (ec) break;
-        const std::string name = it->path().filename().string();
-        if (!isJobFileName(name)) continue;
-        std::error_code sec;
-        const fs::file_status st = it->symlink_status(sec);
-        if (sec || st.type() == fs::file_type::directory) continue;  // folders are never jobs
-        Entry e;
-        e.name = name;
-        e.regular = st.type() == fs::file_type::regular;
-        if (e.regular) {
-            e.stamp.size = it->file_size(sec);
-            e.stamp.mtime = it->last_write_time(sec);
-        }
-        entries.push_back(std::move(e));
-    }
-    if (ec) {
-        return makeError(ErrorKind::Io,
-                         "watch folder \"" + m_settings.watchFolder + "\": " + ec.message());
-    }
-    std::sort(entries.begin(), entries.end(),
-              [](const Entry& a, const Entry& b) { return lessIgnoringCase(a.name, b.name); });
-    return entries;
-}
-
 // --- Reporting -----------------------------------------------------------------------------
 
-void FolderPoller::remember(const Entry& entry, State state, const Message& mark, bool reportIt) {
-    m_files[entry.name] = Remembered{state, entry.stamp, mark};
+void FolderPoller::remember(const FolderEntry& entry, State state, const Message& mark,
+                            bool reportIt) {
+    m_files[entry.name] = Remembered{state, entry.identity, mark};
     if (reportIt) {
         m_host.report(state == State::Rejected ? Severity::Warning : Severity::Notice,
                       Message(PLX_TR("Station", "%1: %2"), {entry.name, mark}));
@@ -134,10 +97,27 @@ void FolderPoller::serverAnswered(bool tookJob) {
     updateCondition();
 }
 
+// A standing condition of the station's own: said once when it comes, once when it goes.
+void FolderPoller::standing(Message& trouble, Severity severity, const Message& now,
+                            const Message& cleared) {
+    if (now.text() == trouble.text()) return;
+    const bool had = !trouble.empty();
+    trouble = now;
+    if (!now.empty())
+        m_host.report(severity, now);
+    else if (had && !cleared.empty())
+        m_host.report(Severity::Notice, cleared);
+    updateCondition();
+}
+
 void FolderPoller::updateCondition() {
     Message now;
     if (!m_folderTrouble.empty()) {
         now = Message(PLX_TR("Station", "Watch folder trouble: %1"), {m_folderTrouble});
+    } else if (!m_heldTrouble.empty()) {
+        now = m_heldTrouble;
+    } else if (!m_claimTrouble.empty()) {
+        now = m_claimTrouble;
     } else if (!m_serverTrouble.empty()) {
         now = Message(PLX_TR("Station", "Waiting for the print server: %1"), {m_serverTrouble});
     } else if (!m_queueBlocked.empty()) {
@@ -148,7 +128,78 @@ void FolderPoller::updateCondition() {
     m_host.showCondition(m_condition);
 }
 
-// --- Jobs handed over earlier --------------------------------------------------------------
+// --- The folder and the jobs handed over ---------------------------------------------------
+
+void FolderPoller::start() {
+    if (m_settings.printing && m_folder.open()) takeFolder();
+    announcePrinter();
+}
+
+// The held folder checked and the folder's lock taken, or said why not.
+void FolderPoller::takeFolder() {
+    const HoldingArea::Standing s = m_holding.take();
+    switch (s.access) {
+        case HoldingArea::Access::StandingBy:
+            m_standingBy = true;
+            standing(m_heldTrouble, Severity::Notice, s.why, {});
+            return;
+        case HoldingArea::Access::Unusable:
+            standing(m_heldTrouble, Severity::Error, s.why, {});
+            return;
+        case HoldingArea::Access::Ready:
+            break;
+    }
+    // A station that stood by says it took over instead.
+    standing(m_heldTrouble, Severity::Notice, {},
+             m_standingBy
+                 ? Message()
+                 : Message(PLX_TR("Station", "watch folder \"%1\": job files are taken again"),
+                           {m_settings.watchFolder}));
+    if (s.tookLock) recoverHeld(m_standingBy);
+    m_standingBy = false;
+}
+
+// What the held folder holds is this station's now: an earlier run's, or another station's.
+void FolderPoller::recoverHeld(bool takenOver) {
+    HoldingArea::Recovered r = m_holding.recover();
+    if (takenOver) {
+        m_host.report(Severity::Notice,
+                      Message(PLX_TR("Station",
+                                     "took over watch folder \"%1\": the station that held it "
+                                     "let it go"),
+                              {m_settings.watchFolder}));
+    }
+    for (const Message& e : r.events) m_host.report(Severity::Notice, e);
+    if (!r.jobs.empty()) {
+        const std::string n = std::to_string(r.jobs.size());
+        m_host.report(Severity::Notice,
+                      takenOver ? Message(PLX_TR("Station",
+                                                 "following %1 job(s) taken over from the "
+                                                 "station that held the folder"),
+                                          {n})
+                                : Message(PLX_TR("Station",
+                                                 "following %1 job(s) handed over before the "
+                                                 "station was last stopped"),
+                                          {n}));
+    }
+    for (const HeldJob& j : r.jobs) m_follower.add(j);
+}
+
+void FolderPoller::follow(const std::string& what, const JobRef& job) {
+    HeldJob held;
+    held.name = what;
+    held.job = job;
+    m_follower.add(held);
+}
+
+void FolderPoller::followJobs() {
+    const bool asking = m_follower.size() > 0;
+    const Result<void> r = m_follower.follow();
+    if (!r)
+        reportServerTrouble(r.error().message, false);  // every job is asked again next tick
+    else if (asking)
+        serverAnswered(false);
+}
 
 void FolderPoller::announcePrinter() {
     if (!m_settings.printing) return;
@@ -160,162 +211,33 @@ void FolderPoller::announcePrinter() {
     }
 }
 
-void FolderPoller::follow(const std::string& what, const JobRef& job) {
-    m_held.push_back(HeldJob{what, job, {}, {}, false});
-}
-
-void FolderPoller::recoverHeldJobs() {
-    HoldingArea::Recovered r = m_holding.recover();
-    for (const Message& e : r.events) m_host.report(Severity::Notice, e);
-    if (!r.jobs.empty()) {
-        m_host.report(Severity::Notice, Message(PLX_TR("Station",
-                                                       "following %1 job(s) handed over before the "
-                                                       "station was last stopped"),
-                                                {std::to_string(r.jobs.size())}));
-    }
-    m_held.insert(m_held.end(), r.jobs.begin(), r.jobs.end());
-}
-
-void FolderPoller::followHeldJobs() {
-    for (std::size_t i = 0; i < m_held.size();) {
-        if (m_host.stopping()) return;
-        const Result<JobStatus> status = m_host.jobStatus(m_held[i].job);
-        if (!status) {
-            reportServerTrouble(status.error().message, false);
-            return;  // every job is asked again at the next tick
-        }
-        serverAnswered(false);
-        if (settle(m_held[i], *status)) {
-            m_waitingSaid.erase(m_held[i].job.text());
-            m_held.erase(m_held.begin() + std::ptrdiff_t(i));
-        } else {
-            ++i;
-        }
-    }
-}
-
-// Acts on a job that has ended; false while it has not.
-bool FolderPoller::settle(const HeldJob& held, const JobStatus& s) {
-    const std::string job = held.job.text();
-    const std::string& name = held.name;
-    Message ended;
-    Severity severity = Severity::Notice;
-    switch (s.phase) {
-        case JobPhase::Waiting:
-            if (s.state == "processing-stopped" || s.state == "pending-held") {
-                if (m_waitingSaid.insert(job).second) {
-                    m_host.report(Severity::Notice,
-                                  Message(PLX_TR("Station", "%1: job %2 waits at the printer (%3)"),
-                                          {name, job, describe(s)}));
-                }
-            }
-            return false;
-        case JobPhase::Failed:
-            return reprint(held, s);
-        case JobPhase::Completed:
-            severity = Severity::Info;
-            ended = s.pages > 0 ? Message(PLX_TR("Station",
-                                                 "%1: printed on print queue \"%2\": job %3 "
-                                                 "completed at the printer (%4 page(s))"),
-                                          {name, held.job.queue, job, std::to_string(s.pages)})
-                                : Message(PLX_TR("Station",
-                                                 "%1: printed on print queue \"%2\": job %3 "
-                                                 "completed at the printer"),
-                                          {name, held.job.queue, job});
-            m_printerFailures.erase(name);
-            break;
-        case JobPhase::CanceledByPerson:
-            ended = Message(PLX_TR("Station", "%1: job %2 was cancelled (%3): not printed again"),
-                            {name, job, describe(s)});
-            break;
-        case JobPhase::Unknown:
-            ended = Message(PLX_TR("Station",
-                                   "%1: the print server no longer knows job %2: "
-                                   "counted as ended"),
-                            {name, job});
-            break;
-    }
-    // The file goes before the line that says so: whoever reads the log finds it gone.
-    if (Result<void> r = m_holding.release(held); !r) {
-        m_host.report(Severity::Warning,
-                      Message(PLX_TR("Station", "%1: cannot delete the held file: %2"),
-                              {name, r.error().message}));
-    }
-    m_host.report(severity, ended);
-    return true;
-}
-
-// A job the printer failed: its label did not come out, so the file is printed again.
-bool FolderPoller::reprint(const HeldJob& held, const JobStatus& s) {
-    const std::string job = held.job.text();
-    const Message failed(PLX_TR("Station", "%1: job %2 failed at the printer (%3)"),
-                         {held.name, job, describe(s)});
-    if (!held.jobFile) {
-        m_host.report(Severity::Warning, failed);
-        return true;
-    }
-    if (held.file.empty()) {
-        // Left in the folder when it could not be taken out: it prints again from there.
-        const auto inPlace = m_files.find(held.name);
-        const bool there = inPlace != m_files.end() && inPlace->second.state == State::HeldInPlace;
-        if (there) m_files.erase(inPlace);
-        m_host.report(Severity::Warning,
-                      there ? Message(PLX_TR("Station", "%1: printed again"), {failed})
-                            : Message(PLX_TR("Station",
-                                             "%1; its file is no longer there to "
-                                             "print again"),
-                                      {failed}));
-        (void)m_holding.release(held);  // a record at most: nothing held to lose
-        return true;
-    }
-    const Result<std::string> back = m_holding.putBack(held);
-    if (!back) {
-        const Message stuck(PLX_TR("Station",
-                                   "%1, and it cannot be put back into the folder: %2; "
-                                   "it stays in %3"),
-                            {failed, back.error().message, held.file.string()});
-        if (m_waitingSaid.insert(job).second) m_host.report(Severity::Error, stuck);
-        return false;  // tried again at the next tick
-    }
-    const int failures = ++m_printerFailures[*back];
-    if (failures < kMaxPrinterFailures) {
-        m_host.report(
-            Severity::Warning,
-            Message(PLX_TR("Station", "%1: put back as %2 to be printed again"), {failed, *back}));
-        return true;
-    }
-    // The same label failed again and again: the printer needs a person, not another job.
-    m_printerFailures.erase(*back);
-    Entry entry{*back, true, {}};
-    std::error_code ec;
-    const fs::path path = jobFilePath(m_settings.watchFolder, *back);
-    entry.stamp = Stamp{fs::file_size(path, ec), fs::last_write_time(path, ec)};
-    remember(entry, State::Rejected,
-             Message(PLX_TR("Station",
-                            "failed at the printer %1 times in a row (%2): set "
-                            "aside until the file changes or the station restarts"),
-                     {std::to_string(failures), describe(s)}),
-             false);
-    m_host.report(Severity::Error, Message(PLX_TR("Station",
-                                                  "%1: put back as %2 and set aside: "
-                                                  "it failed %3 times in a row"),
-                                           {failed, *back, std::to_string(failures)}));
-    return true;
-}
-
 // --- One job file ---------------------------------------------------------------------------
 
-// Files whose state holds until they change are not looked at again.
-bool FolderPoller::alreadyDecided(const Entry& entry, Message& mark) {
+// A link, FIFO, socket or device under a job file's name: never read, said once.
+void FolderPoller::notRegular(const FolderEntry& entry, Message& mark) {
+    mark = PLX_TR("Station", "not a regular file: never opened");
     const auto known = m_files.find(entry.name);
+    if (known == m_files.end() || known->second.state != State::NotRegular) {
+        remember(entry, State::NotRegular, mark, true);
+    }
+}
+
+// Files whose state holds until they change are not looked at again; a file seen changing
+// waits until it has stayed the same for a whole tick.
+bool FolderPoller::alreadyDecided(const FolderEntry& entry, Message& mark) {
     if (!entry.regular) {
-        mark = PLX_TR("Station", "not a regular file: never opened");
-        if (known == m_files.end() || known->second.state != State::NotRegular) {
-            remember(entry, State::NotRegular, mark, true);
-        }
+        notRegular(entry, mark);
         return true;
     }
-    if (known == m_files.end() || !(known->second.stamp == entry.stamp)) return false;
+    const auto known = m_files.find(entry.name);
+    if (known == m_files.end()) return false;
+    if (known->second.state == State::Changing) {
+        if (known->second.stamp == entry.identity) return false;
+        known->second.stamp = entry.identity;
+        mark = known->second.mark;
+        return true;
+    }
+    if (!(known->second.stamp == entry.identity)) return false;
     const State s = known->second.state;
     if (s == State::Waiting || s == State::Retry || s == State::NotRegular) return false;
     mark = known->second.mark;
@@ -372,12 +294,11 @@ FolderPoller::Outcome FolderPoller::checkPrinter(Message& mark) {
     return Outcome::Next;
 }
 
-bool FolderPoller::load(const Entry& entry, const std::string& path, Message& mark) {
-    const Result<void> loaded = m_host.loadPicture(path);
+bool FolderPoller::load(const FolderEntry& entry, const Result<void>& loaded, Message& mark) {
     if (loaded) return true;
     const Error& e = loaded.error();
     const auto known = m_files.find(entry.name);
-    const bool seen = known != m_files.end() && known->second.stamp == entry.stamp;
+    const bool seen = known != m_files.end() && known->second.stamp == entry.identity;
     switch (e.kind) {
         case ErrorKind::NotFound:
             m_files.erase(entry.name);
@@ -406,79 +327,148 @@ bool FolderPoller::load(const Entry& entry, const std::string& path, Message& ma
     }
 }
 
-FolderPoller::Outcome FolderPoller::process(const Entry& entry, Message& mark) {
-    if (alreadyDecided(entry, mark)) return Outcome::Next;
+// The file changed while it was looked at: it waits until it stays the same for a tick.
+void FolderPoller::changing(const FolderEntry& entry, const FileIdentity& now, Message& mark) {
+    mark = PLX_TR("Station", "waiting: the file is still being written");
+    const auto known = m_files.find(entry.name);
+    const bool said = known != m_files.end() && known->second.state == State::Changing;
+    remember(FolderEntry{entry.name, true, now}, State::Changing, mark, !said);
+}
+
+FolderPoller::Outcome FolderPoller::process(const FolderEntry& listed, Message& mark) {
+    if (alreadyDecided(listed, mark)) return Outcome::Next;
     std::int16_t copies = 0;
     if (m_settings.printing) {
-        const Result<std::int16_t> count = copyCount(entry.name);
+        const Result<std::int16_t> count = copyCount(listed.name);
         if (!count) {
             mark = Message(PLX_TR("Station", "not printed: %1"), {count.error().message});
-            remember(entry, State::Rejected, mark, true);
+            remember(listed, State::Rejected, mark, true);
             return Outcome::Next;
         }
         copies = *count;
         if (checkPrinter(mark) == Outcome::StopTick) return Outcome::StopTick;
     }
 
-    const std::string path = jobFilePath(m_settings.watchFolder, entry.name).string();
-    if (!load(entry, path, mark)) return Outcome::Next;
+    // Opened without following a link, and never waiting on a FIFO; what is read is
+    // whatever this descriptor holds, whatever happens to the name meanwhile.
+    const UniqueFd fd(::openat(m_folder.fd(), listed.name.c_str(),
+                               O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {
+        const int err = errno;
+        if (err == ELOOP) {
+            notRegular(listed, mark);
+        } else {
+            load(listed,
+                 makeError(err == ENOENT ? ErrorKind::NotFound : ErrorKind::Io,
+                           listed.name + ": " + std::strerror(err)),
+                 mark);
+        }
+        return Outcome::Next;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        notRegular(listed, mark);
+        return Outcome::Next;
+    }
+    const FolderEntry entry{listed.name, true, identityOf(st)};
+    if (!load(entry, m_host.loadPicture(fd.get(), entry.name), mark)) return Outcome::Next;
     if (!m_settings.printing) {
         mark = Message(PLX_TR("Station", "shown only: print mode \"%1\" prints nothing"),
                        {m_settings.printMode});
         remember(entry, State::Shown, mark, true);
         return Outcome::Next;
     }
-
     // A file that changed while it was being read is still being written.
-    std::error_code ec;
-    const Stamp now{fs::file_size(path, ec), fs::last_write_time(path, ec)};
-    if (!ec && !(now == entry.stamp)) {
-        mark = PLX_TR("Station", "waiting: the file is still being written");
-        remember(Entry{entry.name, true, now}, State::Waiting, mark, true);
+    if (::fstat(fd.get(), &st) == 0 && !identityOf(st).sameContent(entry.identity)) {
+        changing(entry, identityOf(st), mark);
         return Outcome::Next;
     }
-    return print(entry, copies, mark);
+    return print(entry, fd.get(), copies, mark);
 }
 
-FolderPoller::Outcome FolderPoller::print(const Entry& entry, std::int16_t copies, Message& mark) {
-    const fs::path path = jobFilePath(m_settings.watchFolder, entry.name);
-    // Taken before printing: the file held afterwards must be the one that was printed.
-    const Result<FileIdentity> identity = identityOf(path);
+FolderPoller::Outcome FolderPoller::print(const FolderEntry& entry, int fd, std::int16_t copies,
+                                          Message& mark) {
+    // Claimed before anything is sent: a station stopped at any moment after this finds the
+    // file and its record in the held folder and knows whether the server got the job.
+    const HoldingArea::Claim claim =
+        m_holding.claim(entry.name, entry.identity, m_queueUsed, m_follower.highestJobId());
+    if (claim.failure != HoldingArea::ClaimFailure::None) return claimFailed(entry, claim, mark);
+    standing(m_claimTrouble, Severity::Notice, {},
+             Message(PLX_TR("Station", "watch folder \"%1\": job files can be taken out again"),
+                     {m_settings.watchFolder}));
+    // Right before it is sent: still the content that was read?
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && !identityOf(st).sameContent(entry.identity)) {
+        unclaim(claim.held);
+        changing(entry, identityOf(st), mark);
+        return Outcome::Next;
+    }
     const auto started = std::chrono::steady_clock::now();
-    const Result<JobRef> job = m_host.printJob(copies, entry.name);
+    const Result<JobRef> job = m_host.printJob(copies, entry.name, claim.held.token);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (!job) return printFailed(entry, job.error(), mark);
+    if (!job) return printFailed(entry, claim.held, job.error(), mark);
     serverAnswered(true);
     if (!job->notice.empty() && m_saidOnce.insert(job->notice.text()).second) {
         m_host.report(Severity::Notice, job->notice);
     }
     if (!job->submitted()) {
-        // Nothing fell on the label: no blank label is sent, and the job is done.
-        std::error_code ec;
-        fs::remove(path, ec);
-        if (ec) {
-            mark = Message(PLX_TR("Station",
-                                  "nothing to print, but the file could not be "
-                                  "deleted (%1)"),
-                           {ec.message()});
-            remember(entry, State::Rejected, mark, true);
-            return Outcome::Next;
-        }
-        m_files.erase(entry.name);
-        mark = PLX_TR("Station", "nothing to print");
-        m_host.report(Severity::Info,
-                      Message(PLX_TR("Station",
-                                     "%1: nothing to print (no dot of it falls on the "
-                                     "label): no job sent, the file is deleted"),
-                              {entry.name}));
+        nothingToPrint(entry, claim.held, mark);
         return Outcome::Next;
     }
-    handOver(entry, *job, identity ? *identity : FileIdentity{}, copies, seconds, mark);
+    handOver(entry, claim.held, *job, copies, seconds, mark);
     return Outcome::Next;
 }
 
-FolderPoller::Outcome FolderPoller::printFailed(const Entry& entry, const Error& e, Message& mark) {
+FolderPoller::Outcome FolderPoller::claimFailed(const FolderEntry& entry,
+                                                const HoldingArea::Claim& claim, Message& mark) {
+    switch (claim.failure) {
+        case HoldingArea::ClaimFailure::Gone:
+            m_files.erase(entry.name);
+            mark = PLX_TR("Station", "gone");
+            m_host.report(
+                Severity::Notice,
+                Message(PLX_TR("Station", "%1: removed before it could be printed"), {entry.name}));
+            return Outcome::Next;
+        case HoldingArea::ClaimFailure::Replaced:
+            changing(entry, FileIdentity{}, mark);
+            return Outcome::Next;
+        case HoldingArea::ClaimFailure::NotWritable:
+            standing(m_claimTrouble, Severity::Error, m_holding.notWritable(), {});
+            break;
+        default:
+            standing(m_claimTrouble, Severity::Error,
+                     Message(PLX_TR("Station",
+                                    "job files cannot be taken out of watch folder \"%1\" (%2): "
+                                    "nothing is printed until that is mended; the files stay"),
+                             {m_settings.watchFolder, claim.reason}),
+                     {});
+            break;
+    }
+    // The files behind would fail the same way: they wait with this one.
+    mark = PLX_TR("Station", "waiting: the file cannot be taken out of the folder");
+    return Outcome::StopTick;
+}
+
+// Nothing reached the print server: the file goes back where it was.
+void FolderPoller::unclaim(const HeldJob& held) {
+    if (m_holding.putBack(held)) return;
+    // Stuck in the held folder: followed as a claim, which the server does not know, so it
+    // is put back (and printed) as soon as it can be.
+    m_follower.add(held);
+}
+
+FolderPoller::Outcome FolderPoller::printFailed(const FolderEntry& entry, const HeldJob& held,
+                                                const Error& e, Message& mark) {
+    if (e.kind == ErrorKind::Unanswered) {
+        // The server may have made the job: it is looked up by its token, not sent again.
+        m_follower.add(held);
+        m_files.erase(entry.name);
+        mark = PLX_TR("Station", "waiting for the print server");
+        reportServerTrouble(e.message, true);
+        return Outcome::StopTick;
+    }
+    unclaim(held);
     switch (e.kind) {
         case ErrorKind::PrintServer:
             mark = PLX_TR("Station", "waiting for the print server");
@@ -507,7 +497,27 @@ FolderPoller::Outcome FolderPoller::printFailed(const Entry& entry, const Error&
     }
 }
 
-void FolderPoller::handOver(const Entry& entry, const JobRef& job, const FileIdentity& identity,
+// Nothing fell on the label: no blank label is sent, and the job is done. The file is
+// deleted where it is held, never by its name in the folder (a new file may have it).
+void FolderPoller::nothingToPrint(const FolderEntry& entry, const HeldJob& held, Message& mark) {
+    if (const Result<void> gone = m_holding.release(held); !gone) {
+        unclaim(held);
+        mark = Message(PLX_TR("Station",
+                              "nothing to print, but the file could not be "
+                              "deleted (%1)"),
+                       {gone.error().message});
+        remember(entry, State::Rejected, mark, true);
+        return;
+    }
+    m_files.erase(entry.name);
+    mark = PLX_TR("Station", "nothing to print");
+    m_host.report(Severity::Info, Message(PLX_TR("Station",
+                                                 "%1: nothing to print (no dot of it falls on the "
+                                                 "label): no job sent, the file is deleted"),
+                                          {entry.name}));
+}
+
+void FolderPoller::handOver(const FolderEntry& entry, HeldJob held, const JobRef& job,
                             std::int16_t copies, double seconds, Message& mark) {
     const Message sent(copies == 1
                            ? PLX_TR("Station",
@@ -518,38 +528,25 @@ void FolderPoller::handOver(const Entry& entry, const JobRef& job, const FileIde
                                     "copies, printer \"%6\", %7 s)"),
                        {entry.name, job.queue, job.text(), m_settings.printMode,
                         std::to_string(copies), m_settings.printerName, formatSeconds(seconds)});
-    const Result<HeldJob> held = m_holding.hold(entry.name, job, identity);
-    if (held) {
-        m_held.push_back(*held);
-        m_files.erase(entry.name);
-        mark = PLX_TR("Station", "sent to the printer");
-        m_host.report(Severity::Info, sent);
-        return;
-    }
-    // It cannot leave the folder (a read-only folder, say): the job is followed from here,
-    // and the file is not printed again while the station runs unless the job fails.
-    m_held.push_back(HeldJob{entry.name, job, {}, {}, true});
-    mark = Message(PLX_TR("Station",
-                          "sent as job %1, but it could not be taken out of the "
-                          "folder (%2): not printed again while the station runs"),
-                   {job.text(), held.error().message});
-    remember(entry, State::HeldInPlace, mark, false);
-    m_host.report(Severity::Warning, Message(PLX_TR("Station", "%1; %2"), {sent, mark}));
+    // A record that cannot be rewritten still holds the claim: the job is found by its token.
+    const Result<void> recorded = m_holding.recordHandOver(held, job);
+    m_follower.add(held);
+    m_files.erase(entry.name);
+    mark = PLX_TR("Station", "sent to the printer");
+    m_host.report(Severity::Info, sent);
+    if (!recorded) m_host.report(Severity::Warning, Message(recorded.error().message));
 }
 
 // --- The tick -------------------------------------------------------------------------------
 
 void FolderPoller::tick() {
     m_host.setTimerEnabled(false);
-    // Once the folder is there: what an earlier run was holding lives inside it.
-    std::error_code ec;
-    if (!m_recovered && fs::is_directory(watchFolderPath(m_settings.watchFolder), ec)) {
-        recoverHeldJobs();
-        m_recovered = true;
-    }
-    followHeldJobs();
+    const Result<void> opened = m_folder.open();
+    if (opened && m_settings.printing) takeFolder();
+    followJobs();
 
-    Result<std::vector<Entry>> listing = listFolder();
+    Result<std::vector<FolderEntry>> listing =
+        opened ? m_folder.jobFiles() : Result<std::vector<FolderEntry>>(opened.error());
     if (!listing) {
         if (listing.error().message != m_folderTrouble) {
             m_folderTrouble = listing.error().message;
@@ -572,23 +569,25 @@ void FolderPoller::tick() {
         updateCondition();
     }
 
-    const std::vector<Entry>& entries = *listing;
+    const std::vector<FolderEntry>& entries = *listing;
     // Forget what is no longer there (a set: a big folder would make this quadratic).
     std::unordered_set<std::string_view> present;
-    for (const Entry& e : entries) present.insert(e.name);
+    for (const FolderEntry& e : entries) present.insert(e.name);
     std::erase_if(m_files, [&](const auto& f) { return !present.contains(f.first); });
 
     std::vector<ListedFile> shown;
     shown.reserve(entries.size());
-    for (const Entry& e : entries) {
+    for (const FolderEntry& e : entries) {
         const auto known = m_files.find(e.name);
-        shown.push_back({e.name, known != m_files.end() && known->second.stamp == e.stamp
+        shown.push_back({e.name, known != m_files.end() && known->second.stamp == e.identity
                                      ? known->second.mark
                                      : Message()});
     }
     m_host.showListing(shown);
 
-    for (std::size_t i = 0; i < entries.size(); ++i) {
+    // Standing by, or the held folder unusable: nothing is claimed, so nothing is printed.
+    const bool blocked = m_settings.printing && !m_holding.ready();
+    for (std::size_t i = 0; i < entries.size() && !blocked; ++i) {
         if (m_host.stopping()) break;
         if (process(entries[i], shown[i].mark) == Outcome::StopTick) {
             // The files behind wait for the same reason.
@@ -596,6 +595,11 @@ void FolderPoller::tick() {
                 if (shown[j].mark.empty()) shown[j].mark = shown[i].mark;
             }
             break;
+        }
+    }
+    if (blocked) {
+        for (ListedFile& f : shown) {
+            if (f.mark.empty()) f.mark = Message(PLX_TR("Station", "waiting: %1"), {m_heldTrouble});
         }
     }
     m_host.showListing(shown);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <string_view>
 
 namespace plx {
 
@@ -193,6 +194,78 @@ JobPhase phaseOf(int state, const std::vector<std::string>& reasons) {
 std::string joined(const std::vector<std::string>& words) {
     std::string out;
     for (const std::string& w : words) out += (out.empty() ? "" : ", ") + w;
+    return out;
+}
+
+// The job attribute that carries the station's claim token. cupsd keeps an attribute of the
+// client's own with the job, across its restarts too, and returns it when asked by name.
+constexpr const char* kJobTokenAttribute = "plixagram-claim";
+
+// One job's attributes, as they come in a Get-Jobs answer.
+struct JobAttributes {
+    JobStatus status;
+    int state = 0;
+    std::vector<std::string> reasons;
+    int impressions = 0;
+    int sheets = 0;
+
+    void take(ipp_attribute_t* a, const char* name) {
+        const std::string_view n(name);
+        const char* text = ippGetString(a, 0, nullptr);
+        if (n == "job-id") {
+            status.id = ippGetInteger(a, 0);
+        } else if (n == "job-state") {
+            state = ippGetInteger(a, 0);
+        } else if (n == "job-state-reasons") {
+            for (int i = 0; i < ippGetCount(a); ++i) {
+                const char* r = ippGetString(a, i, nullptr);
+                if (r != nullptr && std::strcmp(r, "none") != 0) reasons.emplace_back(r);
+            }
+        } else if (n == "job-impressions-completed") {
+            impressions = ippGetInteger(a, 0);
+        } else if (n == "job-media-sheets-completed") {
+            sheets = ippGetInteger(a, 0);
+        } else if (text != nullptr) {
+            if (n == "job-uuid") status.uuid = text;
+            if (n == "job-printer-state-message") status.message = text;
+            if (n == kJobTokenAttribute) status.token = text;
+        }
+    }
+    JobStatus finished() const {
+        JobStatus s = status;
+        s.phase = phaseOf(state, reasons);
+        const char* word = ippEnumString("job-state", state);
+        s.state = word != nullptr ? word : std::to_string(state);
+        s.reasons = joined(reasons);
+        if (impressions > 0)
+            s.pages = impressions;
+        else if (sheets > 0)
+            s.pages = sheets;
+        return s;
+    }
+};
+
+// Every job in a Get-Jobs answer: one job group each, separated by an empty attribute.
+std::vector<JobStatus> jobsIn(ipp_t* response) {
+    std::vector<JobStatus> out;
+    JobAttributes job;
+    bool open = false;
+    auto flush = [&] {
+        if (open && job.status.id > 0) out.push_back(job.finished());
+        job = JobAttributes{};
+        open = false;
+    };
+    for (ipp_attribute_t* a = ippFirstAttribute(response); a != nullptr;
+         a = ippNextAttribute(response)) {
+        const char* name = ippGetName(a);
+        if (name == nullptr || ippGetGroupTag(a) != IPP_TAG_JOB) {
+            flush();
+            continue;
+        }
+        open = true;
+        job.take(a, name);
+    }
+    flush();
     return out;
 }
 
@@ -543,6 +616,24 @@ void CupsPrintSurface::drawPicture(const PictureView& picture, double x, double 
 void CupsPrintSurface::abortDocument() {
     m_doc.reset();
     m_docError.reset();
+    m_jobToken.clear();
+}
+
+// The job's uuid, which Print-Job does not answer with; empty when the server gives none.
+std::string CupsPrintSurface::jobUuid(int id) {
+    char uri[HTTP_MAX_URI];
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(),
+                     "/jobs/%d", id);
+    auto response = ask(
+        [&] {
+            ipp_t* request = newRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri);
+            requestAttributes(request, {"job-uuid"});
+            return request;
+        },
+        "cannot ask the print server about job " + std::to_string(id));
+    if (!response || failed(ippGetStatusCode(response->get()))) return {};
+    return stringOf(response->get(), "job-uuid");
 }
 
 Result<void> CupsPrintSurface::finishDocument(const KeepGoing& pace) {
@@ -592,6 +683,9 @@ Result<int> CupsPrintSurface::submit(const std::string& queue, const std::string
                  m_doc->format().c_str());
     cupsEncodeOptions2(request, options.count(), options.get(), IPP_TAG_OPERATION);
     cupsEncodeOptions2(request, options.count(), options.get(), IPP_TAG_JOB);
+    if (!m_jobToken.empty())
+        ippAddString(request, IPP_TAG_JOB, IPP_TAG_NAME, kJobTokenAttribute, nullptr,
+                     m_jobToken.c_str());
     std::unique_ptr<ipp_t, void (*)(ipp_t*)> sent(request, ippDelete);
 
     const std::string resource = resourceOf(uri);
@@ -629,13 +723,17 @@ Result<int> CupsPrintSurface::submit(const std::string& queue, const std::string
         ok ? cupsGetResponse(h, resource.c_str()) : nullptr, ippDelete);
     if (!response || failed(ippGetStatusCode(response.get()))) {
         // A request cut off half way is dropped with its connection: the server makes no job.
+        // One that went out whole and got no answer may have made one.
         Error e = serverError("print queue \"" + queue + "\" did not take the job" + why);
-        if (!response) dropConnection();
+        if (!response) {
+            dropConnection();
+            if (ok) e.kind = ErrorKind::Unanswered;
+        }
         return e;
     }
     ipp_attribute_t* id = ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER);
     if (id == nullptr || ippGetInteger(id, 0) <= 0) {
-        return makeError(ErrorKind::PrintServer,
+        return makeError(ErrorKind::Unanswered,
                          "print queue \"" + queue + "\" took the job but gave it no id");
     }
     m_figures.submitSeconds = std::chrono::duration<double>(Clock::now() - t0).count();
@@ -672,48 +770,49 @@ Result<JobRef> CupsPrintSurface::endDocument(const std::string& jobName, const K
     if (Result<void> finished = finishDocument(pace); !finished) return finished.error();
     Result<int> id = submit(printer->queue, jobName, pace);
     if (!id) return id.error();
-    return JobRef{printer->queue, *id, m_docNotice};
+    return JobRef{printer->queue, *id, m_docNotice, jobUuid(*id)};
 }
 
-Result<JobStatus> CupsPrintSurface::jobStatus(const JobRef& job) {
-    char uri[HTTP_MAX_URI];
-    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(),
-                     "/jobs/%d", job.id);
-    auto response = ask(
-        [&] {
-            ipp_t* request = newRequest(IPP_OP_GET_JOB_ATTRIBUTES);
-            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri);
-            requestAttributes(request,
-                              {"job-state", "job-state-reasons", "job-printer-state-message",
-                               "job-impressions-completed", "job-media-sheets-completed"});
-            return request;
-        },
-        "cannot ask the print server about job " + job.text());
-    if (!response) return response.error();
-    ipp_t* r = response->get();
-    JobStatus status;
-    const ipp_status_t code = ippGetStatusCode(r);
-    if (code == IPP_STATUS_ERROR_NOT_FOUND) {
-        status.phase = JobPhase::Unknown;
-        return status;
-    }
-    if (failed(code)) return serverError("cannot ask the print server about job " + job.text());
-    ipp_attribute_t* state = ippFindAttribute(r, "job-state", IPP_TAG_ENUM);
-    const int value = state != nullptr ? ippGetInteger(state, 0) : 0;
-    const std::vector<std::string> reasons = keywordsOf(r, "job-state-reasons");
-    status.phase = phaseOf(value, reasons);
-    const char* word = ippEnumString("job-state", value);
-    status.state = word != nullptr ? word : std::to_string(value);
-    status.reasons = joined(reasons);
-    status.message = stringOf(r, "job-printer-state-message");
-    for (const char* pages : {"job-impressions-completed", "job-media-sheets-completed"}) {
-        ipp_attribute_t* a = ippFindAttribute(r, pages, IPP_TAG_INTEGER);
-        if (a != nullptr && ippGetInteger(a, 0) > 0) {
-            status.pages = ippGetInteger(a, 0);
-            break;
+// Get-Jobs, a page at a time: cupsd answers at most 500 ended jobs per request when job
+// attributes must be read from its history, and names the station's jobs by its user.
+Result<std::vector<JobStatus>> CupsPrintSurface::jobs(const std::string& queue, int fromId) {
+    constexpr int kPage = 500;
+    const std::string uri = printerUri(queue);
+    const std::string what = "cannot ask print queue \"" + queue + "\" how its jobs stand";
+    std::vector<JobStatus> out;
+    for (int first = std::max(fromId, 1);;) {
+        auto response = ask(
+            [&] {
+                ipp_t* request = newRequest(IPP_OP_GET_JOBS);
+                ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                             uri.c_str());
+                ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr,
+                             "all");
+                ippAddBoolean(request, IPP_TAG_OPERATION, "my-jobs", 1);
+                ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "first-job-id", first);
+                ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "limit", kPage);
+                requestAttributes(request,
+                                  {"job-id", "job-uuid", "job-state", "job-state-reasons",
+                                   "job-printer-state-message", "job-impressions-completed",
+                                   "job-media-sheets-completed", kJobTokenAttribute});
+                return request;
+            },
+            what);
+        if (!response) return response.error();
+        const ipp_status_t code = ippGetStatusCode(response->get());
+        // A queue that is gone took its jobs with it.
+        if (code == IPP_STATUS_ERROR_NOT_FOUND) return out;
+        if (failed(code)) return serverError(what);
+        const std::vector<JobStatus> page = jobsIn(response->get());
+        int next = first;
+        for (const JobStatus& j : page) {
+            // A server that ignores first-job-id answers from its first job on.
+            if (j.id >= first) out.push_back(j);
+            next = std::max(next, j.id + 1);
         }
+        if (int(page.size()) < kPage || next == first) return out;
+        first = next;
     }
-    return status;
 }
 
 }  // namespace plx

@@ -56,10 +56,11 @@ class CupsPrintSurface : public PrintSurface {
     void drawPicture(const PictureView& picture, double x, double y, double width, double height,
                      const KeepGoing& pace) override;
 
+    void setJobToken(const std::string& token) override { m_jobToken = token; }
     Result<JobRef> endDocument(const std::string& jobName, const KeepGoing& pace) override;
     void abortDocument() override;
 
-    Result<JobStatus> jobStatus(const JobRef& job) override;
+    Result<std::vector<JobStatus>> jobs(const std::string& queue, int fromId) override;
     void idle() override;
 
     const std::string& server() const { return m_server; }
@@ -91,6 +92,7 @@ class CupsPrintSurface : public PrintSurface {
     double scale() const;
     Result<void> finishDocument(const KeepGoing& pace);
     Result<int> submit(const std::string& queue, const std::string& jobName, const KeepGoing& pace);
+    std::string jobUuid(int id);
 
     std::string m_server;
     std::unique_ptr<http_t, void (*)(http_t*)> m_http;
@@ -112,6 +114,7 @@ class CupsPrintSurface : public PrintSurface {
     double m_originY = 0.0;
     std::string m_docMedia;
     Message m_docNotice;
+    std::string m_jobToken;  // carried by the next job
     SubmissionFigures m_figures;
 };
 

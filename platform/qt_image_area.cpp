@@ -205,9 +205,16 @@ class OpenedFile {
 // Opens the file for reading. O_NONBLOCK: a FIFO that took a job file's place must not wait
 // for a writer. Only a regular file has a picture to read; anything else is a file that
 // cannot be read as one, not a bad picture.
+Result<OpenedFile> openedFrom(int fd);
+
 Result<OpenedFile> openRegularFile(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return systemError(errno);
+    return openedFrom(fd);
+}
+
+// Takes `fd` over: it is closed with the OpenedFile, or at once on failure.
+Result<OpenedFile> openedFrom(int fd) {
     OpenedFile opened(fd, 0);
     struct stat st {};
     if (::fstat(fd, &st) != 0) return systemError(errno);
@@ -281,10 +288,14 @@ Result<QImage> decode(QImageReader& reader, const JobFile& file, const PictureSo
 }
 
 // A decoded picture in the form picture() reads in place.
+}  // namespace
+
 struct Decoded {
     QImage image;  // Format_RGBX8888, Format_RGB888, or Format_Indexed8 with `palette`
     std::array<ColorValue, 256> palette{};
 };
+
+namespace {
 
 // An uncompressed 24-bit BMP is read here, three bytes a pixel (Qt's reader would make four).
 Result<Decoded> readRgb24(BmpByteSource& bytes, const BmpInfo& info,
@@ -404,6 +415,13 @@ Result<Decoded> decodeWhileWaiting(OpenedFile opened, const std::function<bool()
     return std::move(decoding->result);
 }
 
+// Decodes on this thread, or on a thread of its own while `wait` runs this one's events.
+Result<Decoded> decodeOpened(Result<OpenedFile> opened, const std::function<bool()>& wait) {
+    if (!opened) return opened.error();
+    return wait ? decodeWhileWaiting(std::move(opened).value(), wait)
+                : readPicture(std::move(opened).value(), nullptr);
+}
+
 }  // namespace
 
 QtImageArea::QtImageArea() {
@@ -411,12 +429,17 @@ QtImageArea::QtImageArea() {
 }
 
 Result<void> QtImageArea::load(const std::string& path) {
-    Result<OpenedFile> opened = openRegularFile(path);
-    if (!opened) return makeError(opened.error().kind, path + ": " + opened.error().message);
-    Result<Decoded> decoded = m_decodeWait
-                                  ? decodeWhileWaiting(std::move(opened).value(), m_decodeWait)
-                                  : readPicture(std::move(opened).value(), nullptr);
-    if (!decoded) return makeError(decoded.error().kind, path + ": " + decoded.error().message);
+    return adopt(decodeOpened(openRegularFile(path), m_decodeWait), path);
+}
+
+Result<void> QtImageArea::loadDescriptor(int fd, const std::string& name) {
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0) return makeError(ErrorKind::Io, name + ": " + std::strerror(errno));
+    return adopt(decodeOpened(openedFrom(own), m_decodeWait), name);
+}
+
+Result<void> QtImageArea::adopt(Result<Decoded> decoded, const std::string& name) {
+    if (!decoded) return makeError(decoded.error().kind, name + ": " + decoded.error().message);
     Decoded d = std::move(decoded).value();
     m_image = std::move(d.image);
     m_palette = d.palette;

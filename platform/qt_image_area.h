@@ -18,6 +18,8 @@
 
 namespace plx {
 
+struct Decoded;  // a decoded picture in the station's own form
+
 class QtImageArea : public ImageArea {
   public:
     QtImageArea();
@@ -28,6 +30,9 @@ class QtImageArea : public ImageArea {
     // undecodable or above kMaxPicturePixels), Aborted (the decode wait said stop). On failure
     // the previous picture stays.
     Result<void> load(const std::string& path) override;
+    // The same for a file already open (the descriptor stays the caller's); `name` names it
+    // in errors.
+    Result<void> loadDescriptor(int fd, const std::string& name);
     void clear() override;
     float width() const override { return float(m_image.width()); }
     float height() const override { return float(m_image.height()); }
@@ -47,6 +52,8 @@ class QtImageArea : public ImageArea {
     void setDecodeWait(std::function<bool()> wait) { m_decodeWait = std::move(wait); }
 
   private:
+    Result<void> adopt(Result<Decoded> decoded, const std::string& name);
+
     QImage m_image;
     std::array<ColorValue, 256> m_palette{};
     std::function<void()> m_changed;

@@ -73,6 +73,10 @@ class PrintSurface {
     virtual void drawPicture(const PictureView& picture, double x, double y, double width,
                              double height, const KeepGoing& pace) = 0;
 
+    // The next job carries this token to the print server, which keeps it with the job, so
+    // that a job whose number was never recorded can be found again. Cleared by the end or
+    // abort of the document. Surfaces that cannot carry one ignore it.
+    virtual void setJobToken(const std::string& token) { (void)token; }
     // Finish the page and hand the job to the printer. A job opens with the first drawing
     // operation: with nothing drawn no job is made and the id is 0. `pace` is called between
     // the steps of building and sending the document; once it says stop, nothing is handed
@@ -81,8 +85,9 @@ class PrintSurface {
     // Drop everything drawn since the last end of document; nothing reaches the printer.
     virtual void abortDocument() = 0;
 
-    // How a job handed over earlier stands now.
-    virtual Result<JobStatus> jobStatus(const JobRef& job) = 0;
+    // The station's own jobs on `queue` whose number is `fromId` or higher, ended ones
+    // included, as they stand now. A job the server no longer knows is not in the list.
+    virtual Result<std::vector<JobStatus>> jobs(const std::string& queue, int fromId) = 0;
 
     // Nothing more to ask for a while: let go of what the last requests held (connections).
     virtual void idle() {}

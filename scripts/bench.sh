@@ -10,6 +10,8 @@
 #   PLIXAGRAM_BENCH_BEFORE a git revision (e.g. main) whose station is built in
 #                    build-bench/before/ and measured beside this one in the big-picture
 #                    figures (none)
+#   PLIXAGRAM_BENCH_KILL_FILES, PLIXAGRAM_BENCH_KILLS  job files and kill -9 in the kill
+#                    drill (400, 80)
 #
 # Figures are noisy on a shared machine: the medians are what bench/README.md records.
 set -euo pipefail
@@ -23,6 +25,8 @@ RUNS=${PLIXAGRAM_BENCH_RUNS:-3}
 JOBS=${PLIXAGRAM_BENCH_JOBS:-500}
 DROPS=${PLIXAGRAM_BENCH_DROPS:-5}
 BEFORE=${PLIXAGRAM_BENCH_BEFORE:-}
+KILL_FILES=${PLIXAGRAM_BENCH_KILL_FILES:-400}
+KILLS=${PLIXAGRAM_BENCH_KILLS:-80}
 
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DPLX_BENCH=ON -DBUILD_TESTING=OFF \
     -DPLX_WERROR="${PLIXAGRAM_WERROR:-OFF}" >/dev/null
@@ -126,6 +130,14 @@ raster=$(for i in $(seq "$RUNS"); do result "$OUT/intake-$i.txt" intake_raster_j
     echo "FIGURE | Intake: jobs/s, first to last \"printed\" line | (reported) | $printed jobs/s | -"
     echo "FIGURE | Intake: jobs/s, first \"printed\" line to last raster | (reported) | $raster jobs/s | -"
 } | tee -a "$OUT/station.txt"
+
+section "Kill drill: $KILL_FILES job files, the station killed $KILLS times at random moments"
+"$BUILD/bench/station_bench" kill "$BUILD/plixagram" "$STATE" "$WORK" "$KILL_FILES" "$KILLS" \
+    >"$OUT/kill.txt" 2>"$OUT/kill.log" || { cat "$OUT/kill.txt" "$OUT/kill.log" >&2; exit 1; }
+cat "$OUT/kill.txt"
+printf 'FIGURE | Kill drill: %s files, %s kill -9 (%s inside a hand-over) | 0 lost, 0 doubled | %s lost, %s doubled | yes\n' \
+    "$KILL_FILES" "$KILLS" "$(result "$OUT/kill.txt" kills_in_handover)" \
+    "$(result "$OUT/kill.txt" lost)" "$(result "$OUT/kill.txt" doubled)" | tee -a "$OUT/station.txt"
 
 section "Summary (medians): figure | goal | measured | met?"
 cat "$OUT"/scan.txt "$OUT"/document.txt "$OUT"/scaled.txt "$OUT"/history.txt "$OUT"/drop.txt \

@@ -56,10 +56,6 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>%1; %2</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>folder trouble: %1; looked at again every tick</source>
         <translation type="unfinished"></translation>
     </message>
@@ -196,19 +192,11 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>%1: the print server no longer knows job %2: counted as ended</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>%1: cannot delete the held file: %2</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
         <source>%1: job %2 failed at the printer (%3)</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>%1: printed again</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -221,10 +209,6 @@
     </message>
     <message>
         <source>%1: put back as %2 to be printed again</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>failed at the printer %1 times in a row (%2): set aside until the file changes or the station restarts</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -280,14 +264,6 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>sent as job %1, but it could not be taken out of the folder (%2): not printed again while the station runs</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>%1: taken out of the folder after a restart (job %2 was already handed over)</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>%1: found held without its job record: put back into the folder to be printed again</source>
         <translation type="unfinished"></translation>
     </message>
@@ -325,6 +301,98 @@
     </message>
     <message>
         <source>%1; only labels the queue&apos;s driver cannot take as raster go that way</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>watch folder &quot;%1&quot;: job files are taken again</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>took over watch folder &quot;%1&quot;: the station that held it let it go</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>following %1 job(s) taken over from the station that held the folder</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>watch folder &quot;%1&quot;: job files can be taken out again</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: removed before it could be printed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>job files cannot be taken out of watch folder &quot;%1&quot; (%2): nothing is printed until that is mended; the files stay</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>waiting: the file cannot be taken out of the folder</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the held folder &quot;%1&quot; %2: the station neither uses nor touches it and prints nothing until it is mended (remove it: the station makes its own)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>watch folder &quot;%1&quot; is not writable by the station (user %2): nothing is printed until it is; as a service, give it write access: see plixagram(1), WATCH FOLDER ACCESS</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>watch folder &quot;%1&quot; is held by another station (%2): standing by, printing nothing until it lets go</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the held folder of watch folder &quot;%1&quot; was moved or replaced while the station ran: no new job file is taken until it is back or the station restarts</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>cannot be made (%1)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>is a symbolic link</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>is not a folder</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>cannot be opened (%1)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>cannot be opened</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>belongs to user %1, not to the station&apos;s user %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>can be written by others than its owner (mode %1)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: claimed, but the print server has no job for it</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: the print server has it as job %2 (handed over before that was recorded): followed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: the print server no longer knows job %2, so whether it printed cannot be told</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: job number %2 now belongs to another job on the print server, so whether it printed cannot be told</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>failed at the printer %1 times in a row: set aside until the file changes or the station restarts</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -56,10 +56,6 @@
         <translation>serveur d&apos;impression de nouveau disponible</translation>
     </message>
     <message>
-        <source>%1; %2</source>
-        <translation>%1 ; %2</translation>
-    </message>
-    <message>
         <source>folder trouble: %1; looked at again every tick</source>
         <translation>problème de dossier : %1 ; vérifié de nouveau à chaque passage</translation>
     </message>
@@ -196,20 +192,12 @@
         <translation>%1 : le travail %2 a été annulé (%3) : pas réimprimé</translation>
     </message>
     <message>
-        <source>%1: the print server no longer knows job %2: counted as ended</source>
-        <translation>%1 : le serveur d&apos;impression ne connaît plus le travail %2 : compté comme terminé</translation>
-    </message>
-    <message>
         <source>%1: cannot delete the held file: %2</source>
         <translation>%1 : impossible de supprimer le fichier retenu : %2</translation>
     </message>
     <message>
         <source>%1: job %2 failed at the printer (%3)</source>
         <translation>%1 : le travail %2 a échoué à l&apos;imprimante (%3)</translation>
-    </message>
-    <message>
-        <source>%1: printed again</source>
-        <translation>%1 : imprimé de nouveau</translation>
     </message>
     <message>
         <source>%1; its file is no longer there to print again</source>
@@ -222,10 +210,6 @@
     <message>
         <source>%1: put back as %2 to be printed again</source>
         <translation>%1 : remis sous le nom %2 pour être réimprimé</translation>
-    </message>
-    <message>
-        <source>failed at the printer %1 times in a row (%2): set aside until the file changes or the station restarts</source>
-        <translation>a échoué %1 fois de suite à l&apos;imprimante (%2) : mis de côté jusqu&apos;à ce que le fichier change ou que la station redémarre</translation>
     </message>
     <message>
         <source>%1: put back as %2 and set aside: it failed %3 times in a row</source>
@@ -280,14 +264,6 @@
         <translation>envoyé à l&apos;imprimante</translation>
     </message>
     <message>
-        <source>sent as job %1, but it could not be taken out of the folder (%2): not printed again while the station runs</source>
-        <translation>envoyé comme travail %1, mais il n&apos;a pas pu être retiré du dossier (%2) : pas réimprimé tant que la station tourne</translation>
-    </message>
-    <message>
-        <source>%1: taken out of the folder after a restart (job %2 was already handed over)</source>
-        <translation>%1 : retiré du dossier après un redémarrage (le travail %2 était déjà remis)</translation>
-    </message>
-    <message>
         <source>%1: found held without its job record: put back into the folder to be printed again</source>
         <translation>%1 : trouvé retenu sans sa fiche de travail : remis dans le dossier pour être réimprimé</translation>
     </message>
@@ -326,6 +302,98 @@
     <message>
         <source>%1; only labels the queue&apos;s driver cannot take as raster go that way</source>
         <translation>%1 ; seules les étiquettes que le pilote de la file ne peut prendre en trame passent par là</translation>
+    </message>
+    <message>
+        <source>watch folder &quot;%1&quot;: job files are taken again</source>
+        <translation>dossier surveillé « %1 » : les fichiers de travail sont de nouveau pris</translation>
+    </message>
+    <message>
+        <source>took over watch folder &quot;%1&quot;: the station that held it let it go</source>
+        <translation>dossier surveillé « %1 » repris : la station qui le tenait l&apos;a laissé</translation>
+    </message>
+    <message>
+        <source>following %1 job(s) taken over from the station that held the folder</source>
+        <translation>suivi de %1 travail(aux) repris de la station qui tenait le dossier</translation>
+    </message>
+    <message>
+        <source>watch folder &quot;%1&quot;: job files can be taken out again</source>
+        <translation>dossier surveillé « %1 » : les fichiers de travail peuvent de nouveau en être retirés</translation>
+    </message>
+    <message>
+        <source>%1: removed before it could be printed</source>
+        <translation>%1 : supprimé avant d&apos;avoir pu être imprimé</translation>
+    </message>
+    <message>
+        <source>job files cannot be taken out of watch folder &quot;%1&quot; (%2): nothing is printed until that is mended; the files stay</source>
+        <translation>les fichiers de travail ne peuvent pas être retirés du dossier surveillé « %1 » (%2) : rien n&apos;est imprimé tant que ce n&apos;est pas réparé ; les fichiers restent</translation>
+    </message>
+    <message>
+        <source>waiting: the file cannot be taken out of the folder</source>
+        <translation>en attente : le fichier ne peut pas être retiré du dossier</translation>
+    </message>
+    <message>
+        <source>the held folder &quot;%1&quot; %2: the station neither uses nor touches it and prints nothing until it is mended (remove it: the station makes its own)</source>
+        <translation>le dossier de garde « %1 » %2 : la station ne l&apos;utilise ni n&apos;y touche et n&apos;imprime rien tant que ce n&apos;est pas réparé (supprimez-le : la station fait le sien)</translation>
+    </message>
+    <message>
+        <source>watch folder &quot;%1&quot; is not writable by the station (user %2): nothing is printed until it is; as a service, give it write access: see plixagram(1), WATCH FOLDER ACCESS</source>
+        <translation>la station (utilisateur %2) ne peut pas écrire dans le dossier surveillé « %1 » : rien n&apos;est imprimé tant qu&apos;elle ne le peut pas ; en service, donnez-lui l&apos;accès en écriture : voir plixagram(1), WATCH FOLDER ACCESS</translation>
+    </message>
+    <message>
+        <source>watch folder &quot;%1&quot; is held by another station (%2): standing by, printing nothing until it lets go</source>
+        <translation>le dossier surveillé « %1 » est tenu par une autre station (%2) : en attente, rien n&apos;est imprimé tant qu&apos;elle ne le laisse pas</translation>
+    </message>
+    <message>
+        <source>the held folder of watch folder &quot;%1&quot; was moved or replaced while the station ran: no new job file is taken until it is back or the station restarts</source>
+        <translation>le dossier de garde du dossier surveillé « %1 » a été déplacé ou remplacé pendant que la station tournait : aucun nouveau fichier de travail n&apos;est pris tant qu&apos;il n&apos;est pas revenu ou que la station n&apos;a pas redémarré</translation>
+    </message>
+    <message>
+        <source>cannot be made (%1)</source>
+        <translation>ne peut pas être créé (%1)</translation>
+    </message>
+    <message>
+        <source>is a symbolic link</source>
+        <translation>est un lien symbolique</translation>
+    </message>
+    <message>
+        <source>is not a folder</source>
+        <translation>n&apos;est pas un dossier</translation>
+    </message>
+    <message>
+        <source>cannot be opened (%1)</source>
+        <translation>ne peut pas être ouvert (%1)</translation>
+    </message>
+    <message>
+        <source>cannot be opened</source>
+        <translation>ne peut pas être ouvert</translation>
+    </message>
+    <message>
+        <source>belongs to user %1, not to the station&apos;s user %2</source>
+        <translation>appartient à l&apos;utilisateur %1, pas à l&apos;utilisateur de la station %2</translation>
+    </message>
+    <message>
+        <source>can be written by others than its owner (mode %1)</source>
+        <translation>peut être écrit par d&apos;autres que son propriétaire (mode %1)</translation>
+    </message>
+    <message>
+        <source>%1: claimed, but the print server has no job for it</source>
+        <translation>%1 : réservé, mais le serveur d&apos;impression n&apos;a aucun travail pour lui</translation>
+    </message>
+    <message>
+        <source>%1: the print server has it as job %2 (handed over before that was recorded): followed</source>
+        <translation>%1 : le serveur d&apos;impression l&apos;a comme travail %2 (remis avant d&apos;avoir été noté) : suivi</translation>
+    </message>
+    <message>
+        <source>%1: the print server no longer knows job %2, so whether it printed cannot be told</source>
+        <translation>%1 : le serveur d&apos;impression ne connaît plus le travail %2, on ne peut donc pas savoir s&apos;il a été imprimé</translation>
+    </message>
+    <message>
+        <source>%1: job number %2 now belongs to another job on the print server, so whether it printed cannot be told</source>
+        <translation>%1 : le numéro de travail %2 appartient maintenant à un autre travail du serveur d&apos;impression, on ne peut donc pas savoir s&apos;il a été imprimé</translation>
+    </message>
+    <message>
+        <source>failed at the printer %1 times in a row: set aside until the file changes or the station restarts</source>
+        <translation>a échoué %1 fois de suite à l&apos;imprimante : mis de côté jusqu&apos;à ce que le fichier change ou que la station redémarre</translation>
     </message>
 </context>
 <context>

@@ -1,6 +1,7 @@
 // The CUPS print surface against the private print server: what is drawn must arrive in the
 // printer's raster at exactly the device dots and in exactly the colours it was drawn with.
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -8,6 +9,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -15,11 +17,13 @@
 #include "platform/cups_print_surface.h"
 #include "tests/support/cups_test_server.h"
 #include "tests/support/raster_capture.h"
+#include "tests/support/station_process.h"
 #include "tools/raster_pages.h"
 
 namespace plx {
 namespace {
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 using Printed = test::CapturedJob;
 using test::expectExactDots;
@@ -99,6 +103,47 @@ TEST(CupsPrintSurface, JobNamesSurviveTheServer) {
         const Printed p = printAndCapture(surface, name);
         ASSERT_EQ(p.pages.size(), 1u);
         EXPECT_EQ(test::readJobInfo("QLS-4100-Xe", p.id)["title"], title);
+    }
+}
+
+// The station's jobs come back with their uuid and the token they carried, ended ones too, and
+// the server keeps the token across its own restart.
+TEST(CupsPrintSurface, JobsAreListedWithTheirUuidAndTokenAlsoAfterTheServerRestarts) {
+    test::PrintServerRestorer restore;
+    CupsPrintSurface surface;
+    ASSERT_TRUE(selectPrinterByName(surface, "QLS-4100-Xe")->matched);
+    surface.plot(1, 1, kBlack);
+    surface.setJobToken("0123456789abcdef0123456789abcdef");
+    const auto tokened = surface.endDocument("with a token", {});
+    ASSERT_TRUE(tokened) << tokened.error().message;
+    EXPECT_TRUE(tokened->uuid.starts_with("urn:uuid:")) << tokened->uuid;
+    surface.plot(1, 1, kBlack);
+    const auto plain = surface.endDocument("without", {});  // the token went with the first job
+    ASSERT_TRUE(plain) << plain.error().message;
+    // The raster is stored a moment before the server counts the job completed.
+    ASSERT_FALSE(test::waitForJobRaster("QLS-4100-Xe", plain->id, test::kJobTimeoutMs).empty());
+    auto ended = [&] {
+        const auto listed = surface.jobs("QLS-4100-Xe", plain->id);
+        return listed && !listed->empty() && listed->front().phase == JobPhase::Completed;
+    };
+    for (int i = 0; i < 100 && !ended(); ++i) std::this_thread::sleep_for(100ms);
+
+    for (const bool restarted : {false, true}) {
+        if (restarted) {
+            ASSERT_TRUE(test::cupsServerScript("stop"));
+            ASSERT_TRUE(test::cupsServerScript("resume"));
+        }
+        const auto listed = surface.jobs("QLS-4100-Xe", tokened->id);
+        ASSERT_TRUE(listed) << listed.error().message;
+        std::map<int, JobStatus> byId;
+        for (const JobStatus& j : *listed) byId[j.id] = j;
+        ASSERT_TRUE(byId.count(tokened->id) && byId.count(plain->id)) << restarted;
+        EXPECT_GE(byId.begin()->first, tokened->id) << "nothing below the number asked from";
+        EXPECT_EQ(byId[tokened->id].uuid, tokened->uuid);
+        EXPECT_EQ(byId[tokened->id].token, "0123456789abcdef0123456789abcdef");
+        EXPECT_EQ(byId[plain->id].token, "");
+        EXPECT_EQ(byId[plain->id].phase, JobPhase::Completed);
+        EXPECT_NE(byId[plain->id].uuid, tokened->uuid);
     }
 }
 

@@ -207,7 +207,8 @@ TEST(FaultDrill, StationKilledWhileHoldingAJobFollowsItAfterRestart) {
         station.kill();
     }
     EXPECT_FALSE(folder.exists(name));
-    EXPECT_EQ(folder.names(), std::vector<std::string>{".plixagram-held"});
+    EXPECT_TRUE(folder.names().empty());
+    EXPECT_TRUE(fs::exists(folder.file(".plixagram-held"))) << "it is held there";
     fs::remove(delay);
 
     StationProcess again;
@@ -218,6 +219,41 @@ TEST(FaultDrill, StationKilledWhileHoldingAJobFollowsItAfterRestart) {
     expectPrintedOnceEach(kQueue, {name});
     EXPECT_TRUE(folder.names().empty());
     stopWithSigterm(again);
+}
+
+// Two stations on one folder: the second stands by, naming the one that holds the folder (as
+// the desktop launcher's check does), and takes over within a tick when that one is killed
+// mid-run. Every label prints once.
+TEST(FaultDrill, SecondStationOnTheFolderStandsByAndTakesOverWhenTheFirstIsKilled) {
+    JobFolder folder("drill-two");
+    StationProcess first, second;
+    ASSERT_TRUE(first.start(stationRun(folder.settings("1", "10/10"), kFastTickMs)))
+        << first.startError();
+    ASSERT_GE(first.waitForLine("watching", kStationStartMs), 0);
+    ASSERT_TRUE(second.start(stationRun(folder.settings("1", "10/10"), kFastTickMs)))
+        << second.startError();
+    const std::string standing = second.lineWith("is held by another station", kStationStartMs);
+    EXPECT_NE(standing.find("process " + std::to_string(first.pid())), std::string::npos)
+        << standing;
+    const ToolRun launcher = runCupsTool({PLX_PROGRAM, "--holder", folder.settings("1", "0/0")});
+    EXPECT_EQ(launcher.exitCode, 1) << launcher.output;
+    EXPECT_NE(launcher.output.find("process " + std::to_string(first.pid())), std::string::npos);
+
+    std::vector<std::string> names;
+    for (int i = 0; i < 40; ++i) {
+        names.push_back("drtwo_" + std::to_string(100 + i) + "_1.bmp");
+        folder.put(names.back(), smallLabel(unsigned(i)));
+    }
+    ASSERT_TRUE(first.waitForCount(": sent to", 10, kJobsMs));
+    EXPECT_EQ(second.countLines(": sent to"), 0u) << "the second printed while standing by";
+    first.kill();
+    ASSERT_GE(second.waitForLine("took over watch folder", kStationStartMs), 0);
+    expectPrintedOnceEach(kQueue, names);
+    for (const std::string& n : names)
+        EXPECT_LE(first.countLines(n + ": sent to") + second.countLines(n + ": sent to"), 1u) << n;
+    std::this_thread::sleep_for(std::chrono::milliseconds(4 * kFastTickMs));
+    EXPECT_TRUE(folder.names().empty());
+    stopWithSigterm(second);
 }
 
 // The watch folder removed and made again under the running station.

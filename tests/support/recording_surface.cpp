@@ -1,6 +1,7 @@
 #include "tests/support/recording_surface.h"
 
 #include <sstream>
+#include <utility>
 
 namespace plx::test {
 
@@ -15,10 +16,23 @@ Result<PrinterInfo> RecordingSurface::current() {
     return *currentPrinter;
 }
 
-Result<JobStatus> RecordingSurface::jobStatus(const JobRef& job) {
-    if (failJobStatus) return *failJobStatus;
-    const auto known = jobStatuses.find(job.id);
-    return known != jobStatuses.end() ? known->second : JobStatus{};
+Result<std::vector<JobStatus>> RecordingSurface::jobs(const std::string& queue, int fromId) {
+    ++jobQueries;
+    if (failJobs) return *failJobs;
+    std::vector<JobStatus> out;
+    for (const auto& [id, status] : jobStatuses) {
+        if (id >= fromId && jobQueues[id] == queue) out.push_back(status);
+    }
+    return out;
+}
+
+void RecordingSurface::setPhase(int id, JobPhase phase, std::string stateWord, std::string reasons,
+                                int pages) {
+    JobStatus& s = jobStatuses[id];
+    s.phase = phase;
+    s.state = std::move(stateWord);
+    s.reasons = std::move(reasons);
+    s.pages = pages;
 }
 
 void RecordingSurface::select(const PrinterInfo& printer) {
@@ -58,6 +72,7 @@ void RecordingSurface::drawPicture(const PictureView& picture, double x, double 
 
 Result<JobRef> RecordingSurface::endDocument(const std::string& jobName, const KeepGoing& pace) {
     ops.push_back("end document");
+    const std::string token = std::exchange(m_token, {});
     std::optional<Error> failure = failEndDocument;
     // Asked once, as a real surface asks between the pieces it sends.
     if (!failure && (!dots.empty() || m_pictures > 0) && !mayGoOn(pace))
@@ -73,17 +88,27 @@ Result<JobRef> RecordingSurface::endDocument(const std::string& jobName, const K
     doc.printer = queue;
     doc.copies = m_copies;
     doc.jobName = jobName;
+    doc.token = token;
     doc.dots = std::move(dots);
     doc.pictures = m_pictures;
-    const JobRef job{doc.printer, m_nextJob++, {}};
+    const int id = nextJob++;
+    const JobRef job{doc.printer, id, {}, "urn:uuid:recorded-" + std::to_string(id)};
+    JobStatus& status = jobStatuses[id];
+    status = JobStatus{};
+    status.id = id;
+    status.uuid = job.uuid;
+    status.token = token;
+    jobQueues[id] = doc.printer;
     documents.push_back(std::move(doc));
     dots.clear();
     m_pictures = 0;
+    if (loseAnswer) return makeError(ErrorKind::Unanswered, "the print server did not answer");
     return job;
 }
 
 void RecordingSurface::abortDocument() {
     ops.push_back("abort document");
+    m_token.clear();
     dots.clear();
     m_pictures = 0;
     ++aborted;

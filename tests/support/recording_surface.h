@@ -23,6 +23,7 @@ struct RecordedDocument {
     std::string printer;  // queue of the printer current at the end of the document
     int copies = 0;
     std::string jobName;
+    std::string token;  // the claim token the job carried
     std::vector<RecordedDot> dots;
     int pictures = 0;
 };
@@ -38,32 +39,42 @@ class RecordingSurface : public PrintSurface {
     int aborted = 0;
     // When set, endDocument fails with this error (the document is dropped).
     std::optional<Error> failEndDocument;
+    // When set, endDocument makes the job but its answer is lost (ErrorKind::Unanswered), as
+    // for a station stopped between handing a job over and learning its number.
+    bool loseAnswer = false;
     // When set, listing the printers fails with this error.
     std::optional<Error> failPrinters;
     QueueState state;
-    // How each job id stands; a job not in here is still waiting. failJobStatus: the server
-    // cannot be asked.
+    // The server's jobs by id, as jobs() lists them: each job made waits until a test says
+    // otherwise (setPhase). Erasing one makes the server forget it. failJobs: the server
+    // cannot be asked; jobQueries counts the questions.
     std::map<int, JobStatus> jobStatuses;
-    std::optional<Error> failJobStatus;
+    std::map<int, std::string> jobQueues;
+    std::optional<Error> failJobs;
+    int jobQueries = 0;
+    int nextJob = 1;
+    void setPhase(int id, JobPhase phase, std::string stateWord = {}, std::string reasons = {},
+                  int pages = -1);
 
     Result<std::vector<PrinterInfo>> printers() override;
     void select(const PrinterInfo& printer) override;
     Result<PrinterInfo> current() override;
     Result<QueueState> queueState() override { return state; }
-    Result<JobStatus> jobStatus(const JobRef& job) override;
+    Result<std::vector<JobStatus>> jobs(const std::string& queue, int fromId) override;
     void setCopies(std::int16_t copies) override;
     void setUnit(Unit unit) override;
     void setPrintQuality(int dpi) override;
     void plot(float x, float y, ColorValue color) override;
     void drawPicture(const PictureView& picture, double x, double y, double width, double height,
                      const KeepGoing& pace) override;
+    void setJobToken(const std::string& token) override { m_token = token; }
     Result<JobRef> endDocument(const std::string& jobName, const KeepGoing& pace) override;
     void abortDocument() override;
 
   private:
     int m_copies = 1;
     int m_pictures = 0;
-    int m_nextJob = 1;
+    std::string m_token;
 };
 
 // A picture held in memory, for the procedures' tests.

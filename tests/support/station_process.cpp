@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "intake/holding_area.h"
 #include "tests/support/cups_test_server.h"
 
 extern char** environ;
@@ -344,8 +345,10 @@ bool JobFolder::exists(const std::string& name) const {
 std::vector<std::string> JobFolder::names() const {
     std::vector<std::string> out;
     std::error_code ec;
-    for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec))
-        out.push_back(it->path().filename().string());
+    for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name != HoldingArea::kFolderName) out.push_back(name);
+    }
     std::sort(out.begin(), out.end());
     return out;
 }

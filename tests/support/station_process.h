@@ -138,7 +138,7 @@ struct JobFolder {
     std::string file(const std::string& name) const { return path + "/" + name; }
     void put(const std::string& name, const std::vector<std::uint8_t>& bytes) const;
     bool exists(const std::string& name) const;
-    // Every entry name, sorted.
+    // Every entry name but the station's own held folder, sorted.
     std::vector<std::string> names() const;
 };
 

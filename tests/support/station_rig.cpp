@@ -1,7 +1,10 @@
 #include "tests/support/station_rig.h"
 
 #include <QFile>
+#include <algorithm>
 #include <filesystem>
+
+#include "intake/holding_area.h"
 
 #include "tests/support/station_process.h"
 
@@ -14,12 +17,29 @@ QImage pictureWith(int w, int h, const std::vector<std::pair<QPoint, ColorValue>
     return img;
 }
 
-StationRig::StationRig(const std::string& mode, const std::string& offsets) {
+StationRig::StationRig(const std::string& mode, const std::string& offsets,
+                       const std::function<void(const std::string&)>& before) {
     folder = dir.path().toStdString() + "/jobs";
     std::filesystem::create_directories(folder);
+    if (before) before(folder);
     form.setReportHook([this](const std::string& line) { reports.push_back(line); });
-    form.Form_Load(std::string(kPrinter) + "/" + folderField(folder) + "/" + mode + "/" + offsets);
+    arguments = std::string(kPrinter) + "/" + folderField(folder) + "/" + mode + "/" + offsets;
+    form.Form_Load(arguments);
     reports.clear();
+}
+
+void StationRig::restart() { form.Form_Load(arguments); }
+
+std::string StationRig::heldPath() const { return folder + "/" + HoldingArea::kFolderName; }
+
+std::vector<std::string> StationRig::held() const {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(heldPath(), ec), end; !ec && it != end;
+         it.increment(ec))
+        names.push_back(it->path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::string StationRig::path(const std::string& name) const { return folder + "/" + name; }

@@ -45,6 +45,7 @@ TEST(FolderPoller, JobFileNamesAndCopyCounts) {
     EXPECT_FALSE(isJobFileName("a.bmp.tmp"));
     EXPECT_FALSE(isJobFileName("a.bm"));
     EXPECT_FALSE(isJobFileName(".bmp"));
+    EXPECT_FALSE(isJobFileName("../up_x_1.bmp"));  // a record can name nothing outside
 
     EXPECT_EQ(*FolderPoller::copyCount("lot42_front_3.bmp"), 3);
     EXPECT_EQ(*FolderPoller::copyCount("a_b_2_x.bmp"), 2);
@@ -216,26 +217,6 @@ TEST(FolderPoller, PrintServerTroubleStopsTheTickAndRetriesExactlyOnce) {
     EXPECT_EQ(r.surface.documents.size(), 2u);
 }
 
-TEST(FolderPoller, FileThatCannotLeaveTheFolderIsNotPrintedAgainUnlessItsJobFails) {
-    StationRig r;
-    r.drop("a_b_1.bmp");
-    // A plain file where the holding folder would go: the job file cannot be taken out.
-    { std::ofstream(r.path(HoldingArea::kFolderName)) << "in the way"; }
-    r.tick();
-    EXPECT_EQ(r.surface.documents.size(), 1u);
-    EXPECT_TRUE(r.exists("a_b_1.bmp"));
-    EXPECT_TRUE(r.reported("could not be taken out of the folder"));
-    r.tick();
-    EXPECT_EQ(r.surface.documents.size(), 1u);
-    // Its job is still followed: when it fails, the file prints again from where it is.
-    r.surface.jobStatuses[1] = JobStatus{JobPhase::Failed, "aborted", "", "", -1};
-    r.tick();
-    EXPECT_TRUE(
-        r.reported("a_b_1.bmp: job QLS-4100-Xe-1 failed at the printer (aborted): printed "
-                   "again"));
-    EXPECT_EQ(jobNames(r), (std::vector<std::string>{"a_b_1.bmp", "a_b_1.bmp"}));
-}
-
 TEST(FolderPoller, MissingFolderIsWatchedUntilItAppears) {
     StationRig r;
     fs::remove_all(r.folder);
@@ -284,7 +265,7 @@ TEST(FolderPoller, SymbolicLinksAreNeverFollowedOrDeleted) {
 }
 
 namespace {
-// A window stand-in whose picture loading a test scripts.
+// A window stand-in whose picture loading a test scripts; its jobs wait for ever.
 class ScriptedHost : public JobHost {
   public:
     explicit ScriptedHost(std::function<Result<void>(const std::string&)> load)
@@ -295,12 +276,16 @@ class ScriptedHost : public JobHost {
         r.queue = "x";
         return r;
     }
-    Result<void> loadPicture(const std::string& path) override { return m_load(path); }
-    Result<JobRef> printJob(std::int16_t, const std::string&) override {
+    Result<void> loadPicture(int, const std::string& name) override { return m_load(name); }
+    Result<JobRef> printJob(std::int16_t, const std::string&, const std::string&) override {
         ++prints;
         return JobRef{"x", prints, {}};
     }
-    Result<JobStatus> jobStatus(const JobRef&) override { return JobStatus{}; }
+    Result<std::vector<JobStatus>> jobs(const std::string&, int) override {
+        std::vector<JobStatus> waiting(std::size_t(prints), JobStatus{});
+        for (int i = 0; i < prints; ++i) waiting[std::size_t(i)].id = i + 1;
+        return waiting;
+    }
     void showListing(const std::vector<ListedFile>&) override {}
     void report(Severity, const Message& m) override { lines.push_back(m.text()); }
     void showCondition(const Message&) override {}
@@ -314,21 +299,50 @@ class ScriptedHost : public JobHost {
 };
 }  // namespace
 
-TEST(FolderPoller, FileRemovedAfterListingIsSkipped) {
+// A file removed or replaced while it is read is not printed: what is claimed must be what
+// was read.
+TEST(FolderPoller, FileRemovedOrReplacedWhileReadIsNotPrinted) {
     QTemporaryDir dir;
+    const std::string folder = dir.path().toStdString();
     test::pictureWith(2, 2, {}).save(dir.filePath(QStringLiteral("a_b_1.bmp")), "BMP");
     test::pictureWith(2, 2, {}).save(dir.filePath(QStringLiteral("b_b_1.bmp")), "BMP");
-    QtImageArea area;
-    ScriptedHost host([&](const std::string& path) {
-        fs::remove(path);
-        return area.load(path);
+    ScriptedHost host([&](const std::string& name) -> Result<void> {
+        fs::remove(folder + "/" + name);
+        if (name == "b_b_1.bmp")
+            test::pictureWith(3, 3, {}).save(QString::fromStdString(folder + "/" + name), "BMP");
+        return {};
     });
     FolderPoller poller(host, {dir.path().toStdString(), "1", "p"});
     poller.tick();
     EXPECT_EQ(host.prints, 0);
     ASSERT_EQ(host.lines.size(), 2u);
-    EXPECT_NE(host.lines[0].find("removed before it could be loaded"), std::string::npos);
+    EXPECT_NE(host.lines[0].find("a_b_1.bmp: removed before it could be printed"),
+              std::string::npos);
+    EXPECT_NE(host.lines[1].find("b_b_1.bmp: waiting: the file is still being written"),
+              std::string::npos);
+    EXPECT_TRUE(fs::exists(folder + "/b_b_1.bmp")) << "the new file stays where it was put";
     EXPECT_TRUE(host.timer);
+}
+
+// A file still being appended to while it is read waits until it has stayed the same for a
+// whole tick, then prints once.
+TEST(FolderPoller, GrowingFilePrintsOnceAfterItStaysTheSameForATick) {
+    QTemporaryDir dir;
+    const std::string path = dir.filePath(QStringLiteral("a_b_1.bmp")).toStdString();
+    test::pictureWith(2, 2, {{{0, 0}, kBlack}}).save(QString::fromStdString(path), "BMP");
+    int growths = 2;
+    ScriptedHost host([&](const std::string&) -> Result<void> {
+        if (growths-- > 0) std::ofstream(path, std::ios::app) << "more";
+        return {};
+    });
+    FolderPoller poller(host, {dir.path().toStdString(), "1", "p"});
+    poller.tick();
+    poller.tick();
+    EXPECT_EQ(host.prints, 0);
+    poller.tick();
+    EXPECT_EQ(host.prints, 1);
+    poller.tick();
+    EXPECT_EQ(host.prints, 1);
 }
 
 // A file that cannot be read for a reason of the system's, not its own, is tried at every tick
@@ -394,27 +408,30 @@ TEST(FolderPoller, StoppedQueueKeepsTheFilesAndPrintsEachOnceWhenItTakesJobsAgai
     EXPECT_TRUE(r.reported("is not accepting jobs"));
 }
 
-// Each job is followed to its end: completed, failed (printed again, but not forever),
-// cancelled by a person, or forgotten by the server.
+// Each job is followed to its end, by one question per queue and tick: completed, failed
+// (printed again, but not forever), cancelled by a person; forgotten by the server, or its
+// number given to another job, it is printed again rather than taken as printed.
 TEST(FolderPoller, HandedOverJobsEndAsThePrinterSays) {
     StationRig r;
-    for (const char* n : {"a_b_1.bmp", "b_b_1.bmp", "c_b_1.bmp", "d_b_1.bmp"}) r.drop(n);
+    const std::vector<std::string> names{"a_b_1.bmp", "b_b_1.bmp", "c_b_1.bmp", "d_b_1.bmp",
+                                         "e_b_1.bmp"};
+    for (const std::string& n : names) r.drop(n);
     r.tick();
-    ASSERT_EQ(r.surface.documents.size(), 4u);
+    ASSERT_EQ(r.surface.documents.size(), 5u);
     EXPECT_TRUE(r.reported("a_b_1.bmp: sent to print queue \"QLS-4100-Xe\" as job QLS-4100-Xe-1"));
-    const fs::path held = fs::path(r.folder) / HoldingArea::kFolderName;
-    for (const char* n : {"a_b_1.bmp", "b_b_1.bmp", "c_b_1.bmp", "d_b_1.bmp"}) {
-        EXPECT_FALSE(r.exists(n)) << n << " is still in the watch folder";
-    }
-    EXPECT_EQ(std::distance(fs::directory_iterator(held), fs::directory_iterator()), 8);
+    for (const std::string& n : names) EXPECT_FALSE(r.exists(n)) << n << " is still there";
+    EXPECT_EQ(r.held().size(), 11u) << "a file and its record each, and the station's lock";
 
-    r.surface.jobStatuses[1] = JobStatus{JobPhase::Completed, "completed", "", "", 2};
-    r.surface.jobStatuses[2] =
-        JobStatus{JobPhase::Failed, "aborted", "job-aborted-by-system", "", -1};
-    r.surface.jobStatuses[3] =
-        JobStatus{JobPhase::CanceledByPerson, "canceled", "job-canceled-by-user", "", -1};
-    r.surface.jobStatuses[4] = JobStatus{JobPhase::Unknown, "", "", "", -1};
+    r.surface.setPhase(1, JobPhase::Completed, "completed", "", 2);
+    r.surface.setPhase(2, JobPhase::Failed, "aborted", "job-aborted-by-system");
+    r.surface.setPhase(3, JobPhase::CanceledByPerson, "canceled", "job-canceled-by-user");
+    r.surface.jobStatuses.erase(4);
+    r.surface.jobStatuses[5] =
+        JobStatus{JobPhase::Completed, "completed", "", "", 1, 5, "urn:uuid:another-client", ""};
+    r.drop("e_b_1.bmp");  // a new file under the name of one held
+    const int asked = r.surface.jobQueries;
     r.tick();
+    EXPECT_EQ(r.surface.jobQueries, asked + 1) << "one question for the queue";
     EXPECT_TRUE(
         r.reported("a_b_1.bmp: printed on print queue \"QLS-4100-Xe\": job QLS-4100-Xe-1 "
                    "completed at the printer (2 page(s))"));
@@ -422,58 +439,26 @@ TEST(FolderPoller, HandedOverJobsEndAsThePrinterSays) {
         r.reported("b_b_1.bmp: job QLS-4100-Xe-2 failed at the printer (aborted: "
                    "job-aborted-by-system): put back as b_b_1.bmp"));
     EXPECT_TRUE(r.reported("c_b_1.bmp: job QLS-4100-Xe-3 was cancelled"));
-    EXPECT_TRUE(r.reported("d_b_1.bmp: the print server no longer knows job QLS-4100-Xe-4"));
-    // Only the failed one printed again, as a job of its own.
-    EXPECT_EQ(jobNames(r).back(), "b_b_1.bmp");
-    EXPECT_EQ(r.surface.documents.size(), 5u);
-    EXPECT_EQ(std::distance(fs::directory_iterator(held), fs::directory_iterator()), 2);
+    EXPECT_TRUE(
+        r.reported("d_b_1.bmp: the print server no longer knows job QLS-4100-Xe-4, so whether "
+                   "it printed cannot be told: put back as d_b_1.bmp to be printed again"));
+    EXPECT_TRUE(
+        r.reported("e_b_1.bmp: job number QLS-4100-Xe-5 now belongs to another job on the print "
+                   "server, so whether it printed cannot be told: put back as "
+                   "retry5-e_b_1.bmp"));
+    EXPECT_FALSE(r.reported("job QLS-4100-Xe-5 completed"));
+    const std::vector<std::string> all = jobNames(r);
+    EXPECT_EQ(
+        std::vector<std::string>(all.begin() + 5, all.end()),
+        (std::vector<std::string>{"b_b_1.bmp", "d_b_1.bmp", "e_b_1.bmp", "retry5-e_b_1.bmp"}));
 
     // A printer that fails the same label again and again gets it no more.
-    r.surface.jobStatuses[5] = r.surface.jobStatuses[2];
+    r.surface.setPhase(6, JobPhase::Failed, "aborted");
     r.tick();
-    r.surface.jobStatuses[6] = r.surface.jobStatuses[2];
+    r.surface.setPhase(10, JobPhase::Failed, "aborted");
     r.tick();
     r.tick();
-    EXPECT_EQ(r.surface.documents.size(), 6u);
+    EXPECT_EQ(r.surface.documents.size(), 10u);
     EXPECT_TRUE(r.exists("b_b_1.bmp"));
     EXPECT_TRUE(r.reported("set aside: it failed 3 times in a row"));
-    EXPECT_FALSE(fs::exists(held)) << "an empty holding folder is removed";
-}
-
-// What a station killed at any moment leaves behind is settled at the next start.
-TEST(HoldingArea, RecoveryFinishesInterruptedMovesAndPutsBackWhatItCannotAccountFor) {
-    QTemporaryDir dir;
-    const fs::path watch = dir.path().toStdString();
-    auto put = [&](const std::string& name) {
-        test::pictureWith(2, 2, {}).save(QString::fromStdString((watch / name).string()), "BMP");
-        return *identityOf(watch / name);
-    };
-    HoldingArea area(watch);
-    // Held normally.
-    ASSERT_TRUE(area.hold("a_b_1.bmp", JobRef{"Q", 7, {}}, put("a_b_1.bmp")));
-    // Killed after the record, before the move: the file is still in the folder.
-    const auto b = area.hold("b_b_1.bmp", JobRef{"Q", 8, {}}, put("b_b_1.bmp"));
-    ASSERT_TRUE(b);
-    fs::rename(b->file, watch / "b_b_1.bmp");
-    // A held file whose record is gone: nothing says what became of its job.
-    const auto c = area.hold("c_b_1.bmp", JobRef{"Q", 9, {}}, put("c_b_1.bmp"));
-    ASSERT_TRUE(c);
-    fs::remove(c->record);
-
-    HoldingArea::Recovered r = HoldingArea(watch).recover();
-    ASSERT_EQ(r.jobs.size(), 2u);
-    for (const HeldJob& j : r.jobs) {
-        EXPECT_TRUE(fs::exists(j.file)) << j.name;
-        EXPECT_EQ(j.name, j.job.id == 7 ? "a_b_1.bmp" : "b_b_1.bmp");
-    }
-    EXPECT_FALSE(fs::exists(watch / "b_b_1.bmp"));
-    EXPECT_TRUE(fs::exists(watch / "Q-9.bmp"));  // back in the folder, to be printed again
-    EXPECT_EQ(r.events.size(), 2u);
-
-    // Put back while a new file has taken the name: the new one is kept, the old one is renamed.
-    put("a_b_1.bmp");
-    const auto back = area.putBack(r.jobs[0].job.id == 7 ? r.jobs[0] : r.jobs[1]);
-    ASSERT_TRUE(back);
-    EXPECT_EQ(*back, "retry7-a_b_1.bmp");
-    EXPECT_TRUE(fs::exists(watch / "a_b_1.bmp") && fs::exists(watch / "retry7-a_b_1.bmp"));
 }
