@@ -311,6 +311,13 @@ bool FolderPoller::load(const FolderEntry& entry, const Result<void>& loaded, Me
             mark = Message(PLX_TR("Station", "waiting: %1"), {e.message});
             remember(entry, State::Waiting, mark, !(seen && known->second.state == State::Waiting));
             return false;
+        case ErrorKind::Aborted:
+            // The station is closing while the picture decodes: not the file's fault.
+            mark = PLX_TR("Station", "interrupted: printed at the next start");
+            m_host.report(Severity::Notice,
+                          Message(PLX_TR("Station", "%1: %2; the file stays in the folder"),
+                                  {entry.name, e.message}));
+            return false;
         case ErrorKind::Io: {
             // Not the file's fault (permissions, a failing disk): tried again at every tick.
             mark = Message(PLX_TR("Station", "waiting: %1; tried again at the next tick"),

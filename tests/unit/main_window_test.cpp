@@ -232,6 +232,7 @@ TEST(MainWindow, ClosingWhileAPictureDecodesOrPrintsAbandonsTheJobAndKeepsTheFil
         EXPECT_EQ(r.surface.aborted, decoding ? 0 : 1);  // nothing drawn yet while decoding
         EXPECT_EQ(r.area.width(), decoding ? 0.f : 4.f);
         EXPECT_TRUE(r.exists("a_b_1.bmp"));
+        EXPECT_TRUE(r.reported("a_b_1.bmp: ") && !r.reported("not printed")) << decoding;
         EXPECT_FALSE(r.form.Timer1->isActive());
     }
 }
