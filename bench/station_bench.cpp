@@ -932,9 +932,10 @@ int killDrill(const std::string& program, const fs::path& state, const fs::path&
 
 int main(int argc, char** argv) {
     if (argc < 5) {
-        std::fprintf(stderr,
-                     "usage: station_bench big PROGRAM STATE_DIR WORK_DIR BITS MODE [QUEUE]\n"
-                     "       station_bench intake|drop|kill PROGRAM STATE_DIR WORK_DIR [N [KILLS]]\n");
+        std::fprintf(
+            stderr,
+            "usage: station_bench big PROGRAM STATE_DIR WORK_DIR BITS MODE [QUEUE]\n"
+            "       station_bench intake|drop|kill PROGRAM STATE_DIR WORK_DIR [N [KILLS]]\n");
         return 2;
     }
     const std::string what = argv[1];
