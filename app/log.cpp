@@ -143,8 +143,12 @@ std::vector<std::string> journalFields(int priority, std::string_view category,
     message += text;
     // The native protocol carries any bytes in a value, newlines and "%" included: a file
     // name is sent as it is.
-    std::vector<std::string> entry{"MESSAGE=" + message, "PRIORITY=" + std::to_string(priority),
-                                   "SYSLOG_IDENTIFIER=plixagram"};
+    // The unit's own name for the station (plixagram-NAME for a second one), as its standard
+    // error stream is tagged: the unit passes it, since SyslogIdentifier= reaches only streams.
+    const char* tag = std::getenv("PLIXAGRAM_SYSLOG_IDENTIFIER");
+    std::vector<std::string> entry{
+        "MESSAGE=" + message, "PRIORITY=" + std::to_string(priority),
+        std::string("SYSLOG_IDENTIFIER=") + (tag != nullptr && *tag != '\0' ? tag : "plixagram")};
     if (!fields.file.empty()) entry.push_back("PLIXAGRAM_FILE=" + fields.file);
     if (!fields.queue.empty()) entry.push_back("PLIXAGRAM_QUEUE=" + fields.queue);
     if (!fields.job.empty()) entry.push_back("PLIXAGRAM_JOB=" + fields.job);
