@@ -105,7 +105,7 @@ TEST(Language, FrenchLocaleTranslatesTheWindowButNotTheLogNorTheFixedTexts) {
     EXPECT_EQ(
         status.toStdString(),
         "lot_x_1.bmp : en attente du serveur d'impression ; le fichier reste dans le dossier");
-    EXPECT_TRUE(item.startsWith(QStringLiteral("a_b_1.bmp  (affiché seulement")))
+    EXPECT_TRUE(item.startsWith(QStringLiteral("a_b_1.bmp  —  affiché seulement")))
         << item.toStdString();
     EXPECT_EQ(r.reports.back(), waiting.text()) << "the log stays English";
     EXPECT_EQ(caption, QStringLiteral("Vemorin Plixagram Printing"));
