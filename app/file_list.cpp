@@ -3,6 +3,7 @@
 #include <QBrush>
 #include <QColor>
 #include <QHash>
+#include <QStyledItemDelegate>
 
 #include "app/i18n.h"
 
@@ -12,6 +13,16 @@ namespace {
 constexpr int kIdRole = Qt::UserRole + 1;
 
 QString fromStd(const std::string& s) { return QString::fromStdString(s); }
+
+// Rows asking for no width of their own are laid out as wide as the list, so the view cuts
+// the text at its edge.
+class FitToWidth : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return {1, QStyledItemDelegate::sizeHint(option, index).height()};
+    }
+};
 
 // Trouble in red, jobs on their way in green, the rest as the list draws it.
 QBrush colourOf(FileState state) {
@@ -48,6 +59,13 @@ void fill(QListWidgetItem& item, const FileRow& row) {
 }
 
 }  // namespace
+
+void fitRowsToWidth(QListWidget& list) {
+    list.setItemDelegate(new FitToWidth(&list));
+    list.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list.setTextElideMode(Qt::ElideRight);
+    list.setUniformItemSizes(true);
+}
 
 QString stateWord(FileState state) {
     switch (state) {

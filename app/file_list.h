@@ -11,6 +11,10 @@
 
 namespace plx {
 
+// Sets the list up for rows that fit its width: a row longer than the list is cut with an
+// ellipsis (its tooltip has it all) rather than scrolled sideways.
+void fitRowsToWidth(QListWidget& list);
+
 // "waiting", "held at the printer", ... in the window's language.
 QString stateWord(FileState state);
 

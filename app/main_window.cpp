@@ -85,8 +85,7 @@ void Form1::layOut() {
     }
     File1 = new QListWidget(client);
     File1->setObjectName(QStringLiteral("File1"));
-    File1->setTextElideMode(Qt::ElideRight);
-    File1->setUniformItemSizes(true);
+    fitRowsToWidth(*File1);
     File1->setFixedWidth(File1->fontMetrics().averageCharWidth() * kFileListChars);
     Picture1 = new PictureBox(client);
     Picture1->setObjectName(QStringLiteral("Picture1"));

@@ -87,7 +87,7 @@ StationMonitor::StationMonitor(QObject* parent) : QObject(parent) {
     m_state.station.started = wallNowMs();
     m_update.setSingleShot(true);
     m_update.setInterval(kSettleMs);
-    connect(&m_update, &QTimer::timeout, this, &StationMonitor::publishNow);
+    connect(&m_update, &QTimer::timeout, this, &StationMonitor::publish);
     m_remind.setInterval(kRemindCheckMs);
     connect(&m_remind, &QTimer::timeout, this, [this] {
         remind();
@@ -370,11 +370,16 @@ void StationMonitor::changed(bool files) {
     if (!m_update.isActive()) m_update.start();
 }
 
-void StationMonitor::publishNow() {
+void StationMonitor::publish() {
     m_update.stop();
     const StationSnapshot s = snapshot();
     if (m_publisher) m_publisher->publish(s);
     if (m_statusSink) m_statusSink(composeStatusLine(s, s.updated));
+}
+
+void StationMonitor::publishNow() {
+    publish();
+    if (m_publisher) m_publisher->flush();
 }
 
 // Each standing condition is said again every so often while it lasts, and its end once.

@@ -108,6 +108,7 @@ class StationMonitor : public QObject, public StatusSource {
         StationCondition what;
         std::int64_t since = 0;
     };
+    void publish();
     void startRecords();
     void startPage();
     void changed(bool files = false);
