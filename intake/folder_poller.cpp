@@ -502,8 +502,9 @@ FolderPoller::Outcome FolderPoller::print(const FolderEntry& entry, int fd, std:
         nothingToPrint(entry, claim.held, mark);
         return Outcome::Next;
     }
-    handOver(entry, claim.held, *job, copies, seconds, mark);
+    // Recorded before the line that says so: whoever reads the log finds it in the history.
     decided(JobDecision::Sent, entry, {}, &claim.held, &*job, copies);
+    handOver(entry, claim.held, *job, copies, seconds, mark);
     return Outcome::HandedOver;
 }
 
