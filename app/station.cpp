@@ -231,6 +231,8 @@ int runStation(int argc, char** argv) {
     form.Form_Load(argumentString);
     checkPrintRoute(form, surface);
     form.show();
+    // systemd has the station's state from the moment it is ready.
+    form.monitor().publishNow();
     service.ready();
     const int status = app.exec();
     service.stopping();

@@ -70,7 +70,10 @@ void FolderPoller::remember(const FolderEntry& entry, State state, const Message
                    Message(PLX_TR("Station", "%1: %2"), {entry.name, mark}));
         // A bad file is decided on once, when it is said; it is looked at again only when it
         // changes.
-        if (bad) decided(JobDecision::Rejected, entry, mark);
+        if (bad) {
+            const Result<std::int16_t> copies = copyCount(entry.name);
+            decided(JobDecision::Rejected, entry, mark, nullptr, nullptr, copies ? *copies : 0);
+        }
     }
 }
 
