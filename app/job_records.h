@@ -24,8 +24,9 @@ namespace plx {
 class JobRecords : public QObject {
     Q_OBJECT
   public:
-    // Pictures up to this size are read at once; bigger ones on the worker thread.
-    static constexpr std::int64_t kInlineDigestBytes = std::int64_t{1} << 20;
+    // Pictures up to this size are read at once (at most a few tenths of a millisecond);
+    // bigger ones on the worker thread.
+    static constexpr std::int64_t kInlineDigestBytes = std::int64_t{64} * 1024;
 
     JobRecords(HistoryRecorder& recorder, std::string mode, QObject* parent = nullptr);
     // Abandons a checksum under way: a station that stops does not wait for it.

@@ -20,8 +20,8 @@ namespace plx {
 namespace {
 
 // A change is published this long after it, so that a burst (a tick, a job's rows) is one
-// snapshot and one STATUS= line.
-constexpr int kSettleMs = 100;
+// snapshot and one STATUS= line; the snapshot file is written no more often anyway.
+constexpr int kSettleMs = SnapshotPublisher::kMinIntervalMs;
 // Standing conditions are looked at this often for the log's reminders.
 constexpr int kRemindCheckMs = 30 * 1000;
 
@@ -183,7 +183,11 @@ void StationMonitor::listing(const std::vector<ListedFile>& files) {
     }
     m_firstSeen = std::move(firstSeen);
     m_listed = files;
-    if (m_records) m_records->listed(names);
+    // A folder that cannot be read lists nothing: its files have not gone.
+    const bool folderRead =
+        std::none_of(m_conditions.begin(), m_conditions.end(),
+                     [](const auto& c) { return c.what.kind == StationCondition::Kind::Folder; });
+    if (m_records && folderRead) m_records->listed(names);
     changed(true);
 }
 
