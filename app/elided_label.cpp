@@ -32,8 +32,9 @@ void ElidedLabel::paintEvent(QPaintEvent* event) {
         QLabel::paintEvent(event);
         return;
     }
-    QFrame::paintEvent(event);
+    (void)event;
     QPainter painter(this);
+    drawFrame(&painter);  // QLabel's own painting would draw the whole text
     const QRect r = contentsRect();
     const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, r.width());
     style()->drawItemText(&painter, r, int(alignment()), palette(), isEnabled(), shown,

@@ -166,7 +166,11 @@ void StationJob(benchmark::State& state) {
     std::filesystem::remove_all(dir);
 }
 
-BENCHMARK(StationJob)->Arg(20 * 1000)->Arg(7200 * 1000)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(StationJob)
+    ->Arg(20 * 1000)
+    ->Arg(7200 * 1000)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
 BENCHMARK(PrintedJob)->Arg(0)->Arg(100000)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(Recent20)->Arg(100000)->Unit(benchmark::kMicrosecond)->UseRealTime();
 

@@ -32,11 +32,11 @@
 // The program runs with QT_QPA_PLATFORM=offscreen, PLIXAGRAM_TICK_MS=1000 (first tick after
 // one second) and CUPS_SERVER=STATE_DIR/cups.sock. Not a Google Benchmark program: each figure
 // is one run of a whole process; the script runs it several times and takes the median.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -758,8 +758,8 @@ class PageReader {
         addr.sin_port = htons(std::uint16_t(port));
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-            const std::string req =
-                std::string("GET ") + path + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
+            const std::string req = std::string("GET ") + path +
+                                    " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
             (void)!::write(fd, req.data(), req.size());
             char buf[65536];
             while (::read(fd, buf, sizeof buf) > 0) {
@@ -826,8 +826,7 @@ int drop(const std::string& program, const fs::path& state, const fs::path& work
                         "lp");
                 lpS.push_back(seconds(Clock::now() - t0));
             }
-            if (station.stop() != 0 || kept.stop() != 0)
-                fail("the station did not exit cleanly");
+            if (station.stop() != 0 || kept.stop() != 0) fail("the station did not exit cleanly");
             const auto med = [](const std::vector<DropRun>& runs, double DropRun::*field) {
                 std::vector<double> v;
                 for (const DropRun& d : runs) v.push_back(d.*field);
@@ -1029,9 +1028,10 @@ int killDrill(const std::string& program, const fs::path& state, const fs::path&
 
 int main(int argc, char** argv) {
     if (argc < 5) {
-        std::fprintf(stderr,
-                     "usage: station_bench big PROGRAM STATE_DIR WORK_DIR BITS MODE [QUEUE]\n"
-                     "       station_bench intake|drop|kill PROGRAM STATE_DIR WORK_DIR [N [KILLS]]\n");
+        std::fprintf(
+            stderr,
+            "usage: station_bench big PROGRAM STATE_DIR WORK_DIR BITS MODE [QUEUE]\n"
+            "       station_bench intake|drop|kill PROGRAM STATE_DIR WORK_DIR [N [KILLS]]\n");
         return 2;
     }
     const std::string what = argv[1];

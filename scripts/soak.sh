@@ -52,6 +52,8 @@ fail() {
 
 "$ROOT/scripts/cups-server.sh" start "$STATE" >/dev/null
 export CUPS_SERVER=$STATE/cups.sock
+# The station's job history and state stay with the soak's print server.
+export XDG_STATE_HOME=$STATE/station-state RUNTIME_DIRECTORY=$STATE/station-run
 OUTPUT=$STATE/output/$QUEUE
 
 # One 16 x 16 24-bit BMP: white, a black diagonal and a red one.
