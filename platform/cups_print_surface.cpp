@@ -651,15 +651,8 @@ Result<void> CupsPrintSurface::finishDocument(const KeepGoing& pace) {
     return {};
 }
 
-// One Print-Job request: the server makes the job only once it has the whole document, so a
-// connection lost on the way leaves no job behind.
-Result<int> CupsPrintSurface::submit(const std::string& queue, const std::string& jobName,
-                                     const KeepGoing& pace) {
-    const auto t0 = Clock::now();
-    Result<http_t*> http = connection();
-    if (!http) return http.error();
-    http_t* h = *http;
-
+// The Print-Job request for the open document, with the options that keep its dots unchanged.
+ipp_t* CupsPrintSurface::printJobRequest(const std::string& uri, const std::string& jobName) const {
     const int dpi = m_page.dpi;
     Options options;
     options.add("copies", std::to_string(m_doc->holdsCopies() ? 1 : m_copies));
@@ -674,7 +667,6 @@ Result<int> CupsPrintSurface::submit(const std::string& queue, const std::string
     options.add("number-up", "1");
     if (!m_docMedia.empty()) options.add("media", m_docMedia);
 
-    const std::string uri = printerUri(queue);
     ipp_t* request = newRequest(IPP_OP_PRINT_JOB);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr,
@@ -686,6 +678,20 @@ Result<int> CupsPrintSurface::submit(const std::string& queue, const std::string
     if (!m_jobToken.empty())
         ippAddString(request, IPP_TAG_JOB, IPP_TAG_NAME, kJobTokenAttribute, nullptr,
                      m_jobToken.c_str());
+    return request;
+}
+
+// One Print-Job request: the server makes the job only once it has the whole document, so a
+// connection lost on the way leaves no job behind.
+Result<int> CupsPrintSurface::submit(const std::string& queue, const std::string& jobName,
+                                     const KeepGoing& pace) {
+    const auto t0 = Clock::now();
+    Result<http_t*> http = connection();
+    if (!http) return http.error();
+    http_t* h = *http;
+
+    const std::string uri = printerUri(queue);
+    ipp_t* request = printJobRequest(uri, jobName);
     std::unique_ptr<ipp_t, void (*)(ipp_t*)> sent(request, ippDelete);
 
     const std::string resource = resourceOf(uri);

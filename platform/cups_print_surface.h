@@ -92,6 +92,7 @@ class CupsPrintSurface : public PrintSurface {
     double scale() const;
     Result<void> finishDocument(const KeepGoing& pace);
     Result<int> submit(const std::string& queue, const std::string& jobName, const KeepGoing& pace);
+    ipp_t* printJobRequest(const std::string& uri, const std::string& jobName) const;
     std::string jobUuid(int id);
 
     std::string m_server;
