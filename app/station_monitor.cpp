@@ -117,6 +117,7 @@ void StationMonitor::startRecords() {
     m_records.reset();
     m_recorder.reset();
     m_publisher.reset();
+    m_published.reset();
     const std::string key = folderKey(m_state.station.watchFolder);
     if (!m_places.stateFolder.empty()) {
         m_recorder =
@@ -376,9 +377,15 @@ void StationMonitor::changed(bool files) {
 
 void StationMonitor::publish() {
     m_update.stop();
-    const StationSnapshot s = snapshot();
+    StationSnapshot s = snapshot();
+    // A tick that changed nothing writes nothing (the file is synced at each write).
+    const std::int64_t now = s.updated;
+    s.updated = 0;
+    if (m_published && *m_published == s) return;
+    m_published = s;
+    s.updated = now;
     if (m_publisher) m_publisher->publish(s);
-    if (m_statusSink) m_statusSink(composeStatusLine(s, s.updated));
+    if (m_statusSink) m_statusSink(composeStatusLine(s, now));
 }
 
 void StationMonitor::publishNow() {

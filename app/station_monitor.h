@@ -129,7 +129,8 @@ class StationMonitor : public QObject, public StatusSource {
     std::vector<HeldRow> m_held;
     std::map<std::string, int> m_copies;  // claim token -> copies, for the labels counter
     std::vector<Condition> m_conditions;
-    std::int64_t m_stoppedMs = 0;  // the queue's stopped time before the present stop
+    std::optional<StationSnapshot> m_published;  // the last one written, without its time
+    std::int64_t m_stoppedMs = 0;                // the queue's stopped time before the present stop
     std::uint64_t m_pictures = 0;
 
     std::unique_ptr<HistoryRecorder> m_recorder;

@@ -10,6 +10,7 @@
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <atomic>
+#include <filesystem>
 #include <map>
 #include <thread>
 
@@ -129,6 +130,12 @@ TEST(StationRecordsE2e, PageAndStatusLineFollowTheStationAndPrintingGoesOnUnderA
 
 TEST(StationRecordsE2e, HistoryListsEachJobOnceWithItsOutcomeAndChecksumAfterAKillAndARestart) {
     JobFolder folder("records-history");
+    // Earlier runs' rows for this folder would be listed too.
+    const std::filesystem::path state = std::string(PLX_BINARY_DIR) + "/e2e-station/state";
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(state / "plixagram", ec))
+        if (e.path().filename().string().find("records-history") != std::string::npos)
+            std::filesystem::remove(e.path(), ec);
     std::map<std::string, std::string> sums;
     for (unsigned i = 0; i < 3; ++i) {
         const std::string name =
@@ -152,8 +159,7 @@ TEST(StationRecordsE2e, HistoryListsEachJobOnceWithItsOutcomeAndChecksumAfterAKi
 
     QProcess history;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_STATE_HOME"),
-               QString::fromStdString(std::string(PLX_BINARY_DIR) + "/e2e-station/state"));
+    env.insert(QStringLiteral("XDG_STATE_HOME"), QString::fromStdString(state.string()));
     history.setProcessEnvironment(env);
     history.start(QStringLiteral(PLX_PROGRAM),
                   {QStringLiteral("history"), QStringLiteral("--csv"), QStringLiteral("--folder"),
