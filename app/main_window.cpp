@@ -2,10 +2,14 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <charconv>
 #include <cmath>
 
+#include "app/file_list.h"
 #include "app/i18n.h"
 #include "app/log.h"
 #include "app/message_box.h"
@@ -15,7 +19,10 @@ namespace {
 
 constexpr int kClientWidthTwips = 15825;
 constexpr int kClientHeightTwips = 8415;
-constexpr int kLabelLeftTwips[5] = {2040, 4800, 7560, 10320, 13200};
+// The printer and folder names are long, the mode and offsets short.
+constexpr int kLabelStretch[5] = {4, 4, 1, 1, 1};
+// The file list holds a job name and a short reason: this many average characters.
+constexpr int kFileListChars = 44;
 constexpr int kPrinterDialogMember = 26;
 constexpr int kPrinterDialogValue = 5;
 
@@ -26,42 +33,7 @@ QString fromStd(const std::string& s) { return QString::fromStdString(s); }
 Form1::Form1(PrintSurface& surface, QtImageArea& area, QWidget* parent)
     : QWidget(parent), m_surface(surface), m_area(area) {
     setWindowTitle(QString::fromUtf8(kDesignCaption));
-
-    // The controls sit at their design places on a client area of fixed size; the status
-    // line goes below it so it covers nothing.
-    auto* client = new QWidget(this);
-    const QRect clientRect = fromTwips(0, 0, kClientWidthTwips, kClientHeightTwips);
-    client->setFixedSize(clientRect.size());
-
-    Command1 = new QPushButton(QStringLiteral("Command1"), client);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    Command1->setGeometry(fromTwips(120, 300, 1215, 435));
-    for (int k = 0; k < 5; ++k) {
-        Label1[k] = new QLabel(QStringLiteral("Label1"), client);
-        Label1[k]->setObjectName(QStringLiteral("Label1_%1").arg(k));
-        Label1[k]->setGeometry(fromTwips(kLabelLeftTwips[k], 360, 2655, 255));
-        Label1[k]->setTextFormat(Qt::PlainText);
-    }
-    File1 = new QListWidget(client);
-    File1->setObjectName(QStringLiteral("File1"));
-    File1->setGeometry(fromTwips(180, 1080, 1095, 1260));
-    Picture1 = new PictureBox(client);
-    Picture1->setObjectName(QStringLiteral("Picture1"));
-    Picture1->setGeometry(fromTwips(1800, 1080, 19515, 14205));
-
-    statusArea = new QLabel(this);
-    statusArea->setObjectName(QStringLiteral("statusArea"));
-    statusArea->setTextFormat(Qt::PlainText);
-    statusArea->setFrameShape(QFrame::StyledPanel);
-    statusArea->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    statusArea->setText(translated(PLX_TR("Station", "Ready")));
-
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(client);
-    layout->addWidget(statusArea);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
+    layOut();
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -72,7 +44,16 @@ Form1::Form1(PrintSurface& surface, QtImageArea& area, QWidget* parent)
     printerDialog = new PrinterDialog(this);
     printerDialog->setObjectName(QStringLiteral("printerDialog"));
 
-    m_area.setChangedCallback([this] { Picture1->setPicture(m_area.image()); });
+    m_monitor = new StationMonitor(this);
+    m_monitor->setSay([this](Severity severity, const Message& m) { report(severity, m); });
+    m_monitor->setPictureSource([this] { return m_area.image(); });
+    connect(m_monitor, &StationMonitor::filesChanged, this,
+            [this] { showFileRows(*File1, m_monitor->fileRows()); });
+
+    m_area.setChangedCallback([this] {
+        Picture1->setPicture(m_area.image());
+        m_monitor->pictureChanged(m_pictureName, int(m_area.width()), int(m_area.height()));
+    });
     // A big picture takes a while to decode: the window keeps turning meanwhile (the poll
     // timer is off and the button disabled during a job), and closing ends the wait.
     m_area.setDecodeWait([this] {
@@ -84,6 +65,58 @@ Form1::Form1(PrintSurface& surface, QtImageArea& area, QWidget* parent)
 Form1::~Form1() {
     m_area.setChangedCallback({});
     m_area.setDecodeWait({});
+}
+
+// The design's arrangement (the button at the top left, the five settings in a row along the
+// top, the file list under the button, the picture to its right) at its design size, in
+// layouts, so that a bigger window gives the picture and the long settings more room. The
+// status line goes below it so it covers nothing.
+void Form1::layOut() {
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    Command1 = new QPushButton(QStringLiteral("Command1"), client);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setMinimumSize(fromTwips(0, 0, 1215, 435).size());
+    auto* labels = new QHBoxLayout;
+    for (int k = 0; k < 5; ++k) {
+        Label1[k] = new ElidedLabel(QStringLiteral("Label1"), client);
+        Label1[k]->setObjectName(QStringLiteral("Label1_%1").arg(k));
+        labels->addWidget(Label1[k], kLabelStretch[k]);
+    }
+    File1 = new QListWidget(client);
+    File1->setObjectName(QStringLiteral("File1"));
+    fitRowsToWidth(*File1);
+    File1->setFixedWidth(File1->fontMetrics().averageCharWidth() * kFileListChars);
+    Picture1 = new PictureBox(client);
+    Picture1->setObjectName(QStringLiteral("Picture1"));
+    Picture1->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+
+    const QRect margin = fromTwips(120, 300, 120, 120);
+    auto* grid = new QGridLayout(client);
+    grid->setContentsMargins(margin.x(), margin.y(), margin.width(), margin.height());
+    grid->addWidget(Command1, 0, 0, Qt::AlignLeft | Qt::AlignVCenter);
+    grid->addLayout(labels, 0, 1);
+    grid->addWidget(File1, 1, 0);
+    grid->addWidget(Picture1, 1, 1);
+    grid->setColumnStretch(1, 1);
+    grid->setRowStretch(1, 1);
+
+    statusArea = new ElidedLabel(QString(), this);
+    statusArea->setObjectName(QStringLiteral("statusArea"));
+    statusArea->setFrameShape(QFrame::StyledPanel);
+    statusArea->setText(translated(PLX_TR("Station", "Ready")));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(client, 1);
+    layout->addWidget(statusArea);
+    resize(fromTwips(0, 0, kClientWidthTwips, kClientHeightTwips).size() +
+           QSize(0, statusArea->sizeHint().height()));
+    // Laid out now, not only when first shown: a window that is never shown (the service)
+    // still scales its picture to its box.
+    layout->activate();
+    grid->activate();
 }
 
 QRect Form1::fromTwips(int left, int top, int width, int height) const {
@@ -106,10 +139,8 @@ void Form1::loadSettings(const RunSettings& settings) {
     const std::string* fields[5] = {&m_settings.printer_name, &m_settings.watch_folder,
                                     &m_settings.print_mode, &m_settings.offset_x,
                                     &m_settings.offset_y};
-    for (int k = 0; k < 5; ++k) {
-        Label1[k]->setText(fromStd(*fields[k]));
-        Label1[k]->setToolTip(fromStd(*fields[k]));  // the design width cuts long names
-    }
+    for (int k = 0; k < 5; ++k) Label1[k]->setText(fromStd(*fields[k]));
+    m_monitor->settingsLoaded(m_settings);
     JobHost& host = *this;
     m_poller = std::make_unique<FolderPoller>(
         host, PollerSettings{m_settings.watch_folder, m_settings.print_mode,
@@ -125,11 +156,16 @@ void Form1::loadSettings(const RunSettings& settings) {
 }
 
 void Form1::report(Severity severity, const Message& message) {
+    reportAbout(severity, message, {});
+}
+
+void Form1::reportAbout(Severity severity, const Message& message, const EventSubject& about) {
     // The log stays English; the window speaks the operator's language.
     const std::string line = message.text();
-    log::write(severity, line);
+    log::write(severity, line, log::EventFields{about.file, about.queue, about.job});
     m_lastEvent = message;
     refreshStatus();
+    m_monitor->eventSaid(line);
     if (m_reportHook) m_reportHook(line);
 }
 
@@ -207,9 +243,20 @@ void Form1::assignPrinterDialogSetting() {
 
 void Form1::yieldToWindow() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
-void Form1::setProgressTitle(const std::string& text) { setWindowTitle(fromStd(text)); }
+void Form1::setProgressTitle(const std::string& text) {
+    setWindowTitle(fromStd(text));
+    // "120/943": the row reached, of the picture's height.
+    int row = 0;
+    int height = 0;
+    const char* end = text.data() + text.size();
+    const auto [slash, e1] = std::from_chars(text.data(), end, row);
+    if (e1 == std::errc() && slash != end && *slash == '/' &&
+        std::from_chars(slash + 1, end, height).ec == std::errc())
+        m_monitor->progress(row, height);
+}
 
 Result<void> Form1::loadPicture(int fd, const std::string& name) {
+    m_pictureName = name;
     return m_area.loadDescriptor(fd, name);
 }
 
@@ -222,7 +269,9 @@ Result<JobRef> Form1::printJob(std::int16_t copies, const std::string& jobName,
     refreshStatus();
     // The token is this job's only: no other job (a test print) may carry it.
     m_surface.setJobToken(token);
+    m_monitor->jobStarted(jobName, copies);
     Result<JobRef> job = printInMode(copies);
+    m_monitor->jobEnded();
     m_surface.setJobToken({});
     return job;
 }
@@ -237,19 +286,30 @@ Result<JobRef> Form1::printInMode(std::int16_t copies) {
 
 Result<PrinterReadiness> Form1::printerReadiness() {
     const Result<PrinterCheck> check = checkPrinter(m_surface, m_settings.printer_name);
-    if (!check) return check.error();
+    if (!check) {
+        m_monitor->printer({}, std::nullopt);
+        return check.error();
+    }
     PrinterReadiness r;
     r.queue = check->choice.current ? check->choice.current->queue : std::string();
     r.nameMatched = check->choice.matched;
     r.queues = queueList(check->choice.installed);
     const QueueState& q = check->state;
+    m_monitor->printer(r.queue, q);
     r.blocked = q.blocksJobs();
     if (r.blocked) {
+        // The station's words in the window's language; the queue's own as it gives them.
         const std::string words = describeQueueState(q);
-        const std::string how = q.accepting ? "stopped" : "not accepting jobs";
-        r.state = words.empty() || words == how ? how : how + ": " + words;
+        const bool plain =
+            words.empty() || words == (q.accepting ? "stopped" : "not accepting jobs");
+        if (q.accepting)
+            r.state = plain ? Message(PLX_TR("Station", "stopped"))
+                            : Message(PLX_TR("Station", "stopped: %1"), {words});
+        else
+            r.state = plain ? Message(PLX_TR("Station", "not accepting jobs"))
+                            : Message(PLX_TR("Station", "not accepting jobs: %1"), {words});
     } else {
-        r.state = attentionReasons(q);
+        r.state = Message(attentionReasons(q));
     }
     return r;
 }
@@ -258,10 +318,14 @@ Result<std::vector<JobStatus>> Form1::jobs(const std::string& queue, int fromId)
     return m_surface.jobs(queue, fromId);
 }
 
-void Form1::showCondition(const Message& condition) {
-    m_condition = condition;
+void Form1::showConditions(const std::vector<StationCondition>& conditions) {
+    // The most pressing one is shown; the others wait behind it.
+    m_condition = conditions.empty() ? Message() : conditions.front().text;
     refreshStatus();
+    m_monitor->conditions(conditions);
 }
+
+void Form1::jobDecided(const JobEvent& event) { m_monitor->jobDecided(event); }
 
 void Form1::refreshStatus() {
     // A standing condition (the printer stopped, say) stays in view until it clears.
@@ -297,16 +361,8 @@ void Form1::testPrintDone(const JobRef& job) {
 }
 
 void Form1::showListing(const std::vector<ListedFile>& files) {
-    File1->clear();
-    for (const ListedFile& f : files) {
-        const QString mark = translated(f.mark);
-        auto* item = new QListWidgetItem(
-            f.mark.empty() ? fromStd(f.name)
-                           : fromStd(f.name) + QStringLiteral("  (") + mark + QStringLiteral(")"),
-            File1);
-        item->setData(Qt::UserRole, fromStd(f.name));
-        if (!f.mark.empty()) item->setToolTip(mark);
-    }
+    // The monitor merges the listing with the jobs at the printer and says when they changed.
+    m_monitor->listing(files);
 }
 
 }  // namespace plx

@@ -14,8 +14,10 @@
 #include <memory>
 #include <string>
 
+#include "app/elided_label.h"
 #include "app/picture_box.h"
 #include "app/run_settings.h"
+#include "app/station_monitor.h"
 #include "intake/folder_poller.h"
 #include "platform/qt_image_area.h"
 #include "printing/print_procedures.h"
@@ -70,6 +72,8 @@ class Form1 : public QWidget, private PrintHost, private JobHost {
     bool manualPrintRunning() const { return m_manualRunning; }
 
     FolderPoller* poller() { return m_poller.get(); }
+    // The station's state beside the window, and its records (see StationMonitor).
+    StationMonitor& monitor() { return *m_monitor; }
     void setPollInterval(int ms) { Timer1->setInterval(ms); }
     // Every reported event also goes here (tests, logs).
     void setReportHook(std::function<void(const std::string&)> hook) {
@@ -78,12 +82,12 @@ class Form1 : public QWidget, private PrintHost, private JobHost {
     void report(Severity severity, const Message& message) override;
 
     QPushButton* Command1 = nullptr;
-    std::array<QLabel*, 5> Label1{};
+    std::array<ElidedLabel*, 5> Label1{};
     QListWidget* File1 = nullptr;
     PictureBox* Picture1 = nullptr;
     QTimer* Timer1 = nullptr;
     PrinterDialog* printerDialog = nullptr;
-    QLabel* statusArea = nullptr;
+    ElidedLabel* statusArea = nullptr;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -101,8 +105,10 @@ class Form1 : public QWidget, private PrintHost, private JobHost {
     Result<JobRef> printJob(std::int16_t copies, const std::string& jobName,
                             const std::string& token) override;
     Result<std::vector<JobStatus>> jobs(const std::string& queue, int fromId) override;
-    void showCondition(const Message& condition) override;
+    void reportAbout(Severity severity, const Message& message, const EventSubject& about) override;
+    void showConditions(const std::vector<StationCondition>& conditions) override;
     void showListing(const std::vector<ListedFile>& files) override;
+    void jobDecided(const JobEvent& event) override;
     bool stopping() const override { return m_stopping; }
 
     PrintJob currentJob() const;
@@ -110,12 +116,15 @@ class Form1 : public QWidget, private PrintHost, private JobHost {
     void refreshStatus();
     void testPrintDone(const JobRef& job);
     QRect fromTwips(int left, int top, int width, int height) const;
+    void layOut();
 
     PrintSurface& m_surface;
     QtImageArea& m_area;
     RunSettings m_settings;
+    StationMonitor* m_monitor = nullptr;
     std::unique_ptr<FolderPoller> m_poller;
     std::string m_jobName;
+    std::string m_pictureName;  // the file whose picture is loaded
     Message m_lastEvent;
     Message m_condition;
     std::function<void(const std::string&)> m_reportHook;

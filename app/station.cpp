@@ -201,9 +201,12 @@ int runStation(int argc, char** argv) {
 
     CupsPrintSurface surface;
     QtImageArea area;
+    ServiceNotifier service;
     Form1 form(surface, area);
     form.setPollInterval(pollIntervalMs());
-    ServiceNotifier service;
+    // The history, the state for `plixagram status`, systemd's one-line state and the page.
+    form.monitor().keepRecords(RecordPlaces::fromEnvironment());
+    form.monitor().setStatusLineSink([&service](const std::string& line) { service.status(line); });
 
     // SIGINT and SIGTERM close the window like its close button: a running job is abandoned
     // unsent and its file stays for the next start.
@@ -228,6 +231,8 @@ int runStation(int argc, char** argv) {
     form.Form_Load(argumentString);
     checkPrintRoute(form, surface);
     form.show();
+    // systemd has the station's state from the moment it is ready.
+    form.monitor().publishNow();
     service.ready();
     const int status = app.exec();
     service.stopping();

@@ -32,7 +32,9 @@
 // The program runs with QT_QPA_PLATFORM=offscreen, PLIXAGRAM_TICK_MS=1000 (first tick after
 // one second) and CUPS_SERVER=STATE_DIR/cups.sock. Not a Google Benchmark program: each figure
 // is one run of a whole process; the script runs it several times and takes the median.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -149,6 +151,9 @@ class Station {
             ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
             ::setenv("PLIXAGRAM_TICK_MS", tickMs, 1);
             ::setenv("CUPS_SERVER", server.c_str(), 1);
+            // Its history and state beside the folder, never in the user's own folders.
+            ::setenv("STATE_DIRECTORY", (folder.parent_path() / "station-state").c_str(), 1);
+            ::setenv("RUNTIME_DIRECTORY", (folder.parent_path() / "station-run").c_str(), 1);
             for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
             ::execl(program.c_str(), program.c_str(), arg.c_str(), static_cast<char*>(nullptr));
             std::_Exit(127);
@@ -692,7 +697,83 @@ void waitFor(const fs::path& p, const std::string& what) {
         fail("no raster for " + what + " within 300 s");
 }
 
-// Drop to raster: the station (tick 200 ms) against lp of the same file, interleaved.
+// What one drop cost: from the rename into the folder to the raster at the backend.
+struct DropRun {
+    double seconds = 0;  // drop to raster
+    double own = 0;      // the station's own time, as its "sent" line gives it
+    double cpu = 0;      // the station's CPU from the drop to that line
+    long wrong = 0;      // dots of the raster that are not the label's
+};
+
+DropRun dropOnce(Station& station, const fs::path& state, const fs::path& work,
+                 const fs::path& folder, const Label& label, const char* mode,
+                 const std::string& queue, const std::string& name, const std::string& what) {
+    // The file arrives whole: copied beside the folder, then renamed into it.
+    const fs::path part = work / "drop.part";
+    fs::copy_file(work / (label.name + ".bmp"), part, fs::copy_options::overwrite_existing);
+    DropRun run;
+    const double cpu0 = cpuSeconds(station.pid());
+    const auto t0 = Clock::now();
+    fs::rename(part, folder / name);
+    std::optional<Printed> printed;
+    while (auto l = station.line(Clock::now() + std::chrono::seconds(120))) {
+        if (l->find(": not printed") != std::string::npos ||
+            l->find("trouble") != std::string::npos)
+            fail(what + ": " + *l);
+        if ((printed = parsePrinted(*l))) break;
+    }
+    if (!printed) fail(what + ": no \"printed\" line");
+    run.cpu = cpuSeconds(station.pid()) - cpu0;
+    const fs::path raster = rasterOf(state, printed->jobNumber, queue);
+    waitFor(raster, what);
+    run.seconds = seconds(Clock::now() - t0);
+    run.own = printed->seconds;
+    auto pages = plx::readRaster(raster.string());
+    if (!pages || pages->size() != 1) fail(what + ": not one readable page");
+    run.wrong = wrongDots((*pages)[0], label, mode);
+    return run;
+}
+
+// A browser with the status page open, a little keener than the page itself (which asks
+// every 2 s): the state every 500 ms and the page every 5 s, until told to stop.
+class PageReader {
+  public:
+    explicit PageReader(int port)
+        : m_thread([this, port] {
+              for (int i = 0; !m_stop; ++i) {
+                  get(port, i % 10 == 0 ? "/" : "/status.json");
+                  for (int w = 0; w < 50 && !m_stop; ++w) ::usleep(10000);
+              }
+          }) {}
+    ~PageReader() {
+        m_stop = true;
+        m_thread.join();
+    }
+
+  private:
+    static void get(int port, const char* path) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(std::uint16_t(port));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+            const std::string req = std::string("GET ") + path +
+                                    " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
+            (void)!::write(fd, req.data(), req.size());
+            char buf[65536];
+            while (::read(fd, buf, sizeof buf) > 0) {
+            }
+        }
+        ::close(fd);
+    }
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+// Drop to raster: the station (tick 200 ms) against lp of the same file, interleaved; and the
+// same station keeping its job history, state snapshot and status page (read as a browser
+// would) against one that keeps none of them.
 int drop(const std::string& program, const fs::path& state, const fs::path& work, int reps) {
     ::setenv("CUPS_SERVER", (state / "cups.sock").c_str(), 1);
     const Label labels[] = {denseLabel(), sparseLabel()};
@@ -703,74 +784,89 @@ int drop(const std::string& program, const fs::path& state, const fs::path& work
         double goal;
     };
     const Case cases[] = {{labels[0], "1", 1.0}, {labels[0], "3", 1.5}, {labels[1], "1", 1.0}};
-    int missed = 0;
+    // Where nothing can be made: no history, no snapshot.
+    const std::vector<std::pair<std::string, std::string>> off = {
+        {"STATE_DIRECTORY", "/dev/null/none"}, {"RUNTIME_DIRECTORY", "/dev/null/none"}};
+    const fs::path records = work / "records";
+    fs::remove_all(records);
+    const std::vector<std::pair<std::string, std::string>> on = {
+        {"STATE_DIRECTORY", (records / "state").string()},
+        {"RUNTIME_DIRECTORY", (records / "run").string()},
+        {"PLIXAGRAM_STATUS_PAGE", "0"}};
     for (const char* queue : {"QLS-4100-Xe", "Label-Raster"}) {
         for (const Case& c : cases) {
             const std::string what = c.label.name + " label (" + std::to_string(c.label.dots) +
                                      " dots), mode " + c.mode + ", " + queue;
             const fs::path folder = freshFolder(work, "drop");
-            Station station(program, state, folder, queue, c.mode, "200");
-            const auto deadline = Clock::now() + std::chrono::seconds(30);
-            while (auto l = station.line(deadline))
-                if (l->find("watching \"") != std::string::npos) break;
-            std::vector<double> stationS, lpS, ownS, cpuS;
-            long wrong = 0;
-            for (int r = 0; r < reps; ++r) {
-                // The file arrives whole: copied beside the folder, then renamed into it.
-                const fs::path part = work / "drop.part";
-                fs::copy_file(work / (c.label.name + ".bmp"), part,
-                              fs::copy_options::overwrite_existing);
-                const std::string name = c.label.name + "_" + std::to_string(r) + "_1.bmp";
-                const double cpu0 = cpuSeconds(station.pid());
-                auto t0 = Clock::now();
-                fs::rename(part, folder / name);
-                std::optional<Printed> printed;
-                while (auto l = station.line(Clock::now() + std::chrono::seconds(120))) {
-                    if (l->find(": not printed") != std::string::npos ||
-                        l->find("trouble") != std::string::npos)
-                        fail(what + ": " + *l);
-                    if ((printed = parsePrinted(*l))) break;
+            const fs::path keptFolder = freshFolder(work, "drop-kept");
+            Station station(program, state, folder, queue, c.mode, "200", off);
+            Station kept(program, state, keptFolder, queue, c.mode, "200", on);
+            int port = 0;
+            for (Station* s : {&station, &kept}) {
+                const auto deadline = Clock::now() + std::chrono::seconds(30);
+                while (auto l = s->line(deadline)) {
+                    if (const auto at = l->find("status page on http://127.0.0.1:");
+                        at != std::string::npos)
+                        port = std::atoi(l->c_str() + l->rfind(':') + 1);
+                    if (l->find("watching \"") != std::string::npos) break;
                 }
-                if (!printed) fail(what + ": no \"printed\" line");
-                cpuS.push_back(cpuSeconds(station.pid()) - cpu0);
-                const fs::path raster = rasterOf(state, printed->jobNumber, queue);
-                waitFor(raster, what);
-                stationS.push_back(seconds(Clock::now() - t0));
-                ownS.push_back(printed->seconds);
-                auto pages = plx::readRaster(raster.string());
-                if (!pages || pages->size() != 1) fail(what + ": not one readable page");
-                wrong += wrongDots((*pages)[0], c.label, c.mode);
-
-                t0 = Clock::now();
+            }
+            if (port == 0) fail(what + ": the kept station serves no page");
+            const PageReader reader(port);
+            std::vector<DropRun> plain, withRecords;
+            std::vector<double> lpS;
+            for (int r = 0; r < reps; ++r) {
+                const std::string name = c.label.name + "_" + std::to_string(r) + "_1.bmp";
+                plain.push_back(
+                    dropOnce(station, state, work, folder, c.label, c.mode, queue, name, what));
+                withRecords.push_back(dropOnce(kept, state, work, keptFolder, c.label, c.mode,
+                                               queue, name, what + " (records)"));
+                const auto t0 = Clock::now();
                 waitFor(rasterOf(state, lpSubmit(queue, work / (c.label.name + ".bmp")), queue),
                         "lp");
                 lpS.push_back(seconds(Clock::now() - t0));
             }
-            if (station.stop() != 0) fail("the station did not exit cleanly");
-            const double ratio = median(stationS) / median(lpS);
+            if (station.stop() != 0 || kept.stop() != 0) fail("the station did not exit cleanly");
+            const auto med = [](const std::vector<DropRun>& runs, double DropRun::*field) {
+                std::vector<double> v;
+                for (const DropRun& d : runs) v.push_back(d.*field);
+                return median(v);
+            };
+            long wrong = 0;
             std::string runs;
             for (int r = 0; r < reps; ++r) {
-                char one[48];
-                std::snprintf(one, sizeof one, r ? ", %.3f/%.3f" : "%.3f/%.3f",
-                              stationS[std::size_t(r)], lpS[std::size_t(r)]);
+                wrong += plain[std::size_t(r)].wrong + withRecords[std::size_t(r)].wrong;
+                char one[64];
+                std::snprintf(one, sizeof one, r ? ", %.3f/%.3f/%.3f" : "%.3f/%.3f/%.3f",
+                              plain[std::size_t(r)].seconds, withRecords[std::size_t(r)].seconds,
+                              lpS[std::size_t(r)]);
                 runs += one;
             }
+            const double plainS = med(plain, &DropRun::seconds);
+            const double keptS = med(withRecords, &DropRun::seconds);
+            const double ratio = plainS / median(lpS);
             std::printf(
-                "drop: %s: station/lp %s s; station's own %.2f s (CPU %.2f s from "
-                "the drop to the printed line, picture load included); wrong dots %ld\n",
-                what.c_str(), runs.c_str(), median(ownS), median(cpuS), wrong);
+                "drop: %s: station/with records/lp %s s; station's own %.2f s (with records "
+                "%.2f s), CPU %.2f s (%.2f s) from the drop to the sent line, picture load "
+                "included; wrong dots %ld\n",
+                what.c_str(), runs.c_str(), med(plain, &DropRun::own),
+                med(withRecords, &DropRun::own), med(plain, &DropRun::cpu),
+                med(withRecords, &DropRun::cpu), wrong);
             const bool met = ratio <= c.goal && wrong == 0;
-            missed += !met;
             std::printf(
                 "FIGURE | Drop to raster, %s | <= %.1f x lp, exact | %.3f s vs lp %.3f s "
                 "= %.2f x, %s | %s\n",
-                what.c_str(), c.goal, median(stationS), median(lpS), ratio,
+                what.c_str(), c.goal, plainS, median(lpS), ratio,
                 wrong == 0 ? "exact" : "NOT exact", met ? "yes" : "NO");
+            std::printf(
+                "FIGURE | Drop to raster with history, snapshot and page (read every 0.5 s), "
+                "%s | - | %.3f s vs %.3f s without = %.2f x | -\n",
+                what.c_str(), keptS, plainS, keptS / plainS);
             std::printf("FIGURE | Station's own time, %s | %s | %.2f s | %s\n", what.c_str(),
                         c.label.name == "dense" && std::string(c.mode) == "1" ? "<= 0.08 s" : "-",
-                        median(ownS),
+                        med(plain, &DropRun::own),
                         c.label.name == "dense" && std::string(c.mode) == "1"
-                            ? (median(ownS) <= 0.08 ? "yes" : "NO")
+                            ? (med(plain, &DropRun::own) <= 0.08 ? "yes" : "NO")
                             : "-");
             std::fflush(stdout);
         }

@@ -35,7 +35,7 @@ FolderPoller::FolderPoller(JobHost& host, PollerSettings settings)
     m_follower.onSetAside([this](const std::string& name, const Message& why) {
         struct stat st {};
         if (::fstatat(m_folder.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
-            remember(FolderEntry{name, true, identityOf(st)}, State::Rejected, why, false);
+            remember(FolderEntry{name, true, identityOf(st)}, State::SetAside, why, false);
     });
 }
 
@@ -65,9 +65,61 @@ void FolderPoller::remember(const FolderEntry& entry, State state, const Message
                             bool reportIt) {
     m_files[entry.name] = Remembered{state, entry.identity, mark};
     if (reportIt) {
-        m_host.report(state == State::Rejected ? Severity::Warning : Severity::Notice,
-                      Message(PLX_TR("Station", "%1: %2"), {entry.name, mark}));
+        const bool bad = state == State::Rejected || state == State::NotRegular;
+        reportFile(bad ? Severity::Warning : Severity::Notice, entry.name,
+                   Message(PLX_TR("Station", "%1: %2"), {entry.name, mark}));
+        // A bad file is decided on once, when it is said; it is looked at again only when it
+        // changes.
+        if (bad) {
+            const Result<std::int16_t> copies = copyCount(entry.name);
+            decided(JobDecision::Rejected, entry, mark, nullptr, nullptr, copies ? *copies : 0);
+        }
     }
+}
+
+void FolderPoller::reportFile(Severity severity, const std::string& name, const Message& message) {
+    m_host.reportAbout(severity, message, EventSubject{name, {}, {}});
+}
+
+void FolderPoller::decided(JobDecision decision, const FolderEntry& entry, const Message& reason,
+                           const HeldJob* held, const JobRef* job, int copies) {
+    JobEvent e;
+    e.decision = decision;
+    e.file = entry.name;
+    e.size = entry.identity == FileIdentity{} ? -1 : std::int64_t(entry.identity.size);
+    e.copies = copies;
+    e.reason = reason;
+    e.fd = m_lookingAt;
+    if (held != nullptr) {
+        e.token = held->token;
+        e.queue = held->job.queue;
+    }
+    if (job != nullptr) {
+        e.queue = job->queue;
+        e.jobId = job->id;
+        e.uuid = job->uuid;
+    }
+    m_host.jobDecided(e);
+}
+
+FileState FolderPoller::stateOf(const std::string& name) const {
+    const auto known = m_files.find(name);
+    if (known == m_files.end()) return FileState::Waiting;
+    switch (known->second.state) {
+        case State::Rejected:
+        case State::NotRegular:
+            return FileState::Bad;
+        case State::SetAside:
+            return FileState::SetAside;
+        case State::Waiting:
+        case State::Changing:
+            return FileState::Changing;
+        case State::Retry:
+            return FileState::Retrying;
+        case State::Shown:
+            return FileState::Shown;
+    }
+    return FileState::Waiting;
 }
 
 void FolderPoller::reportOnce(std::string& said, Severity severity, const Message& message) {
@@ -111,21 +163,28 @@ void FolderPoller::standing(Message& trouble, Severity severity, const Message& 
 }
 
 void FolderPoller::updateCondition() {
-    Message now;
-    if (!m_folderTrouble.empty()) {
-        now = Message(PLX_TR("Station", "Watch folder trouble: %1"), {m_folderTrouble});
-    } else if (!m_heldTrouble.empty()) {
-        now = m_heldTrouble;
-    } else if (!m_claimTrouble.empty()) {
-        now = m_claimTrouble;
-    } else if (!m_serverTrouble.empty()) {
-        now = Message(PLX_TR("Station", "Waiting for the print server: %1"), {m_serverTrouble});
-    } else if (!m_queueBlocked.empty()) {
-        now = Message(PLX_TR("Station", "Waiting for the printer: %1"), {m_queueBlocked});
-    }
-    if (now.text() == m_condition.text()) return;
-    m_condition = now;
-    m_host.showCondition(m_condition);
+    using Kind = StationCondition::Kind;
+    std::vector<StationCondition> now;
+    if (!m_folderTrouble.empty())
+        now.push_back({Kind::Folder,
+                       Message(PLX_TR("Station", "Watch folder trouble: %1"), {m_folderTrouble}),
+                       {}});
+    if (!m_heldTrouble.empty())
+        now.push_back({m_heldByOther ? Kind::StandingBy : Kind::HeldFolder, m_heldTrouble,
+                       m_heldByOther ? m_holding.holder() : std::string()});
+    if (!m_claimTrouble.empty()) now.push_back({Kind::Claim, m_claimTrouble, {}});
+    if (!m_serverTrouble.empty())
+        now.push_back(
+            {Kind::PrintServer,
+             Message(PLX_TR("Station", "Waiting for the print server: %1"), {m_serverTrouble}),
+             {}});
+    if (!m_queueBlocked.empty())
+        now.push_back({Kind::Printer,
+                       Message(PLX_TR("Station", "Waiting for the printer: %1"), {m_queueBlocked}),
+                       {}});
+    if (now == m_conditions) return;
+    m_conditions = std::move(now);
+    m_host.showConditions(m_conditions);
 }
 
 // --- The folder and the jobs handed over ---------------------------------------------------
@@ -140,13 +199,15 @@ void FolderPoller::takeFolder() {
     const HoldingArea::Standing s = m_holding.take();
     switch (s.access) {
         case HoldingArea::Access::StandingBy:
-            m_standingBy = true;
+            m_standingBy = m_heldByOther = true;
             standing(m_heldTrouble, Severity::Notice, s.why, {});
             return;
         case HoldingArea::Access::Unusable:
+            m_heldByOther = false;
             standing(m_heldTrouble, Severity::Error, s.why, {});
             return;
         case HoldingArea::Access::Ready:
+            m_heldByOther = false;
             break;
     }
     // A station that stood by says it took over instead.
@@ -182,7 +243,18 @@ void FolderPoller::recoverHeld(bool takenOver) {
                                                  "station was last stopped"),
                                           {n}));
     }
-    for (const HeldJob& j : r.jobs) m_follower.add(j);
+    for (const HeldJob& j : r.jobs) {
+        m_follower.add(j);
+        JobEvent e;
+        e.decision = takenOver ? JobDecision::TakenOver : JobDecision::Resumed;
+        e.file = j.name;
+        e.token = j.token;
+        e.queue = j.job.queue;
+        e.jobId = j.job.id;
+        e.uuid = j.job.uuid;
+        e.size = std::int64_t(j.file.size);
+        m_host.jobDecided(e);
+    }
 }
 
 void FolderPoller::follow(const std::string& what, const JobRef& job) {
@@ -205,9 +277,10 @@ void FolderPoller::announcePrinter() {
     if (!m_settings.printing) return;
     Message unused;
     if (checkPrinter(unused) == Outcome::Next && m_printerWarning.empty()) {
-        m_host.report(Severity::Info,
-                      Message(PLX_TR("Station", "printer \"%1\" is print queue \"%2\""),
-                              {m_settings.printerName, m_queueUsed}));
+        m_host.reportAbout(Severity::Info,
+                           Message(PLX_TR("Station", "printer \"%1\" is print queue \"%2\""),
+                                   {m_settings.printerName, m_queueUsed}),
+                           EventSubject{{}, m_queueUsed, {}});
     }
 }
 
@@ -264,23 +337,25 @@ FolderPoller::Outcome FolderPoller::checkPrinter(Message& mark) {
     }
     if (r->blocked) {
         const Message why(PLX_TR("Station", "print queue \"%1\" is %2"), {r->queue, r->state});
-        if (why.text() != m_queueBlocked) {
-            m_queueBlocked = why.text();
-            m_host.report(Severity::Warning,
-                          Message(PLX_TR("Station",
-                                         "%1; the job files stay and are printed when "
-                                         "it takes jobs again"),
-                                  {why}));
+        if (why.text() != m_queueBlocked.text()) {
+            m_queueBlocked = why;
+            m_host.reportAbout(Severity::Warning,
+                               Message(PLX_TR("Station",
+                                              "%1; the job files stay and are printed when "
+                                              "it takes jobs again"),
+                                       {why}),
+                               EventSubject{{}, r->queue, {}});
             updateCondition();
         }
         mark = Message(PLX_TR("Station", "waiting: %1"), {why});
         return Outcome::StopTick;
     }
     if (!m_queueBlocked.empty()) {
-        m_queueBlocked.clear();
-        m_host.report(
+        m_queueBlocked = {};
+        m_host.reportAbout(
             Severity::Notice,
-            Message(PLX_TR("Station", "print queue \"%1\" takes jobs again"), {r->queue}));
+            Message(PLX_TR("Station", "print queue \"%1\" takes jobs again"), {r->queue}),
+            EventSubject{{}, r->queue, {}});
         updateCondition();
     }
     // Warnings and reports do not stop the queue: said once, then printing goes on.
@@ -303,9 +378,11 @@ bool FolderPoller::load(const FolderEntry& entry, const Result<void>& loaded, Me
         case ErrorKind::NotFound:
             m_files.erase(entry.name);
             mark = PLX_TR("Station", "gone");
-            m_host.report(
-                Severity::Notice,
+            reportFile(
+                Severity::Notice, entry.name,
                 Message(PLX_TR("Station", "%1: removed before it could be loaded"), {entry.name}));
+            decided(JobDecision::Withdrawn, entry,
+                    PLX_TR("Station", "removed before it was printed"));
             return false;
         case ErrorKind::Incomplete:
             mark = Message(PLX_TR("Station", "waiting: %1"), {e.message});
@@ -314,9 +391,9 @@ bool FolderPoller::load(const FolderEntry& entry, const Result<void>& loaded, Me
         case ErrorKind::Aborted:
             // The station is closing while the picture decodes: not the file's fault.
             mark = PLX_TR("Station", "interrupted: printed at the next start");
-            m_host.report(Severity::Notice,
-                          Message(PLX_TR("Station", "%1: %2; the file stays in the folder"),
-                                  {entry.name, e.message}));
+            reportFile(Severity::Notice, entry.name,
+                       Message(PLX_TR("Station", "%1: %2; the file stays in the folder"),
+                               {entry.name, e.message}));
             return false;
         case ErrorKind::Io: {
             // Not the file's fault (permissions, a failing disk): tried again at every tick.
@@ -378,6 +455,11 @@ FolderPoller::Outcome FolderPoller::process(const FolderEntry& listed, Message& 
         return Outcome::Next;
     }
     const FolderEntry entry{listed.name, true, identityOf(st)};
+    m_lookingAt = fd.get();
+    struct Done {
+        int& fd;
+        ~Done() { fd = -1; }
+    } done{m_lookingAt};
     if (!load(entry, m_host.loadPicture(fd.get(), entry.name), mark)) return Outcome::Next;
     if (!m_settings.printing) {
         mark = Message(PLX_TR("Station", "shown only: print mode \"%1\" prints nothing"),
@@ -423,8 +505,10 @@ FolderPoller::Outcome FolderPoller::print(const FolderEntry& entry, int fd, std:
         nothingToPrint(entry, claim.held, mark);
         return Outcome::Next;
     }
+    // Recorded before the line that says so: whoever reads the log finds it in the history.
+    decided(JobDecision::Sent, entry, {}, &claim.held, &*job, copies);
     handOver(entry, claim.held, *job, copies, seconds, mark);
-    return Outcome::Next;
+    return Outcome::HandedOver;
 }
 
 FolderPoller::Outcome FolderPoller::claimFailed(const FolderEntry& entry,
@@ -433,9 +517,11 @@ FolderPoller::Outcome FolderPoller::claimFailed(const FolderEntry& entry,
         case HoldingArea::ClaimFailure::Gone:
             m_files.erase(entry.name);
             mark = PLX_TR("Station", "gone");
-            m_host.report(
-                Severity::Notice,
+            reportFile(
+                Severity::Notice, entry.name,
                 Message(PLX_TR("Station", "%1: removed before it could be printed"), {entry.name}));
+            decided(JobDecision::Withdrawn, entry,
+                    PLX_TR("Station", "removed before it was printed"));
             return Outcome::Next;
         case HoldingArea::ClaimFailure::Replaced:
             changing(entry, FileIdentity{}, mark);
@@ -471,6 +557,8 @@ FolderPoller::Outcome FolderPoller::printFailed(const FolderEntry& entry, const 
         // The server may have made the job: it is looked up by its token, not sent again.
         m_follower.add(held);
         m_files.erase(entry.name);
+        if (const auto copies = copyCount(entry.name))
+            decided(JobDecision::Sent, entry, {}, &held, nullptr, *copies);
         mark = PLX_TR("Station", "waiting for the print server");
         reportServerTrouble(e.message, true);
         return Outcome::StopTick;
@@ -483,9 +571,9 @@ FolderPoller::Outcome FolderPoller::printFailed(const FolderEntry& entry, const 
             return Outcome::StopTick;
         case ErrorKind::Aborted:
             mark = PLX_TR("Station", "interrupted: printed at the next start");
-            m_host.report(Severity::Notice,
-                          Message(PLX_TR("Station", "%1: %2; the file stays in the folder"),
-                                  {entry.name, e.message}));
+            reportFile(Severity::Notice, entry.name,
+                       Message(PLX_TR("Station", "%1: %2; the file stays in the folder"),
+                               {entry.name, e.message}));
             return Outcome::StopTick;
         case ErrorKind::Io: {
             // The document could not be made (memory, say): not the file's fault.
@@ -518,10 +606,13 @@ void FolderPoller::nothingToPrint(const FolderEntry& entry, const HeldJob& held,
     }
     m_files.erase(entry.name);
     mark = PLX_TR("Station", "nothing to print");
-    m_host.report(Severity::Info, Message(PLX_TR("Station",
-                                                 "%1: nothing to print (no dot of it falls on the "
-                                                 "label): no job sent, the file is deleted"),
-                                          {entry.name}));
+    reportFile(Severity::Info, entry.name,
+               Message(PLX_TR("Station",
+                              "%1: nothing to print (no dot of it falls on the "
+                              "label): no job sent, the file is deleted"),
+                       {entry.name}));
+    const Result<std::int16_t> copies = copyCount(entry.name);
+    decided(JobDecision::NothingToPrint, entry, {}, &held, nullptr, copies ? *copies : 0);
 }
 
 void FolderPoller::handOver(const FolderEntry& entry, HeldJob held, const JobRef& job,
@@ -540,8 +631,8 @@ void FolderPoller::handOver(const FolderEntry& entry, HeldJob held, const JobRef
     m_follower.add(held);
     m_files.erase(entry.name);
     mark = PLX_TR("Station", "sent to the printer");
-    m_host.report(Severity::Info, sent);
-    if (!recorded) m_host.report(Severity::Warning, Message(recorded.error().message));
+    m_host.reportAbout(Severity::Info, sent, EventSubject{entry.name, job.queue, job.text()});
+    if (!recorded) reportFile(Severity::Warning, entry.name, Message(recorded.error().message));
 }
 
 // --- The tick -------------------------------------------------------------------------------
@@ -586,9 +677,9 @@ void FolderPoller::tick() {
     shown.reserve(entries.size());
     for (const FolderEntry& e : entries) {
         const auto known = m_files.find(e.name);
-        shown.push_back({e.name, known != m_files.end() && known->second.stamp == e.identity
-                                     ? known->second.mark
-                                     : Message()});
+        const bool same = known != m_files.end() && known->second.stamp == e.identity;
+        shown.push_back({e.name, same ? known->second.mark : Message(),
+                         same ? stateOf(e.name) : FileState::Waiting});
     }
     m_host.showListing(shown);
 
@@ -596,7 +687,10 @@ void FolderPoller::tick() {
     const bool blocked = m_settings.printing && !m_holding.ready();
     for (std::size_t i = 0; i < entries.size() && !blocked; ++i) {
         if (m_host.stopping()) break;
-        if (process(entries[i], shown[i].mark) == Outcome::StopTick) {
+        const Outcome outcome = process(entries[i], shown[i].mark);
+        shown[i].state =
+            outcome == Outcome::HandedOver ? FileState::Held : stateOf(entries[i].name);
+        if (outcome == Outcome::StopTick) {
             // The files behind wait for the same reason.
             for (std::size_t j = i + 1; j < shown.size(); ++j) {
                 if (shown[j].mark.empty()) shown[j].mark = shown[i].mark;

@@ -48,13 +48,13 @@ class FolderPoller {
   private:
     // Files looked at before whose state holds until they change; Waiting, Retry and
     // Changing are looked at again at every tick.
-    enum class State { Rejected, Waiting, Changing, Retry, Shown, NotRegular };
+    enum class State { Rejected, SetAside, Waiting, Changing, Retry, Shown, NotRegular };
     struct Remembered {
         State state = State::Rejected;
         FileIdentity stamp;
         Message mark;
     };
-    enum class Outcome { Next, StopTick };
+    enum class Outcome { Next, HandedOver, StopTick };  // HandedOver goes on like Next
 
     void takeFolder();
     void recoverHeld(bool takenOver);
@@ -74,6 +74,10 @@ class FolderPoller {
     void nothingToPrint(const FolderEntry& entry, const HeldJob& held, Message& mark);
     void handOver(const FolderEntry& entry, HeldJob held, const JobRef& job, std::int16_t copies,
                   double seconds, Message& mark);
+    // Tells the window what was decided on the job file open as m_lookingAt (if any).
+    void decided(JobDecision decision, const FolderEntry& entry, const Message& reason,
+                 const HeldJob* held = nullptr, const JobRef* job = nullptr, int copies = 0);
+    FileState stateOf(const std::string& name) const;
     void changing(const FolderEntry& entry, const FileIdentity& now, Message& mark);
 
     void remember(const FolderEntry& entry, State state, const Message& mark, bool reportIt);
@@ -82,13 +86,15 @@ class FolderPoller {
     void serverAnswered(bool tookJob);
     void standing(Message& trouble, Severity severity, const Message& now, const Message& cleared);
     void updateCondition();
+    void reportFile(Severity severity, const std::string& name, const Message& message);
 
     JobHost& m_host;
     PollerSettings m_settings;
     WatchFolder m_folder;
     HoldingArea m_holding;  // after the folder: it goes first at a stop
     JobFollower m_follower;
-    bool m_standingBy = false;  // another station held the folder
+    bool m_standingBy = false;   // another station held the folder
+    bool m_heldByOther = false;  // ... and still does
     std::map<std::string, Remembered> m_files;
     std::set<std::string> m_saidOnce;  // notices not to repeat (a substituted resolution)
     std::string m_queueUsed;
@@ -97,10 +103,11 @@ class FolderPoller {
     Message m_claimTrouble;  // files cannot be taken out of the folder
     std::string m_serverTrouble;
     bool m_troubleRefusedJob = false;
-    std::string m_queueBlocked;
+    Message m_queueBlocked;
     std::string m_printerWarning;
     std::string m_queueReasons;
-    Message m_condition;
+    std::vector<StationCondition> m_conditions;
+    int m_lookingAt = -1;  // the job file being decided on, open while process() runs
 };
 
 }  // namespace plx

@@ -48,6 +48,8 @@ class HoldingArea {
     // watch folder open.
     Standing take();
     bool ready() const { return m_held.valid() && m_lock.held() && !m_replaced; }
+    // The station that holds the folder's lock, as it says itself, when another one does.
+    const std::string& holder() const { return m_lock.holder(); }
 
     enum class ClaimFailure { None, Gone, Replaced, NotWritable, CannotWrite };
     struct Claim {

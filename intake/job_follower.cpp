@@ -25,6 +25,30 @@ bool isOurs(const HeldJob& held, const JobStatus& s) {
 
 JobFollower::JobFollower(JobHost& host, HoldingArea& holding) : m_host(host), m_holding(holding) {}
 
+// An event about one job, with its file, queue and job as the log's fields.
+void JobFollower::say(const HeldJob& held, Severity severity, const Message& what) {
+    m_host.reportAbout(severity, what,
+                       EventSubject{held.jobFile() ? held.name : std::string(), held.job.queue,
+                                    held.handedOver() ? held.job.text() : std::string()});
+}
+
+void JobFollower::decided(JobDecision decision, const HeldJob& held, const Message& reason,
+                          const JobStatus* s, const std::string& returnedAs) {
+    if (!held.jobFile()) return;  // the test print: no job file to keep a record of
+    JobEvent e;
+    e.decision = decision;
+    e.file = held.name;
+    e.token = held.token;
+    e.returnedAs = returnedAs;
+    e.size = std::int64_t(held.file.size);
+    e.queue = held.job.queue;
+    e.jobId = held.job.id;
+    e.uuid = held.job.uuid;
+    e.reason = reason;
+    if (s != nullptr) e.pages = s->pages;
+    m_host.jobDecided(e);
+}
+
 void JobFollower::add(const HeldJob& job) {
     m_highest = std::max(m_highest, std::max(job.job.id, job.after));
     m_jobs.push_back(Followed{job});
@@ -78,15 +102,16 @@ bool JobFollower::resolve(Followed& f, const std::map<int, const JobStatus*>& by
                                           "%1: claimed, but the print server has no job for "
                                           "it"),
                                    {name}),
-                           false);
+                           JobDecision::Returned);
         const JobRef job{held.job.queue, found->second->id, {}, found->second->uuid};
         if (const Result<void> r = m_holding.recordHandOver(held, job); !r)
             m_host.report(Severity::Warning, Message(r.error().message));
-        m_host.report(Severity::Notice,
-                      Message(PLX_TR("Station",
-                                     "%1: the print server has it as job %2 (handed over "
-                                     "before that was recorded): followed"),
-                              {name, job.text()}));
+        say(held, Severity::Notice,
+            Message(PLX_TR("Station",
+                           "%1: the print server has it as job %2 (handed over "
+                           "before that was recorded): followed"),
+                    {name, job.text()}));
+        decided(JobDecision::Sent, held, {});
         return settle(f, *found->second);
     }
     const auto found = byId.find(held.job.id);
@@ -96,7 +121,7 @@ bool JobFollower::resolve(Followed& f, const std::map<int, const JobStatus*>& by
                                       "%1: the print server no longer knows job %2, so "
                                       "whether it printed cannot be told"),
                                {name, held.job.text()}),
-                       false);
+                       JobDecision::UnknownToServer);
     const JobStatus& s = *found->second;
     if (!isOurs(held, s))
         return putBack(f, Severity::Warning,
@@ -104,7 +129,7 @@ bool JobFollower::resolve(Followed& f, const std::map<int, const JobStatus*>& by
                                       "%1: job number %2 now belongs to another job on the "
                                       "print server, so whether it printed cannot be told"),
                                {name, held.job.text()}),
-                       false);
+                       JobDecision::UnknownToServer);
     if (held.job.uuid.empty() && !s.uuid.empty()) {
         // Not known at the hand-over: known from now on, so a reused number shows.
         JobRef job = held.job;
@@ -123,16 +148,16 @@ bool JobFollower::settle(Followed& f, const JobStatus& s) {
         case JobPhase::Waiting:
             if ((s.state == "processing-stopped" || s.state == "pending-held") && !f.waitSaid) {
                 f.waitSaid = true;
-                m_host.report(Severity::Notice,
-                              Message(PLX_TR("Station", "%1: job %2 waits at the printer (%3)"),
-                                      {name, job, describe(s)}));
+                say(held, Severity::Notice,
+                    Message(PLX_TR("Station", "%1: job %2 waits at the printer (%3)"),
+                            {name, job, describe(s)}));
             }
             return false;
         case JobPhase::Failed:
             return putBack(f, Severity::Warning,
                            Message(PLX_TR("Station", "%1: job %2 failed at the printer (%3)"),
                                    {name, job, describe(s)}),
-                           true);
+                           JobDecision::FailedAtPrinter);
         case JobPhase::Completed:
             m_printerFailures.erase(name);
             return ended(f, Severity::Info,
@@ -143,48 +168,52 @@ bool JobFollower::settle(Followed& f, const JobStatus& s) {
                                      : Message(PLX_TR("Station",
                                                       "%1: printed on print queue \"%2\": job "
                                                       "%3 completed at the printer"),
-                                               {name, held.job.queue, job}));
+                                               {name, held.job.queue, job}),
+                         JobDecision::Printed, s);
         case JobPhase::CanceledByPerson:
             return ended(f, Severity::Notice,
                          Message(PLX_TR("Station",
                                         "%1: job %2 was cancelled (%3): not printed "
                                         "again"),
-                                 {name, job, describe(s)}));
+                                 {name, job, describe(s)}),
+                         JobDecision::Cancelled, s);
     }
     return false;
 }
 
-bool JobFollower::ended(const Followed& f, Severity severity, const Message& what) {
+bool JobFollower::ended(const Followed& f, Severity severity, const Message& what,
+                        JobDecision decision, const JobStatus& s) {
     // The file goes before the line that says so: whoever reads the log finds it gone.
     if (const Result<void> r = m_holding.release(f.held); !r) {
-        m_host.report(Severity::Warning,
-                      Message(PLX_TR("Station", "%1: cannot delete the held file: %2"),
-                              {f.held.name, r.error().message}));
+        say(f.held, Severity::Warning,
+            Message(PLX_TR("Station", "%1: cannot delete the held file: %2"),
+                    {f.held.name, r.error().message}));
     }
-    m_host.report(severity, what);
+    say(f.held, severity, what);
+    decided(decision, f.held, decision == JobDecision::Cancelled ? Message(describe(s)) : Message(),
+            &s);
     return true;
 }
 
 // The label may not have come out: the file goes back into the folder to be printed again.
-bool JobFollower::putBack(Followed& f, Severity severity, const Message& why, bool printerFailure) {
+bool JobFollower::putBack(Followed& f, Severity severity, const Message& why,
+                          JobDecision decision) {
     const HeldJob& held = f.held;
     if (!held.jobFile()) {
-        m_host.report(severity, why);  // the test print: nothing to print again
+        say(held, severity, why);  // the test print: nothing to print again
         return true;
     }
     const Result<std::string> back = m_holding.putBack(held);
     if (!back && back.error().kind == ErrorKind::NotFound) {
-        m_host.report(severity, Message(PLX_TR("Station",
-                                               "%1; its file is no longer there to "
-                                               "print again"),
-                                        {why}));
+        say(held, severity,
+            Message(PLX_TR("Station", "%1; its file is no longer there to print again"), {why}));
+        decided(JobDecision::Withdrawn, held, why);
         return true;
     }
     if (!back) {
         if (!f.stuckSaid) {
             f.stuckSaid = true;
-            m_host.report(
-                Severity::Error,
+            say(held, Severity::Error,
                 Message(PLX_TR("Station",
                                "%1, and it cannot be put back into the folder: %2; "
                                "it stays in %3"),
@@ -193,23 +222,25 @@ bool JobFollower::putBack(Followed& f, Severity severity, const Message& why, bo
         }
         return false;  // tried again at the next look
     }
+    const bool printerFailure = decision == JobDecision::FailedAtPrinter;
     const int failures = printerFailure ? ++m_printerFailures[*back] : 0;
     if (failures < kMaxPrinterFailures) {
-        m_host.report(severity, Message(PLX_TR("Station", "%1: put back as %2 to be printed again"),
-                                        {why, *back}));
+        say(held, severity,
+            Message(PLX_TR("Station", "%1: put back as %2 to be printed again"), {why, *back}));
+        decided(decision, held, why, nullptr, *back);
         return true;
     }
     // The same label failed again and again: the printer needs a person, not another job.
     m_printerFailures.erase(*back);
-    if (m_setAside)
-        m_setAside(*back, Message(PLX_TR("Station",
-                                         "failed at the printer %1 times in a row: set "
-                                         "aside until the file changes or the station restarts"),
-                                  {std::to_string(failures)}));
-    m_host.report(Severity::Error, Message(PLX_TR("Station",
-                                                  "%1: put back as %2 and set aside: "
-                                                  "it failed %3 times in a row"),
-                                           {why, *back, std::to_string(failures)}));
+    const Message aside(PLX_TR("Station",
+                               "failed at the printer %1 times in a row: set "
+                               "aside until the file changes or the station restarts"),
+                        {std::to_string(failures)});
+    if (m_setAside) m_setAside(*back, aside);
+    say(held, Severity::Error,
+        Message(PLX_TR("Station", "%1: put back as %2 and set aside: it failed %3 times in a row"),
+                {why, *back, std::to_string(failures)}));
+    decided(JobDecision::SetAside, held, why, nullptr, *back);
     return true;
 }
 

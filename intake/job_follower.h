@@ -51,8 +51,13 @@ class JobFollower {
     bool resolve(Followed& f, const std::map<int, const JobStatus*>& byId,
                  const std::map<std::string, const JobStatus*>& byToken);
     bool settle(Followed& f, const JobStatus& s);
-    bool ended(const Followed& f, Severity severity, const Message& what);
-    bool putBack(Followed& f, Severity severity, const Message& why, bool printerFailure);
+    bool ended(const Followed& f, Severity severity, const Message& what, JobDecision decision,
+               const JobStatus& s);
+    // `decision`: FailedAtPrinter, UnknownToServer or Returned.
+    bool putBack(Followed& f, Severity severity, const Message& why, JobDecision decision);
+    void say(const HeldJob& held, Severity severity, const Message& what);
+    void decided(JobDecision decision, const HeldJob& held, const Message& reason,
+                 const JobStatus* s = nullptr, const std::string& returnedAs = {});
 
     JobHost& m_host;
     HoldingArea& m_holding;

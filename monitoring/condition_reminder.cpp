@@ -22,7 +22,7 @@ std::vector<Reminder> ConditionReminder::update(const std::vector<std::string>& 
             ++it;
             continue;
         }
-        said.push_back({Severity::Notice, Message(PLX_TR("Reminder", "%1: over after %2"),
+        said.push_back({Severity::Notice, Message(PLX_TR("Station", "%1: over after %2"),
                                                   {it->first, lasted(now - it->second.since)})});
         it = m_standing.erase(it);
     }
@@ -32,7 +32,7 @@ std::vector<Reminder> ConditionReminder::update(const std::vector<std::string>& 
         // Said by the station itself when it arises; repeated from the first period on.
         if (arose || now - it->second.lastSaid < m_every) continue;
         it->second.lastSaid = now;
-        said.push_back({Severity::Warning, Message(PLX_TR("Reminder", "%1 (for %2 now)"),
+        said.push_back({Severity::Warning, Message(PLX_TR("Station", "%1 (for %2 now)"),
                                                    {c, lasted(now - it->second.since)})});
     }
     return said;

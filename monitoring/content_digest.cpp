@@ -9,11 +9,13 @@
 
 namespace plx {
 
-Result<std::string> sha256OfFile(int fd) {
+Result<std::string> sha256OfFile(int fd, const std::atomic<bool>* stop) {
     QCryptographicHash hash(QCryptographicHash::Sha256);
     std::array<char, std::size_t{64} * 1024> block{};
     off_t offset = 0;
     for (;;) {
+        if (stop != nullptr && stop->load(std::memory_order_relaxed))
+            return makeError(ErrorKind::Aborted, "checksum abandoned: the station is closing");
         const ssize_t n = ::pread(fd, block.data(), block.size(), offset);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0)

@@ -84,8 +84,8 @@ void HistoryRecorder::setProblem(const std::string& problem) {
     emit stateChanged();
 }
 
-void HistoryRecorder::seen(const JobFile& job) {
-    add([job, at = wallNowMs()](JobHistory& h) { return h.seen(job, at); });
+void HistoryRecorder::seen(const JobFile& job, std::int64_t at) {
+    add([job, at = at > 0 ? at : wallNowMs()](JobHistory& h) { return h.seen(job, at); });
 }
 
 void HistoryRecorder::sent(const std::string& key, const std::string& file, const JobSent& to) {

@@ -35,8 +35,8 @@ class HistoryRecorder : public QObject {
     const std::string& problem() const { return m_problem; }
     std::size_t backlog() const { return m_backlog.size(); }
 
-    // The job history's events, stamped now (see JobHistory).
-    void seen(const JobFile& job);
+    // The job history's events, stamped now (see JobHistory); seen() at `at` when given.
+    void seen(const JobFile& job, std::int64_t at = 0);
     void sent(const std::string& key, const std::string& file, const JobSent& to);
     void failed(const std::string& key, const std::string& file, const std::string& reason);
     void ended(const std::string& key, const std::string& file, JobOutcome outcome, int pages,

@@ -17,6 +17,8 @@ if [ "$MODE" = 3 ]; then OFFSETS="0.5/0.25"; else OFFSETS="60/20"; fi
 
 "$ROOT/scripts/cups-server.sh" start "$STATE" >/dev/null
 export CUPS_SERVER=$STATE/cups.sock
+# The demo station's job history and state stay in the build folder.
+export XDG_STATE_HOME=$BUILD/demo-state RUNTIME_DIRECTORY=$BUILD/demo-run
 station_pid=""
 cleanup() {
     [ -n "$station_pid" ] && kill "$station_pid" 2>/dev/null && wait "$station_pid" 2>/dev/null
@@ -24,7 +26,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-rm -rf "$JOBS" "$OUT"
+rm -rf "$JOBS" "$OUT" "$XDG_STATE_HOME" "$RUNTIME_DIRECTORY"
 mkdir -p "$JOBS" "$OUT"
 QT_QPA_PLATFORM=offscreen "$BUILD/tools/make_samples" "$JOBS" >/dev/null
 # Entries not hidden, as a job listing sees them.
@@ -64,6 +66,14 @@ for f in "$STATE/output/$QUEUE"/job-*.pwg; do
     title=$(sed -n 's/^title=//p' "$STATE/output/$QUEUE/$id.txt" 2>/dev/null | tr -c 'A-Za-z0-9_.\n-' '_')
     "$BUILD/tools/pwgtopng" "$f" "$OUT/${title%.bmp}-$id" | sed 's/^/demo: printed label /'
 done
+
+# What the station recorded: it sees each job end at its next tick, up to 10 s after the label.
+history() { "$BUILD/plixagram" history --folder "$JOBS" 2>/dev/null || true; }
+for _ in $(seq 1 15); do
+    history | grep -qE ' (seen|sent)$' || break
+    sleep 1
+done
+history | sed 's/^/demo: /'
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ "${QT_QPA_PLATFORM:-}" != offscreen ]; then
     echo "demo: the station keeps watching $JOBS; close its window to end the demo"

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Screenshots for the README: the window under Xvfb with a window manager, while it prints.
+# Screenshots for the README: the window under Xvfb with a window manager, while it prints,
+# and while its print queue is stopped with labels waiting and a bad file in the folder.
 #   scripts/screenshots.sh BUILD_DIR   (needs xvfb, openbox, xdotool, imagemagick)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd -P)
@@ -10,6 +11,8 @@ trap 'kill $(jobs -p) 2>/dev/null; "$ROOT/scripts/cups-server.sh" stop "$STATE" 
 
 "$ROOT/scripts/cups-server.sh" start "$STATE" >/dev/null
 export CUPS_SERVER=$STATE/cups.sock
+# The stations' history and state stay in the scratch folder.
+export XDG_STATE_HOME=$WORK/state XDG_RUNTIME_DIR=$WORK/run
 Xvfb :77 -screen 0 1280x800x24 >/dev/null 2>&1 &
 sleep 1
 export DISPLAY=:77
@@ -37,4 +40,23 @@ for _ in $(seq 1 400); do
     sleep 0.02
 done
 sleep 8
+kill %3 2>/dev/null || true
+wait %3 2>/dev/null || true
+cat "$WORK/log" >&2
+
+# Queue stopped: a bad file the station has already looked at, then three labels behind the
+# stopped queue.
+rm -rf "$WORK/jobs" && mkdir -p "$WORK/jobs"
+mkdir -p "$WORK/samples"
+QT_QPA_PLATFORM=offscreen "$BUILD/tools/make_samples" "$WORK/samples" >/dev/null
+head -c 3000 /dev/urandom >"$WORK/jobs/broken_x_1.bmp"
+PLIXAGRAM_TICK_MS=1000 "$BUILD/plixagram" "QLS-4100 Xe drivers standard/$folder/1/60/20" 2>"$WORK/log" &
+sleep 3
+cupsdisable -r "out of labels" QLS-4100-Xe
+cp "$WORK/samples/"*.bmp "$WORK/jobs/"
+sleep 4
+window=$(xdotool search --name 'Vemorin Plixagram Printing' | head -1)
+import -window "$window" -frame "$ROOT/docs/window-stopped.png"
+echo "screenshot of the stopped queue: docs/window-stopped.png"
+cupsenable QLS-4100-Xe
 cat "$WORK/log" >&2

@@ -218,14 +218,11 @@ inside systemctl enable --now plixagram.service >/dev/null 2>&1 || fail "systemc
 active plixagram.service || fail "not active (running) after start"
 inside systemctl status --no-pager plixagram.service >"$WORK/status.txt" 2>&1 || true
 grep -q 'Active: active (running)' "$WORK/status.txt" || fail "systemctl status: $(cat "$WORK/status.txt")"
+# The station's state in one line (STATUS=), sent before READY=1 and whenever it changes.
 status_text=$(show plixagram.service StatusText)
-if [[ -n $status_text ]]; then
-    grep -qF "Status: \"$status_text\"" "$WORK/status.txt" || fail "no Status line in systemctl status"
-    say "ok: ready (READY=1), systemctl status says: Status: \"$status_text\""
-else
-    # The station sends no STATUS= yet; once it does, the branch above checks the line.
-    say "ok: ready (READY=1, active (running)); no STATUS= text sent"
-fi
+[[ $status_text == "idle, no files waiting"* ]] || fail "STATUS= is \"$status_text\", not the idle state"
+grep -qF "Status: \"$status_text\"" "$WORK/status.txt" || fail "no Status line in systemctl status"
+say "ok: ready (READY=1), systemctl status says: Status: \"$status_text\""
 pid=$(show plixagram.service MainPID)
 proc=$(inside cat "/proc/$pid/status")
 uid=$(inside id -u plixagram)
@@ -246,6 +243,21 @@ grep -qx 'title=lot42_front_2.bmp' "$CUPS_STATE"/output/QLS-4100-Xe/job-*.txt ||
 sleep 2 # a second print would come with the next ticks
 printed QLS-4100-Xe 1 || fail "the label was printed $(captured QLS-4100-Xe) times"
 say "ok: label dropped in /srv/labels, printed once on QLS-4100-Xe, its file gone"
+# Seen without the window: the file's story by its journal field, the state for any user, the
+# history of what was printed.
+story=$(inside journalctl --no-pager -o cat -u plixagram.service PLIXAGRAM_FILE=lot42_front_2.bmp)
+grep -q 'lot42_front_2.bmp: printed on print queue "QLS-4100-Xe"' <<<"$story" ||
+    fail "journalctl PLIXAGRAM_FILE=lot42_front_2.bmp does not tell the label's story: $story"
+inside runuser -u nobody -- plixagram status >"$WORK/plixagram-status.txt" 2>&1 ||
+    fail "plixagram status: $(cat "$WORK/plixagram-status.txt")"
+grep -q 'Station watching /srv/labels' "$WORK/plixagram-status.txt" ||
+    fail "plixagram status does not show the station: $(cat "$WORK/plixagram-status.txt")"
+inside runuser -u nobody -- plixagram history --csv >"$WORK/plixagram-history.txt" 2>&1 ||
+    fail "plixagram history: $(cat "$WORK/plixagram-history.txt")"
+grep -q '^/srv/labels,lot42_front_2.bmp,.*,printed,' "$WORK/plixagram-history.txt" ||
+    fail "plixagram history has no printed label: $(cat "$WORK/plixagram-history.txt")"
+say "ok: journalctl PLIXAGRAM_FILE= tells the label's story; plixagram status and history" \
+    "as another user show the station and the printed label"
 
 # --- 3. The watchdog: a hung station is killed and started again.
 old=$pid

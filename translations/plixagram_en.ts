@@ -395,6 +395,94 @@
         <source>failed at the printer %1 times in a row: set aside until the file changes or the station restarts</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>removed before it was printed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: over after %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 (for %2 now)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>waiting</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>printing</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>held at the printer</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>set aside</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>bad file</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>changing</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>retrying</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>shown only</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>stopped</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>stopped: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>not accepting jobs</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>not accepting jobs: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the station&apos;s state is not written for &quot;plixagram status&quot;: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>no status page: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>status page on %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>waiting for the print server&apos;s answer</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>job %1 at the printer</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the job history is kept again</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>history is not being kept: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>plx::Form1</name>

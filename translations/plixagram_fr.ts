@@ -395,6 +395,94 @@
         <source>failed at the printer %1 times in a row: set aside until the file changes or the station restarts</source>
         <translation>a échoué %1 fois de suite à l&apos;imprimante : mis de côté jusqu&apos;à ce que le fichier change ou que la station redémarre</translation>
     </message>
+    <message>
+        <source>removed before it was printed</source>
+        <translation>supprimé avant d&apos;être imprimé</translation>
+    </message>
+    <message>
+        <source>%1: over after %2</source>
+        <translation>%1 : terminé après %2</translation>
+    </message>
+    <message>
+        <source>%1 (for %2 now)</source>
+        <translation>%1 (depuis %2)</translation>
+    </message>
+    <message>
+        <source>waiting</source>
+        <translation>en attente</translation>
+    </message>
+    <message>
+        <source>printing</source>
+        <translation>en impression</translation>
+    </message>
+    <message>
+        <source>held at the printer</source>
+        <translation>à l&apos;imprimante</translation>
+    </message>
+    <message>
+        <source>set aside</source>
+        <translation>mis de côté</translation>
+    </message>
+    <message>
+        <source>bad file</source>
+        <translation>fichier refusé</translation>
+    </message>
+    <message>
+        <source>changing</source>
+        <translation>en cours d&apos;écriture</translation>
+    </message>
+    <message>
+        <source>retrying</source>
+        <translation>nouvel essai</translation>
+    </message>
+    <message>
+        <source>shown only</source>
+        <translation>affiché seulement</translation>
+    </message>
+    <message>
+        <source>stopped</source>
+        <translation>arrêtée</translation>
+    </message>
+    <message>
+        <source>stopped: %1</source>
+        <translation>arrêtée : %1</translation>
+    </message>
+    <message>
+        <source>not accepting jobs</source>
+        <translation>fermée aux nouveaux travaux</translation>
+    </message>
+    <message>
+        <source>not accepting jobs: %1</source>
+        <translation>fermée aux nouveaux travaux : %1</translation>
+    </message>
+    <message>
+        <source>the station&apos;s state is not written for &quot;plixagram status&quot;: %1</source>
+        <translation>l&apos;état de la station n&apos;est pas écrit pour « plixagram status » : %1</translation>
+    </message>
+    <message>
+        <source>no status page: %1</source>
+        <translation>pas de page d&apos;état : %1</translation>
+    </message>
+    <message>
+        <source>status page on %1</source>
+        <translation>page d&apos;état sur %1</translation>
+    </message>
+    <message>
+        <source>waiting for the print server&apos;s answer</source>
+        <translation>en attente de la réponse du serveur d&apos;impression</translation>
+    </message>
+    <message>
+        <source>job %1 at the printer</source>
+        <translation>travail %1 à l&apos;imprimante</translation>
+    </message>
+    <message>
+        <source>the job history is kept again</source>
+        <translation>l&apos;historique des travaux est de nouveau tenu</translation>
+    </message>
+    <message>
+        <source>history is not being kept: %1</source>
+        <translation>l&apos;historique des travaux n&apos;est pas tenu : %1</translation>
+    </message>
 </context>
 <context>
     <name>plx::Form1</name>

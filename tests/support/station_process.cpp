@@ -59,6 +59,13 @@ bool StationProcess::start(const StationOptions& options, const std::string& pro
     env.erase("PLIXAGRAM_TICK_MS");
     if (options.tickMs) env["PLIXAGRAM_TICK_MS"] = std::to_string(*options.tickMs);
     if (env.find("CUPS_SERVER") == env.end()) env["CUPS_SERVER"] = cupsSocket();
+    // Its history and state go below the build folder, never to the user's own folders, and
+    // nothing of a service that may run the tests reaches it.
+    for (const char* v : {"STATE_DIRECTORY", "RUNTIME_DIRECTORY", "NOTIFY_SOCKET", "WATCHDOG_USEC",
+                          "JOURNAL_STREAM", "PLIXAGRAM_STATUS_PAGE"})
+        env.erase(v);
+    env["XDG_STATE_HOME"] = std::string(PLX_BINARY_DIR) + "/e2e-station/state";
+    env["RUNTIME_DIRECTORY"] = std::string(PLX_BINARY_DIR) + "/e2e-station/run";
     for (const auto& [k, v] : options.env) env[k] = v;
 
     std::vector<std::string> envStrings;

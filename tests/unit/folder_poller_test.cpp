@@ -94,7 +94,10 @@ TEST(FolderPoller, PrintsInNameOrderIgnoringCaseAndDeletes) {
 
     r.tick();  // nothing left: the tick only re-enables the timer
     EXPECT_EQ(r.surface.documents.size(), 4u);
-    EXPECT_TRUE(r.listing().empty());
+    // The folder is empty; the list shows the four jobs still at the printer.
+    ASSERT_EQ(r.form.File1->count(), 4);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(r.form.File1->item(i)->text().contains(QStringLiteral("at the printer")));
     EXPECT_TRUE(r.form.Timer1->isActive());
 }
 
@@ -133,8 +136,8 @@ TEST(FolderPoller, BadJobsStayUntouchedAndAreReportedOnce) {
     // File1 marks them with the reason.
     bool marked = false;
     for (int i = 0; i < r.form.File1->count(); ++i) {
-        marked |=
-            r.form.File1->item(i)->text().contains(QStringLiteral("broken_x_1.bmp  (not printed"));
+        marked |= r.form.File1->item(i)->text().contains(
+            QStringLiteral("broken_x_1.bmp  —  not printed"));
     }
     EXPECT_TRUE(marked);
 
@@ -288,7 +291,7 @@ class ScriptedHost : public JobHost {
     }
     void showListing(const std::vector<ListedFile>&) override {}
     void report(Severity, const Message& m) override { lines.push_back(m.text()); }
-    void showCondition(const Message&) override {}
+    void showConditions(const std::vector<StationCondition>&) override {}
     bool stopping() const override { return false; }
     bool timer = false;
     int prints = 0;
@@ -380,7 +383,8 @@ TEST(FolderPoller, StoppedQueueKeepsTheFilesAndPrintsEachOnceWhenItTakesJobsAgai
     EXPECT_TRUE(r.reported("print queue \"QLS-4100-Xe\" is stopped: out of labels (paused)"));
     EXPECT_TRUE(r.form.statusArea->text().contains(QStringLiteral("out of labels")));
     for (int i = 0; i < r.form.File1->count(); ++i) {
-        EXPECT_TRUE(r.form.File1->item(i)->text().contains(QStringLiteral("(waiting: print queue")))
+        EXPECT_TRUE(
+            r.form.File1->item(i)->text().contains(QStringLiteral("—  waiting: print queue")))
             << r.form.File1->item(i)->text().toStdString();
     }
     r.takeReports();

@@ -97,6 +97,13 @@ TEST(Language, FrenchLocaleTranslatesTheWindowButNotTheLogNorTheFixedTexts) {
     const QString status = r.form.statusArea->text();
     const QString item = r.form.File1->item(0)->text();
     const QString caption = r.form.windowTitle(), button = r.form.Command1->text();
+    // The station's own words about a stopped queue in French; the queue's own as CUPS says them.
+    test::StationRig stopped;
+    stopped.surface.state = QueueState{true, true, "out of labels", {"paused"}};
+    stopped.drop("a_b_1.bmp");
+    stopped.tick();
+    const QString stoppedStatus = stopped.form.statusArea->text();
+    const QString stoppedItem = stopped.form.File1->item(0)->text();
 
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     installTranslations();
@@ -105,8 +112,14 @@ TEST(Language, FrenchLocaleTranslatesTheWindowButNotTheLogNorTheFixedTexts) {
     EXPECT_EQ(
         status.toStdString(),
         "lot_x_1.bmp : en attente du serveur d'impression ; le fichier reste dans le dossier");
-    EXPECT_TRUE(item.startsWith(QStringLiteral("a_b_1.bmp  (affiché seulement")))
+    EXPECT_TRUE(item.startsWith(QStringLiteral("a_b_1.bmp  —  affiché seulement")))
         << item.toStdString();
+    EXPECT_EQ(stoppedStatus.toStdString(),
+              "En attente de l'imprimante : la file d'impression « QLS-4100-Xe » est arrêtée : "
+              "out of labels (paused)");
+    EXPECT_EQ(stoppedItem.toStdString(),
+              "a_b_1.bmp  —  en attente : la file d'impression « QLS-4100-Xe » est arrêtée : out "
+              "of labels (paused)");
     EXPECT_EQ(r.reports.back(), waiting.text()) << "the log stays English";
     EXPECT_EQ(caption, QStringLiteral("Vemorin Plixagram Printing"));
     EXPECT_EQ(button, QStringLiteral("Command1"));

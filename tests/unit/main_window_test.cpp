@@ -54,6 +54,61 @@ TEST(MainWindow, EmptyFieldsLeaveEmptyLabels) {
     EXPECT_EQ(form.Label1[0]->text(), QStringLiteral(" p "));
 }
 
+TEST(MainWindow, SettingsAreShownWholeOrCutWithTheirWholeTextAsTooltip) {
+    RecordingSurface surface;
+    QtImageArea area;
+    Form1 form(surface, area);
+    const std::string printer(120, 'P');
+    ASSERT_TRUE(form.Form_Load(printer + "/jobs/1/60/20"));
+    form.show();
+    EXPECT_EQ(form.Label1[0]->text().toStdString(), printer) << "text() stays whole";
+    EXPECT_TRUE(form.Label1[0]->elided());
+    EXPECT_EQ(form.Label1[0]->toolTip().toStdString(), printer);
+    EXPECT_FALSE(form.Label1[2]->elided());
+    EXPECT_TRUE(form.Label1[2]->toolTip().isEmpty());
+    // A bigger window gives the picture the room.
+    const int pictureWidth = form.Picture1->width();
+    form.resize(form.width() + 400, form.height() + 200);
+    QApplication::processEvents();
+    EXPECT_EQ(form.Picture1->width(), pictureWidth + 400);
+}
+
+TEST(MainWindow, FileListIsUpdatedInPlaceWithEachFilesState) {
+    StationRig r;
+    r.surface.state = QueueState{true, true, "out of labels", {"paused"}};
+    r.drop("a_x_1.bmp");
+    r.drop("c_x_1.bmp");
+    r.tick();
+    ASSERT_EQ(r.form.File1->count(), 2);
+    QListWidgetItem* a = r.form.File1->item(0);
+    QListWidgetItem* c = r.form.File1->item(1);
+    EXPECT_TRUE(a->text().startsWith(QStringLiteral("a_x_1.bmp  —  waiting: print queue")));
+    EXPECT_TRUE(a->toolTip().endsWith(QStringLiteral("is stopped: out of labels (paused)")))
+        << a->toolTip().toStdString();
+
+    r.tick();  // nothing changed: the same items
+    r.drop("b_x_1.bmp");
+    r.tick();
+    ASSERT_EQ(r.form.File1->count(), 3);
+    EXPECT_EQ(r.form.File1->item(0), a);
+    EXPECT_EQ(r.form.File1->item(2), c);
+    EXPECT_EQ(r.listing(), (std::vector<std::string>{"a_x_1.bmp", "b_x_1.bmp", "c_x_1.bmp"}));
+
+    // Printing: each file becomes its job at the printer, then goes when the job has ended.
+    r.surface.state = QueueState{};
+    r.tick();
+    ASSERT_EQ(r.form.File1->count(), 3);
+    EXPECT_TRUE(
+        r.form.File1->item(1)->text().endsWith(QStringLiteral("job QLS-4100-Xe-2 at the printer")))
+        << r.form.File1->item(1)->text().toStdString();
+    QListWidgetItem* held = r.form.File1->item(2);
+    r.surface.setPhase(1, JobPhase::Completed);
+    r.surface.setPhase(2, JobPhase::Completed);
+    r.tick();
+    ASSERT_EQ(r.form.File1->count(), 1);
+    EXPECT_EQ(r.form.File1->item(0), held);
+}
+
 TEST(MainWindow, ModeThatPrintsNothingIsAnnouncedAtLoad) {
     StationRig r("4");
     EXPECT_TRUE(r.form.statusArea->text().contains(QStringLiteral("\"4\" prints nothing")));

@@ -1,14 +1,11 @@
 // What the station says of itself without the window: its snapshot file, the one-line state
 // for systemd, the reminder of standing conditions, the journal's fields.
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <QFile>
 #include <QTest>
-#include <cstring>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -21,6 +18,7 @@
 #include "monitoring/status_line.h"
 #include "monitoring/time_text.h"
 #include "tests/support/monitoring_samples.h"
+#include "tests/support/notify_socket.h"
 #include "tests/support/temp_folder_test.h"
 
 using namespace plx;
@@ -164,13 +162,9 @@ TEST(StatusLine, SaysWhatWaitsAndWhatStandsInTheWaySinceWhen) {
 
 TEST(StatusLine, NotifierSendsStatusOnlyWhenItChanges) {
     QTemporaryDir dir;
-    const std::string socketPath = dir.filePath(QStringLiteral("notify")).toStdString();
-    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, socketPath.c_str(), sizeof addr.sun_path - 1);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ::setenv("NOTIFY_SOCKET", socketPath.c_str(), 1);
+    NotifySocket socket(dir.filePath(QStringLiteral("notify")).toStdString());
+    ASSERT_TRUE(socket.bound());
+    ::setenv("NOTIFY_SOCKET", socket.path().c_str(), 1);
     {
         ServiceNotifier notifier;
         notifier.status("3 waiting");
@@ -178,12 +172,8 @@ TEST(StatusLine, NotifierSendsStatusOnlyWhenItChanges) {
         notifier.status("2 waiting\nsecond");
     }
     ::unsetenv("NOTIFY_SOCKET");
-    std::vector<std::string> got;
-    char buf[512];
-    for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT)) > 0;)
-        got.emplace_back(buf, std::size_t(n));
-    ::close(fd);
-    EXPECT_EQ(got, (std::vector<std::string>{"STATUS=3 waiting", "STATUS=2 waiting second"}));
+    EXPECT_EQ(socket.received(),
+              (std::vector<std::string>{"STATUS=3 waiting", "STATUS=2 waiting second"}));
 }
 
 TEST(ConditionReminder, RepeatsEachConditionAtItsPeriodAndSaysItsEndOnce) {
