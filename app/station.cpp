@@ -165,6 +165,13 @@ bool haveDisplay() {
     return (x != nullptr && *x != '\0') || (w != nullptr && *w != '\0');
 }
 
+// PLIXAGRAM_WATCH_CHANGES=1: the folder is looked at as soon as it changes, not only at the
+// tick.
+bool watchChanges() {
+    const char* v = std::getenv("PLIXAGRAM_WATCH_CHANGES");
+    return v != nullptr && std::strcmp(v, "1") == 0;
+}
+
 int pollIntervalMs() {
     // Test seam only: the tests shorten the tick; the station itself runs at 10 seconds.
     if (const char* v = std::getenv("PLIXAGRAM_TICK_MS")) {
@@ -226,6 +233,13 @@ int runStation(int argc, char** argv) {
     }
 
     form.Form_Load(argumentString);
+    if (watchChanges()) {
+        form.watchFolderChanges();
+        form.report(Severity::Info,
+                    PLX_TR("Station",
+                           "the watch folder is looked at as soon as it changes, and every "
+                           "tick"));
+    }
     checkPrintRoute(form, surface);
     form.show();
     service.ready();

@@ -286,6 +286,11 @@ class ScriptedHost : public JobHost {
         for (int i = 0; i < prints; ++i) waiting[std::size_t(i)].id = i + 1;
         return waiting;
     }
+    Result<JobChanges> jobChanges() override { return JobChanges{}; }
+    Result<std::vector<JobStatus>> jobsById(const std::vector<int>&) override {
+        return std::vector<JobStatus>{};
+    }
+    void yieldToWindow() override {}
     void showListing(const std::vector<ListedFile>&) override {}
     void report(Severity, const Message& m) override { lines.push_back(m.text()); }
     void showCondition(const Message&) override {}
@@ -408,9 +413,10 @@ TEST(FolderPoller, StoppedQueueKeepsTheFilesAndPrintsEachOnceWhenItTakesJobsAgai
     EXPECT_TRUE(r.reported("is not accepting jobs"));
 }
 
-// Each job is followed to its end, by one question per queue and tick: completed, failed
-// (printed again, but not forever), cancelled by a person; forgotten by the server, or its
-// number given to another job, it is printed again rather than taken as printed.
+// Each job is followed to its end: completed, failed (printed again, but not forever),
+// cancelled by a person; forgotten by the server, or its number given to another job, it is
+// printed again rather than taken as printed. The first look asks each queue for all the
+// station's jobs; after that only the jobs the server says changed are asked about.
 TEST(FolderPoller, HandedOverJobsEndAsThePrinterSays) {
     StationRig r;
     const std::vector<std::string> names{"a_b_1.bmp", "b_b_1.bmp", "c_b_1.bmp", "d_b_1.bmp",
@@ -454,7 +460,12 @@ TEST(FolderPoller, HandedOverJobsEndAsThePrinterSays) {
 
     // A printer that fails the same label again and again gets it no more.
     r.surface.setPhase(6, JobPhase::Failed, "aborted");
+    const int swept = r.surface.jobQueries;
+    const int byNumber = r.surface.idQueries;
     r.tick();
+    EXPECT_EQ(r.surface.jobQueries, swept) << "no sweep while the server tells what changed";
+    EXPECT_EQ(r.surface.idQueries, byNumber + 1);
+    EXPECT_TRUE(r.reported("b_b_1.bmp: job QLS-4100-Xe-6 failed at the printer"));
     r.surface.setPhase(10, JobPhase::Failed, "aborted");
     r.tick();
     r.tick();
