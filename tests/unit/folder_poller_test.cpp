@@ -3,6 +3,7 @@
 #include <QFile>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "intake/folder_poller.h"
 #include "intake/holding_area.h"
@@ -264,6 +265,26 @@ TEST(FolderPoller, SymbolicLinksAreNeverFollowedOrDeleted) {
     EXPECT_EQ(r.area.width(), 0);
 }
 
+// A long batch does not hold back the jobs already handed over: they are followed between
+// files, and those that ended are done with before the batch is.
+TEST(FolderPoller, JobsAreFollowedWhileABigBatchIsHandedOver) {
+    StationRig r;
+    r.form.setPollInterval(1);  // the jobs are followed as often as the timer ticks
+    r.restart();
+    r.surface.completeAtOnce = true;
+    for (const char* name : {"a_b_1.bmp", "b_b_1.bmp", "c_b_1.bmp", "d_b_1.bmp"}) r.drop(name);
+    r.tick();
+    auto at = [&](const std::string& fragment) {
+        return std::find_if(
+                   r.reports.begin(), r.reports.end(),
+                   [&](const std::string& l) { return l.find(fragment) != std::string::npos; }) -
+               r.reports.begin();
+    };
+    ASSERT_EQ(r.surface.documents.size(), 4u);
+    EXPECT_LT(at("a_b_1.bmp: printed on print queue"), at("d_b_1.bmp: sent to print queue"));
+    EXPECT_LT(at("d_b_1.bmp: sent"), std::ptrdiff_t(r.reports.size()));
+}
+
 namespace {
 // A window stand-in whose picture loading a test scripts; its jobs wait for ever.
 class ScriptedHost : public JobHost {
@@ -291,12 +312,13 @@ class ScriptedHost : public JobHost {
         return std::vector<JobStatus>{};
     }
     void yieldToWindow() override {}
-    void showListing(const std::vector<ListedFile>&) override {}
+    void showListing(const std::vector<ListedFile>&) override { ++listings; }
     void report(Severity, const Message& m) override { lines.push_back(m.text()); }
     void showCondition(const Message&) override {}
     bool stopping() const override { return false; }
     bool timer = false;
     int prints = 0;
+    int listings = 0;
     std::vector<std::string> lines;
 
   private:
@@ -348,6 +370,36 @@ TEST(FolderPoller, GrowingFilePrintsOnceAfterItStaysTheSameForATick) {
     EXPECT_EQ(host.prints, 1);
     poller.tick();
     EXPECT_EQ(host.prints, 1);
+}
+
+// A tick costs what changed: files whose decision holds are not opened again, and the window's
+// list is told nothing when nothing changed; a file that changes is looked at again.
+TEST(FolderPoller, IdleTickLooksOnlyAtWhatChanged) {
+    QTemporaryDir dir;
+    const std::string folder = dir.path().toStdString();
+    for (const char* name : {"a_x_1.bmp", "b_x_1.bmp", "c_x_1.bmp"})
+        std::ofstream(folder + "/" + name) << "not a picture";
+    std::map<std::string, int> loads;
+    ScriptedHost host([&](const std::string& name) -> Result<void> {
+        ++loads[name];
+        return makeError(ErrorKind::Invalid, "not a picture");
+    });
+    FolderPoller poller(host, {folder, "1", "p"});
+    poller.tick();
+    const int shown = host.listings;
+    EXPECT_GE(shown, 1);
+    poller.tick();
+    poller.tick();
+    EXPECT_EQ(loads,
+              (std::map<std::string, int>{{"a_x_1.bmp", 1}, {"b_x_1.bmp", 1}, {"c_x_1.bmp", 1}}));
+    EXPECT_EQ(host.listings, shown) << "nothing changed, nothing shown";
+
+    std::ofstream(folder + "/b_x_1.bmp", std::ios::app) << " still";
+    std::ofstream(folder + "/d_x_1.bmp") << "new";
+    poller.tick();
+    EXPECT_EQ(loads, (std::map<std::string, int>{
+                         {"a_x_1.bmp", 1}, {"b_x_1.bmp", 2}, {"c_x_1.bmp", 1}, {"d_x_1.bmp", 1}}));
+    EXPECT_GT(host.listings, shown);
 }
 
 // A file that cannot be read for a reason of the system's, not its own, is tried at every tick
