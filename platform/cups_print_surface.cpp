@@ -1148,8 +1148,12 @@ Result<std::vector<JobStatus>> CupsPrintSurface::jobs(const std::string& queue, 
 // lose events), read by polling (ippget): nothing to listen on.
 Result<void> CupsPrintSurface::subscribe() {
     Kept::Subscription& sub = m_kept->subscription;
+    if (!m_subscriber.empty()) {
+        if (Result<void> r = cancelLeftBehind(); !r) return r;
+    }
+    const std::string& data = m_subscriber;
     auto response = ask(
-        [] {
+        [&data] {
             ipp_t* request = newRequest(IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS);
             ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
                          kServerUri);
@@ -1161,6 +1165,9 @@ Result<void> CupsPrintSurface::subscribe() {
                          nullptr, "ippget");
             ippAddInteger(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_INTEGER, "notify-lease-duration",
                           kLeaseSeconds);
+            if (!data.empty())
+                ippAddOctetString(request, IPP_TAG_SUBSCRIPTION, "notify-user-data", data.data(),
+                                  int(std::min<std::size_t>(data.size(), 63)));
             return request;
         },
         "cannot subscribe to the print server's job events");
@@ -1176,6 +1183,59 @@ Result<void> CupsPrintSurface::subscribe() {
     sub.id = ippGetInteger(id, 0);
     sub.anchor.reset();
     sub.renewAt = now + std::chrono::seconds(kLeaseSeconds / 2);
+    return {};
+}
+
+// Subscriptions of this user that carry the station's name: an earlier run's.
+Result<void> CupsPrintSurface::cancelLeftBehind() {
+    auto listed = ask(
+        [] {
+            ipp_t* request = newRequest(IPP_OP_GET_SUBSCRIPTIONS);
+            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                         kServerUri);
+            ippAddBoolean(request, IPP_TAG_OPERATION, "my-subscriptions", 1);
+            requestAttributes(request, {"notify-subscription-id", "notify-user-data"});
+            return request;
+        },
+        "cannot list the station's subscriptions to job events");
+    if (!listed) return listed.error();
+    std::vector<int> ours;
+    int id = 0;
+    std::string data;
+    auto flush = [&] {
+        if (id > 0 && data == m_subscriber.substr(0, 63)) ours.push_back(id);
+        id = 0;
+        data.clear();
+    };
+    for (ipp_attribute_t* a = ippFirstAttribute(listed->get()); a != nullptr;
+         a = ippNextAttribute(listed->get())) {
+        const char* name = ippGetName(a);
+        if (name == nullptr || ippGetGroupTag(a) != IPP_TAG_SUBSCRIPTION) {
+            flush();
+            continue;
+        }
+        if (std::strcmp(name, "notify-subscription-id") == 0) id = ippGetInteger(a, 0);
+        if (std::strcmp(name, "notify-user-data") == 0) {
+            int length = 0;
+            const void* bytes = ippGetOctetString(a, 0, &length);
+            if (bytes != nullptr && length > 0)
+                data.assign(static_cast<const char*>(bytes), std::size_t(length));
+        }
+    }
+    flush();
+    for (const int old : ours) {
+        auto cancelled = ask(
+            [old] {
+                ipp_t* request = newRequest(IPP_OP_CANCEL_SUBSCRIPTION);
+                ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                             kServerUri);
+                ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-id",
+                              old);
+                return request;
+            },
+            "cannot cancel a subscription left behind");
+        if (!cancelled) return cancelled.error();
+    }
     return {};
 }
 

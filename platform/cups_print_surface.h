@@ -74,6 +74,10 @@ class CupsPrintSurface : public PrintSurface {
     Result<JobChanges> jobChanges() override;
     Result<std::vector<JobStatus>> jobsById(const std::vector<int>& ids) override;
     void setWaitPace(KeepGoing pace) override { m_waitPace = std::move(pace); }
+    // The station's own name for its event subscription (at most 63 bytes): one that an
+    // earlier run of the same station left behind (killed before it could give it back) is
+    // cancelled when a new one is made, rather than kept by the server until its lease ends.
+    void setSubscriber(std::string name) { m_subscriber = std::move(name); }
     void idle() override;
 
     const std::string& server() const { return m_server; }
@@ -117,6 +121,7 @@ class CupsPrintSurface : public PrintSurface {
     DocumentRoute routeFor(const std::string& queue, const QueueFacts& facts, const LabelPage& page,
                            const std::string& media);
     Result<void> subscribe();
+    Result<void> cancelLeftBehind();
 
     // Opens the document at the first drawing operation: page size and resolution are
     // taken from the current printer then and stay fixed for this document.
@@ -135,6 +140,7 @@ class CupsPrintSurface : public PrintSurface {
     std::map<std::string, std::string> m_uris;  // queue -> printer-uri-supported
     std::unique_ptr<Kept> m_kept;
     KeepGoing m_waitPace;
+    std::string m_subscriber;
     bool m_requesting = false;             // work for the server is under way
     std::atomic<bool> m_abandoned{false};  // the pace said stop during the last work
     std::mutex m_connectionLock;           // the connection, between the work and a stop
