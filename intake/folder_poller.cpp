@@ -571,14 +571,7 @@ void FolderPoller::showListing(const std::vector<ListedFile>& files) {
     m_host.showListing(files);
 }
 
-void FolderPoller::tick(bool follow) {
-    m_host.setTimerEnabled(false);
-    const Result<void> opened = m_folder.open();
-    if (opened && m_settings.printing) takeFolder();
-    if (follow || std::chrono::steady_clock::now() - m_followedAt >=
-                      std::chrono::milliseconds(m_settings.followEveryMs))
-        followJobs();
-
+std::optional<std::vector<FolderEntry>> FolderPoller::listFolder(const Result<void>& opened) {
     Result<std::vector<FolderEntry>> listing =
         opened ? m_folder.jobFiles() : Result<std::vector<FolderEntry>>(opened.error());
     if (!listing) {
@@ -591,9 +584,7 @@ void FolderPoller::tick(bool follow) {
                                   {m_folderTrouble}));
             updateCondition();
         }
-        showListing({});
-        if (!m_host.stopping()) m_host.setTimerEnabled(true);
-        return;
+        return std::nullopt;
     }
     if (!m_folderTrouble.empty()) {
         m_folderTrouble.clear();
@@ -602,7 +593,23 @@ void FolderPoller::tick(bool follow) {
                               {m_settings.watchFolder}));
         updateCondition();
     }
+    return std::move(listing).value();
+}
 
+void FolderPoller::tick(bool follow) {
+    m_host.setTimerEnabled(false);
+    const Result<void> opened = m_folder.open();
+    if (opened && m_settings.printing) takeFolder();
+    if (follow || std::chrono::steady_clock::now() - m_followedAt >=
+                      std::chrono::milliseconds(m_settings.followEveryMs))
+        followJobs();
+
+    const std::optional<std::vector<FolderEntry>> listing = listFolder(opened);
+    if (!listing) {
+        showListing({});
+        if (!m_host.stopping()) m_host.setTimerEnabled(true);
+        return;
+    }
     const std::vector<FolderEntry>& entries = *listing;
     // Forget what is no longer there (a set: a big folder would make this quadratic).
     std::unordered_set<std::string_view> present;

@@ -90,6 +90,8 @@ class FolderPoller {
                   double seconds, Message& mark);
     void changing(const FolderEntry& entry, const FileIdentity& now, Message& mark);
 
+    // The folder's job files; nothing when it cannot be read (said once, until it can).
+    std::optional<std::vector<FolderEntry>> listFolder(const Result<void>& opened);
     void showListing(const std::vector<ListedFile>& files);
     void remember(const FolderEntry& entry, State state, const Message& mark, bool reportIt);
     void reportOnce(std::string& said, Severity severity, const Message& message);

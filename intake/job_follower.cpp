@@ -94,8 +94,9 @@ Result<void> JobFollower::sweep(const std::set<std::string>& queues) {
         const auto [at, fresh] = fromId.emplace(f.held.job.queue, from);
         if (!fresh) at->second = std::min(at->second, from);
     }
-    for (const auto& [queue, from] : fromId) {
+    for (const auto& [name, from] : fromId) {
         if (m_host.stopping()) return {};
+        const std::string& queue = name;
         const Result<std::vector<JobStatus>> listed = m_host.jobs(queue, from);
         if (!listed) return listed.error();
         for (const JobStatus& s : *listed) m_highest = std::max(m_highest, s.id);

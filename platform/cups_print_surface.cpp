@@ -979,13 +979,7 @@ Result<int> CupsPrintSurface::submit(const std::string& queue, const std::string
         [&](const KeepGoing& goOn) { return sendJob(queue, jobName, goOn ? goOn : pace); }, pace);
 }
 
-Result<int> CupsPrintSurface::sendJob(const std::string& queue, const std::string& jobName,
-                                      const KeepGoing& pace) {
-    const auto t0 = Clock::now();
-    Result<http_t*> http = connection();
-    if (!http) return http.error();
-    http_t* h = *http;
-
+ipp_t* CupsPrintSurface::printJobRequest(const std::string& uri, const std::string& jobName) const {
     const int dpi = m_page.dpi;
     Options options;
     options.add("copies", std::to_string(m_doc->holdsCopies() ? 1 : m_copies));
@@ -1000,7 +994,6 @@ Result<int> CupsPrintSurface::sendJob(const std::string& queue, const std::strin
     options.add("number-up", "1");
     if (!m_docMedia.empty()) options.add("media", m_docMedia);
 
-    const std::string uri = printerUri(queue);
     ipp_t* request = newRequest(IPP_OP_PRINT_JOB);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr,
@@ -1012,6 +1005,18 @@ Result<int> CupsPrintSurface::sendJob(const std::string& queue, const std::strin
     if (!m_jobToken.empty())
         ippAddString(request, IPP_TAG_JOB, IPP_TAG_NAME, kJobTokenAttribute, nullptr,
                      m_jobToken.c_str());
+    return request;
+}
+
+Result<int> CupsPrintSurface::sendJob(const std::string& queue, const std::string& jobName,
+                                      const KeepGoing& pace) {
+    const auto t0 = Clock::now();
+    Result<http_t*> http = connection();
+    if (!http) return http.error();
+    http_t* h = *http;
+
+    const std::string uri = printerUri(queue);
+    ipp_t* request = printJobRequest(uri, jobName);
     std::unique_ptr<ipp_t, void (*)(ipp_t*)> sent(request, ippDelete);
 
     const std::string resource = resourceOf(uri);

@@ -73,7 +73,7 @@ class CupsPrintSurface : public PrintSurface {
     Result<std::vector<JobStatus>> jobs(const std::string& queue, int fromId) override;
     Result<JobChanges> jobChanges() override;
     Result<std::vector<JobStatus>> jobsById(const std::vector<int>& ids) override;
-    void setWaitPace(KeepGoing pace) override { m_waitPace = std::move(pace); }
+    void setWaitPace(const KeepGoing& pace) override { m_waitPace = pace; }
     // The station's own name for its event subscription (at most 63 bytes): one that an
     // earlier run of the same station left behind (killed before it could give it back) is
     // cancelled when a new one is made, rather than kept by the server until its lease ends.
@@ -132,6 +132,8 @@ class CupsPrintSurface : public PrintSurface {
     Result<int> submit(const std::string& queue, const std::string& jobName, const KeepGoing& pace);
     Result<int> sendJob(const std::string& queue, const std::string& jobName,
                         const KeepGoing& pace);
+    // The Print-Job request for the open document, without the document.
+    ipp_t* printJobRequest(const std::string& uri, const std::string& jobName) const;
     std::string jobUuid(int id);
 
     std::string m_server;

@@ -104,7 +104,7 @@ class PrintSurface {
     // Called again and again while the print server is slow to answer, so that the window's
     // events can run meanwhile; false: give up the request (the station is closing). Unset:
     // the caller waits.
-    virtual void setWaitPace(KeepGoing pace) { (void)pace; }
+    virtual void setWaitPace(const KeepGoing& pace) { (void)pace; }
     // Nothing more to ask for a while: let go of what the last requests held (connections)
     // and forget the answers kept for this round (the printers, how the queues stand).
     virtual void idle() {}
