@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 #include <charconv>
 #include <cmath>
+#include <utility>
 
 #include "app/file_list.h"
 #include "app/i18n.h"
@@ -38,6 +39,8 @@ Form1::Form1(PrintSurface& surface, QtImageArea& area, QWidget* parent)
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(kPollIntervalMs);
+    // Ten seconds means ten: a coarse timer may come up to half a second late.
+    Timer1->setTimerType(Qt::PreciseTimer);
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
 
@@ -60,11 +63,20 @@ Form1::Form1(PrintSurface& surface, QtImageArea& area, QWidget* parent)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         return !m_stopping;
     });
+    // So does a print server slow to answer; nothing that talks to it may start meanwhile.
+    m_surface.setWaitPace([this] {
+        const bool outer = !m_waitingForServer;
+        m_waitingForServer = true;
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        if (outer) m_waitingForServer = false;
+        return !m_stopping;
+    });
 }
 
 Form1::~Form1() {
     m_area.setChangedCallback({});
     m_area.setDecodeWait({});
+    m_surface.setWaitPace({});
 }
 
 // The design's arrangement (the button at the top left, the five settings in a row along the
@@ -143,8 +155,9 @@ void Form1::loadSettings(const RunSettings& settings) {
     m_monitor->settingsLoaded(m_settings);
     JobHost& host = *this;
     m_poller = std::make_unique<FolderPoller>(
-        host, PollerSettings{m_settings.watch_folder, m_settings.print_mode,
-                             m_settings.printer_name, isPrintingMode(m_settings.print_mode)});
+        host,
+        PollerSettings{m_settings.watch_folder, m_settings.print_mode, m_settings.printer_name,
+                       isPrintingMode(m_settings.print_mode), Timer1->interval()});
     report(Severity::Info,
            Message(PLX_TR("Station", "watching \"%1\" in print mode \"%2\" for printer \"%3\""),
                    {m_settings.watch_folder, m_settings.print_mode, m_settings.printer_name}));
@@ -185,19 +198,38 @@ Result<JobRef> Form1::lance_impression_speed(const std::int16_t& qte) {
     return printScaledImage(m_surface, m_area, *this, currentJob(), qte);
 }
 
-void Form1::Timer1_Timer() {
-    // A tick never runs inside another tick or inside a test print's yields.
-    if (m_tickRunning || m_manualRunning || m_stopping || !m_poller) return;
+void Form1::Timer1_Timer() { runTick(true); }
+
+void Form1::runTick(bool follow) {
+    // A tick never runs inside another tick, inside a test print's yields or while the print
+    // server is being waited for.
+    if (m_tickRunning || m_manualRunning || m_stopping || m_waitingForServer || !m_poller) {
+        m_lookAgain = m_lookAgain || !follow;
+        return;
+    }
     m_tickRunning = true;
     Command1->setEnabled(false);
-    m_poller->tick();
+    m_poller->tick(follow);
     m_surface.idle();
     Command1->setEnabled(true);
     m_tickRunning = false;
+    if (m_watch != nullptr && !m_stopping) {
+        bool changedWhileRead = false;
+        m_watch->keep(m_poller->filesBeingWritten(&changedWhileRead));
+        if (changedWhileRead) m_watch->lookIn(FolderWatch::kStillMs);
+        if (std::exchange(m_lookAgain, false)) m_watch->lookIn(FolderWatch::kSettleMs);
+    }
+}
+
+void Form1::watchFolderChanges() {
+    if (m_watch != nullptr || !m_poller) return;
+    m_watch = new FolderWatch(
+        QString::fromStdString(watchFolderPath(m_settings.watch_folder).string()), this);
+    connect(m_watch, &FolderWatch::lookWanted, this, [this] { runTick(false); });
 }
 
 void Form1::Command1_Click() {
-    if (m_tickRunning || m_manualRunning || m_stopping) return;
+    if (m_tickRunning || m_manualRunning || m_stopping || m_waitingForServer) return;
     m_manualRunning = true;
     const bool timerWasOn = Timer1->isActive();
     Timer1->stop();
@@ -205,6 +237,8 @@ void Form1::Command1_Click() {
     m_surface.idle();
     if (timerWasOn && !m_stopping) Timer1->start();
     m_manualRunning = false;
+    if (m_watch != nullptr && std::exchange(m_lookAgain, false))
+        m_watch->lookIn(FolderWatch::kSettleMs);
     if (job) {
         testPrintDone(*job);
     } else if (job.error().kind != ErrorKind::Aborted) {

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "app/elided_label.h"
+#include "app/folder_watch.h"
 #include "app/picture_box.h"
 #include "app/run_settings.h"
 #include "app/station_monitor.h"
@@ -75,6 +76,9 @@ class Form1 : public QWidget, private PrintHost, private JobHost {
     // The station's state beside the window, and its records (see StationMonitor).
     StationMonitor& monitor() { return *m_monitor; }
     void setPollInterval(int ms) { Timer1->setInterval(ms); }
+    // Looks at the folder as soon as it changes, besides the poll timer's ticks (which stay,
+    // for network shares where no change is signalled). After Form_Load.
+    void watchFolderChanges();
     // Every reported event also goes here (tests, logs).
     void setReportHook(std::function<void(const std::string&)> hook) {
         m_reportHook = std::move(hook);
@@ -101,6 +105,10 @@ class Form1 : public QWidget, private PrintHost, private JobHost {
     bool abortRequested() const override { return m_stopping; }
     // JobHost
     Result<PrinterReadiness> printerReadiness() override;
+    Result<JobChanges> jobChanges() override { return m_surface.jobChanges(); }
+    Result<std::vector<JobStatus>> jobsById(const std::vector<int>& ids) override {
+        return m_surface.jobsById(ids);
+    }
     Result<void> loadPicture(int fd, const std::string& name) override;
     Result<JobRef> printJob(std::int16_t copies, const std::string& jobName,
                             const std::string& token) override;
@@ -111,6 +119,9 @@ class Form1 : public QWidget, private PrintHost, private JobHost {
     void jobDecided(const JobEvent& event) override;
     bool stopping() const override { return m_stopping; }
 
+    // One tick of the poller (`follow`: the timer's, which follows the jobs), unless one is
+    // under way, a test print runs or the window waits for the print server.
+    void runTick(bool follow);
     PrintJob currentJob() const;
     Result<JobRef> printInMode(std::int16_t copies);
     void refreshStatus();
@@ -131,6 +142,9 @@ class Form1 : public QWidget, private PrintHost, private JobHost {
     bool m_tickRunning = false;
     bool m_manualRunning = false;
     bool m_stopping = false;
+    bool m_waitingForServer = false;  // in the print server's wait: nothing may start
+    FolderWatch* m_watch = nullptr;   // PLIXAGRAM_WATCH_CHANGES: null when off
+    bool m_lookAgain = false;         // the folder changed while a look could not start
 };
 
 }  // namespace plx

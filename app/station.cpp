@@ -7,8 +7,11 @@
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <csignal>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 
 #include "app/holder_command.h"
@@ -17,6 +20,7 @@
 #include "app/main_window.h"
 #include "app/run_settings.h"
 #include "app/service.h"
+#include "intake/watch_folder.h"
 #include "monitoring/operator_commands.h"
 #include "platform/cups_print_surface.h"
 #include "platform/print_route_check.h"
@@ -165,6 +169,28 @@ bool haveDisplay() {
     return (x != nullptr && *x != '\0') || (w != nullptr && *w != '\0');
 }
 
+// PLIXAGRAM_WATCH_CHANGES=1: the folder is looked at as soon as it changes, not only at the
+// tick.
+bool watchChanges() {
+    const char* v = std::getenv("PLIXAGRAM_WATCH_CHANGES");
+    return v != nullptr && std::strcmp(v, "1") == 0;
+}
+
+// The station's name for its subscription to the print server's job events: one per host
+// and watch folder, as there is one station per folder.
+std::string subscriberName(const std::string& folderField) {
+    char host[256] = "";
+    ::gethostname(host, sizeof host - 1);
+    std::error_code ec;
+    const std::string where = std::string(host) + ":" +
+                              std::filesystem::absolute(watchFolderPath(folderField), ec).string();
+    std::uint64_t h = 14695981039346656037ull;  // FNV-1a: the same name in every run
+    for (const unsigned char c : where) h = (h ^ c) * 1099511628211ull;
+    char name[40];
+    std::snprintf(name, sizeof name, "plixagram %016llx", static_cast<unsigned long long>(h));
+    return name;
+}
+
 int pollIntervalMs() {
     // Test seam only: the tests shorten the tick; the station itself runs at 10 seconds.
     if (const char* v = std::getenv("PLIXAGRAM_TICK_MS")) {
@@ -229,6 +255,14 @@ int runStation(int argc, char** argv) {
     }
 
     form.Form_Load(argumentString);
+    surface.setSubscriber(subscriberName(form.runSettings().watch_folder));
+    if (watchChanges()) {
+        form.watchFolderChanges();
+        form.report(Severity::Info,
+                    PLX_TR("Station",
+                           "the watch folder is looked at as soon as it changes, and every "
+                           "tick"));
+    }
     checkPrintRoute(form, surface);
     form.show();
     // systemd has the station's state from the moment it is ready.

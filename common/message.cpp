@@ -1,5 +1,7 @@
 #include "common/message.h"
 
+#include <cstring>
+
 namespace plx {
 
 std::string fillArguments(const std::string& pattern, const std::vector<std::string>& args) {
@@ -26,6 +28,13 @@ std::string Message::text() const {
     filled.reserve(args.size());
     for (const Message& a : args) filled.push_back(a.text());
     return fillArguments(source, filled);
+}
+
+bool Message::operator==(const Message& other) const {
+    if ((source == nullptr) != (other.source == nullptr)) return false;
+    if (source == nullptr) return literal == other.literal;
+    // The same text may sit at two addresses (one per translation unit).
+    return (source == other.source || std::strcmp(source, other.source) == 0) && args == other.args;
 }
 
 }  // namespace plx

@@ -33,6 +33,8 @@ struct Message {
 
     // The English text with the arguments in place of %1 .. %9.
     std::string text() const;
+    // The same text and arguments, compared without filling them in.
+    bool operator==(const Message& other) const;
     bool empty() const { return source == nullptr ? literal.empty() : *source == '\0'; }
 };
 

@@ -2,6 +2,7 @@
 // A job handed to the print system, and how it stands: shared by the printing side, which
 // makes jobs, and the intake side, which follows each one to its end.
 
+#include <set>
 #include <string>
 
 #include "common/message.h"
@@ -40,6 +41,16 @@ struct JobStatus {
     int id = 0;
     std::string uuid = {};   // job-uuid; empty when the server gives none
     std::string token = {};  // the claim token the job carries; empty when it carries none
+};
+
+// What the print server says has happened to jobs since it was last asked.
+struct JobChanges {
+    // False: some changes may be missing from `changed` (the first question, a restarted
+    // server, more events than it keeps): every job followed must be looked up again.
+    bool complete = false;
+    // Job numbers that ended (completed, aborted or cancelled) or came to wait at the printer
+    // (held, stopped).
+    std::set<int> changed;
 };
 
 }  // namespace plx

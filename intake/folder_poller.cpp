@@ -18,6 +18,9 @@ namespace plx {
 
 namespace {
 
+// Between files the window turns at least this often.
+constexpr auto kTurnEvery = std::chrono::milliseconds(15);
+
 std::string formatSeconds(double s) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.2f", s);
@@ -265,12 +268,15 @@ void FolderPoller::follow(const std::string& what, const JobRef& job) {
 }
 
 void FolderPoller::followJobs() {
+    m_followedAt = std::chrono::steady_clock::now();
     const bool asking = m_follower.size() > 0;
     const Result<void> r = m_follower.follow();
-    if (!r)
-        reportServerTrouble(r.error().message, false);  // every job is asked again next tick
-    else if (asking)
+    if (!r) {
+        // Every job is asked again next tick; a question abandoned at a stop is no trouble.
+        if (r.error().kind != ErrorKind::Aborted) reportServerTrouble(r.error().message, false);
+    } else if (asking) {
         serverAnswered(false);
+    }
 }
 
 void FolderPoller::announcePrinter() {
@@ -321,7 +327,7 @@ FolderPoller::Outcome FolderPoller::checkPrinter(Message& mark) {
     const Result<PrinterReadiness> r = m_host.printerReadiness();
     if (!r) {
         mark = PLX_TR("Station", "waiting for the print server");
-        reportServerTrouble(r.error().message, false);
+        if (r.error().kind != ErrorKind::Aborted) reportServerTrouble(r.error().message, false);
         return Outcome::StopTick;
     }
     serverAnswered(false);
@@ -635,14 +641,28 @@ void FolderPoller::handOver(const FolderEntry& entry, HeldJob held, const JobRef
     if (!recorded) reportFile(Severity::Warning, entry.name, Message(recorded.error().message));
 }
 
+std::vector<std::string> FolderPoller::filesBeingWritten(bool* changedWhileRead) const {
+    std::vector<std::string> out;
+    if (changedWhileRead != nullptr) *changedWhileRead = false;
+    for (const auto& [name, f] : m_files) {
+        if (f.state != State::Waiting && f.state != State::Changing) continue;
+        out.push_back(name);
+        if (f.state == State::Changing && changedWhileRead != nullptr) *changedWhileRead = true;
+    }
+    return out;
+}
+
 // --- The tick -------------------------------------------------------------------------------
 
-void FolderPoller::tick() {
-    m_host.setTimerEnabled(false);
-    const Result<void> opened = m_folder.open();
-    if (opened && m_settings.printing) takeFolder();
-    followJobs();
+// The window's list is told only what changed: with thousands of files left in the folder, an
+// idle tick costs the listing and nothing more.
+void FolderPoller::showListing(const std::vector<ListedFile>& files) {
+    if (files == m_shown) return;
+    m_shown = files;
+    m_host.showListing(files);
+}
 
+std::optional<std::vector<FolderEntry>> FolderPoller::listFolder(const Result<void>& opened) {
     Result<std::vector<FolderEntry>> listing =
         opened ? m_folder.jobFiles() : Result<std::vector<FolderEntry>>(opened.error());
     if (!listing) {
@@ -655,9 +675,7 @@ void FolderPoller::tick() {
                                   {m_folderTrouble}));
             updateCondition();
         }
-        m_host.showListing({});
-        if (!m_host.stopping()) m_host.setTimerEnabled(true);
-        return;
+        return std::nullopt;
     }
     if (!m_folderTrouble.empty()) {
         m_folderTrouble.clear();
@@ -666,7 +684,23 @@ void FolderPoller::tick() {
                               {m_settings.watchFolder}));
         updateCondition();
     }
+    return std::move(listing).value();
+}
 
+void FolderPoller::tick(bool follow) {
+    m_host.setTimerEnabled(false);
+    const Result<void> opened = m_folder.open();
+    if (opened && m_settings.printing) takeFolder();
+    if (follow || std::chrono::steady_clock::now() - m_followedAt >=
+                      std::chrono::milliseconds(m_settings.followEveryMs))
+        followJobs();
+
+    const std::optional<std::vector<FolderEntry>> listing = listFolder(opened);
+    if (!listing) {
+        showListing({});
+        if (!m_host.stopping()) m_host.setTimerEnabled(true);
+        return;
+    }
     const std::vector<FolderEntry>& entries = *listing;
     // Forget what is no longer there (a set: a big folder would make this quadratic).
     std::unordered_set<std::string_view> present;
@@ -681,12 +715,22 @@ void FolderPoller::tick() {
         shown.push_back({e.name, same ? known->second.mark : Message(),
                          same ? stateOf(e.name) : FileState::Waiting});
     }
-    m_host.showListing(shown);
+    showListing(shown);
 
     // Standing by, or the held folder unusable: nothing is claimed, so nothing is printed.
     const bool blocked = m_settings.printing && !m_holding.ready();
+    const auto followEvery = std::chrono::milliseconds(m_settings.followEveryMs);
+    auto turned = std::chrono::steady_clock::now();
     for (std::size_t i = 0; i < entries.size() && !blocked; ++i) {
+        // Files that keep their decision cost a look-up; the window turns between the others,
+        // and a long batch does not hold back the jobs already handed over.
+        const auto now = std::chrono::steady_clock::now();
+        if (now - turned >= kTurnEvery) {
+            m_host.yieldToWindow();
+            turned = std::chrono::steady_clock::now();
+        }
         if (m_host.stopping()) break;
+        if (now - m_followedAt >= followEvery) followJobs();
         const Outcome outcome = process(entries[i], shown[i].mark);
         shown[i].state =
             outcome == Outcome::HandedOver ? FileState::Held : stateOf(entries[i].name);
@@ -703,7 +747,7 @@ void FolderPoller::tick() {
             if (f.mark.empty()) f.mark = Message(PLX_TR("Station", "waiting: %1"), {m_heldTrouble});
         }
     }
-    m_host.showListing(shown);
+    showListing(shown);
     if (!m_host.stopping()) m_host.setTimerEnabled(true);
 }
 

@@ -4,8 +4,10 @@
 // at the printer, and then deleted (or put back to be printed again). The poller decides what
 // happens to each file and hands the jobs over; the job follower follows them to their end.
 
+#include <chrono>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -26,12 +28,19 @@ struct PollerSettings {
     std::string printMode;
     std::string printerName;
     bool printing = true;  // false: job pictures are only loaded and shown
+    // During a long tick (thousands of files handed over) the jobs are followed again this
+    // often, between files.
+    int followEveryMs = 10000;
 };
 
 class FolderPoller {
   public:
     FolderPoller(JobHost& host, PollerSettings settings);
-    void tick();
+    // One look at the folder: the jobs followed first (with `follow` false, a look prompted
+    // by a change in the folder between the timer's ticks, only when they are due), then every
+    // file that is new or changed since the last look. The window turns between files, and
+    // the jobs are followed again in a long batch.
+    void tick(bool follow = true);
 
     // At start-up: takes the watch folder for this station (or says which station holds it),
     // and says once which queue the jobs go to when the configured name matches none, and
@@ -39,6 +48,11 @@ class FolderPoller {
     void start();
     // Follows a job that has no job file (the test print) to its end, for the log.
     void follow(const std::string& what, const JobRef& job);
+
+    // Files still being written as last seen: shorter than their header says, or changed
+    // while they were read. `changedWhileRead` tells whether any is of the second kind, which
+    // prints once it has stayed the same from one look to the next.
+    std::vector<std::string> filesBeingWritten(bool* changedWhileRead = nullptr) const;
 
     // Reading a job file's copy count from its name: the third "_"-separated field.
     static Result<std::int16_t> copyCount(std::string_view fileName);
@@ -80,6 +94,9 @@ class FolderPoller {
     FileState stateOf(const std::string& name) const;
     void changing(const FolderEntry& entry, const FileIdentity& now, Message& mark);
 
+    // The folder's job files; nothing when it cannot be read (said once, until it can).
+    std::optional<std::vector<FolderEntry>> listFolder(const Result<void>& opened);
+    void showListing(const std::vector<ListedFile>& files);
     void remember(const FolderEntry& entry, State state, const Message& mark, bool reportIt);
     void reportOnce(std::string& said, Severity severity, const Message& message);
     void reportServerTrouble(const std::string& message, bool refusedJob);
@@ -108,6 +125,9 @@ class FolderPoller {
     std::string m_queueReasons;
     std::vector<StationCondition> m_conditions;
     int m_lookingAt = -1;  // the job file being decided on, open while process() runs
+    // What the window shows, to tell whether it changed; nothing before the first look.
+    std::optional<std::vector<ListedFile>> m_shown;
+    std::chrono::steady_clock::time_point m_followedAt{};
 };
 
 }  // namespace plx

@@ -1,6 +1,7 @@
 #include "intake/job_follower.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace plx {
 namespace {
@@ -55,36 +56,102 @@ void JobFollower::add(const HeldJob& job) {
 }
 
 Result<void> JobFollower::follow() {
-    // Each queue asked once, from the lowest number any of its jobs can have.
+    if (m_jobs.empty()) return {};
+    const Result<JobChanges> changes = m_host.jobChanges();
+    if (!changes) {
+        m_lookUpAll = true;
+        return changes.error();
+    }
+    // Swept: every queue when what changed is not known whole; else the queues of claims
+    // whose job number is not known, which only a sweep finds (by their token).
+    const bool all = m_lookUpAll || !changes->complete;
+    std::set<std::string> queues;
+    for (const Followed& f : m_jobs) {
+        if (all || !f.held.handedOver()) queues.insert(f.held.job.queue);
+    }
+    m_lookUpAll = true;  // until this look is through
+    std::set<int> changed;
+    for (const Followed& f : m_jobs) {
+        if (!queues.contains(f.held.job.queue) &&
+            (f.askAgain || changes->changed.contains(f.held.job.id)))
+            changed.insert(f.held.job.id);
+    }
+    if (!changed.empty()) {
+        if (Result<void> r = askChanged(changed, queues); !r) return r;
+    }
+    if (Result<void> r = sweep(queues); !r) return r;
+    m_lookUpAll = false;
+    return {};
+}
+
+// The jobs that changed, asked by number in one question.
+Result<void> JobFollower::askChanged(const std::set<int>& changed,
+                                     std::set<std::string>& sweepToo) {
+    if (m_host.stopping()) return {};
+    const Result<std::vector<JobStatus>> listed =
+        m_host.jobsById(std::vector<int>(changed.begin(), changed.end()));
+    if (!listed) return listed.error();
+    std::set<int> answered;
+    for (const JobStatus& s : *listed) {
+        m_highest = std::max(m_highest, s.id);
+        answered.insert(s.id);
+    }
+    // One left out may be forgotten, or the server may not take the question: only a sweep
+    // of its queue can tell.
+    for (const Followed& f : m_jobs) {
+        if (changed.contains(f.held.job.id) && !answered.contains(f.held.job.id))
+            sweepToo.insert(f.held.job.queue);
+    }
+    settleListed(*listed, [&](const HeldJob& held) {
+        return held.handedOver() && answered.contains(held.job.id) &&
+               !sweepToo.contains(held.job.queue);
+    });
+    return {};
+}
+
+// Each queue asked once, from the lowest number any of its jobs can have.
+Result<void> JobFollower::sweep(const std::set<std::string>& queues) {
     std::map<std::string, int> fromId;
     for (const Followed& f : m_jobs) {
+        if (!queues.contains(f.held.job.queue)) continue;
         const int from = f.held.handedOver() ? f.held.job.id : f.held.after + 1;
         const auto [at, fresh] = fromId.emplace(f.held.job.queue, from);
         if (!fresh) at->second = std::min(at->second, from);
     }
-    for (const auto& [queue, from] : fromId) {
+    for (const auto& [name, from] : fromId) {
         if (m_host.stopping()) return {};
+        const std::string& queue = name;
         const Result<std::vector<JobStatus>> listed = m_host.jobs(queue, from);
         if (!listed) return listed.error();
         for (const JobStatus& s : *listed) m_highest = std::max(m_highest, s.id);
-        followQueue(queue, *listed);
+        settleListed(*listed, [&queue](const HeldJob& held) { return held.job.queue == queue; });
+        m_host.yieldToWindow();
     }
     return {};
 }
 
-void JobFollower::followQueue(const std::string& queue, const std::vector<JobStatus>& listed) {
+void JobFollower::settleListed(const std::vector<JobStatus>& listed,
+                               const std::function<bool(const HeldJob&)>& covers) {
     std::map<int, const JobStatus*> byId;
     std::map<std::string, const JobStatus*> byToken;
     for (const JobStatus& s : listed) {
         byId[s.id] = &s;
         if (!s.token.empty()) byToken[s.token] = &s;
     }
-    for (std::size_t i = 0; i < m_jobs.size();) {
-        if (m_jobs[i].held.job.queue == queue && resolve(m_jobs[i], byId, byToken))
-            m_jobs.erase(m_jobs.begin() + std::ptrdiff_t(i));
-        else
-            ++i;
+    // In one pass: thousands of jobs may end in one answer.
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < m_jobs.size(); ++i) {
+        Followed& f = m_jobs[i];
+        if (covers(f.held)) {
+            if (resolve(f, byId, byToken)) continue;
+            // Ended but kept (its file could not be put back): no event will say so again.
+            const auto s = byId.find(f.held.job.id);
+            f.askAgain = s != byId.end() && s->second->phase != JobPhase::Waiting;
+        }
+        if (kept != i) m_jobs[kept] = std::move(m_jobs[i]);
+        ++kept;
     }
+    m_jobs.resize(kept);
 }
 
 // Finds the job in the server's answer and acts on it; true once it is done with.

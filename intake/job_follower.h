@@ -1,6 +1,9 @@
 #pragma once
 // Jobs handed to the print server, followed to their end. Once a tick the server is asked
-// how the station's jobs stand, one request per queue; each job is known by its number and
+// which jobs changed (one question, however many jobs wait), and then how those of the
+// station's stand (one more); when it cannot tell what changed (at start, after a restart, or
+// when it kept too few events), every queue is asked for all the station's jobs. Each job is
+// known by its number and
 // checked by its uuid and claim token, so that a number the server has given to another job
 // is never taken for the station's. A job that completed or was cancelled by a person lets
 // its held file go; one that failed at the printer, that the server no longer knows, or that
@@ -9,6 +12,7 @@
 #include <cstddef>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -34,8 +38,8 @@ class JobFollower {
     // A job to follow: handed over, or claimed with its hand-over unanswered (looked up by
     // its token at the next look).
     void add(const HeldJob& job);
-    // One look at every queue the followed jobs are on. An error when the print server cannot
-    // be asked; every job is asked about again at the next look.
+    // One look at the jobs followed. An error when the print server cannot be asked; every
+    // job is looked up again at the next look.
     Result<void> follow();
     std::size_t size() const { return m_jobs.size(); }
     // Any job the server makes from now on gets a higher number than this.
@@ -46,8 +50,14 @@ class JobFollower {
         HeldJob held;
         bool waitSaid = false;   // "waits at the printer" was said
         bool stuckSaid = false;  // "cannot be put back" was said
+        bool askAgain = false;   // ended, but not yet done with: asked again at the next look
     };
-    void followQueue(const std::string& queue, const std::vector<JobStatus>& listed);
+    Result<void> sweep(const std::set<std::string>& queues);
+    Result<void> askChanged(const std::set<int>& changed, std::set<std::string>& sweepToo);
+    // Acts on the followed jobs that `covers` says the answer speaks for: one of those it does
+    // not list is a job the server no longer knows.
+    void settleListed(const std::vector<JobStatus>& listed,
+                      const std::function<bool(const HeldJob&)>& covers);
     bool resolve(Followed& f, const std::map<int, const JobStatus*>& byId,
                  const std::map<std::string, const JobStatus*>& byToken);
     bool settle(Followed& f, const JobStatus& s);
@@ -65,6 +75,7 @@ class JobFollower {
     std::map<std::string, int> m_printerFailures;  // by job file name
     std::function<void(const std::string&, const Message&)> m_setAside;
     int m_highest = 0;
+    bool m_lookUpAll = false;  // the last look failed half way: what changed is not known
 };
 
 }  // namespace plx

@@ -29,6 +29,7 @@ struct ListedFile {
     std::string name;
     Message mark;  // why the file is not being printed; empty for a plain job
     FileState state = FileState::Waiting;
+    bool operator==(const ListedFile&) const = default;
 };
 
 // What stands in the way of printing, one entry per kind that stands now.
@@ -104,6 +105,12 @@ class JobHost {
                                     const std::string& token) = 0;
     // The station's jobs on `queue` from number `fromId` on, ended ones included.
     virtual Result<std::vector<JobStatus>> jobs(const std::string& queue, int fromId) = 0;
+    // Which jobs ended since the last call, when the print server can tell (see
+    // PrintSurface::jobChanges), and the jobs with the given numbers as they stand.
+    virtual Result<JobChanges> jobChanges() = 0;
+    virtual Result<std::vector<JobStatus>> jobsById(const std::vector<int>& ids) = 0;
+    // Lets the window handle its pending events between steps of long work.
+    virtual void yieldToWindow() = 0;
     virtual void showListing(const std::vector<ListedFile>& files) = 0;
     // One event: printed, rejected, waiting, print-server or folder trouble.
     virtual void report(Severity severity, const Message& message) = 0;

@@ -6,11 +6,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <exception>
 #include <memory>
 #include <string_view>
+#include <thread>
 
 namespace plx {
 
@@ -349,16 +352,157 @@ std::string resourceOf(const std::string& uri) {
     return resource;
 }
 
+// Everything the page and the readiness check need, in one request.
+constexpr std::initializer_list<const char*> kQueueFactAttributes = {
+    "printer-state",
+    "printer-state-reasons",
+    "printer-state-message",
+    "printer-is-accepting-jobs",
+    "printer-config-change-time",
+    "media-default",
+    "media-col-default",
+    "printer-resolution-default",
+    "printer-resolution-supported"};
+
+// The station's jobs as the follower needs them.
+constexpr std::initializer_list<const char*> kJobAttributes = {"job-id",
+                                                               "job-uuid",
+                                                               "job-state",
+                                                               "job-state-reasons",
+                                                               "job-printer-state-message",
+                                                               "job-impressions-completed",
+                                                               "job-media-sheets-completed",
+                                                               kJobTokenAttribute};
+
+// While work for the server runs on its own thread, the window turns this often.
+constexpr auto kTurnEvery = std::chrono::milliseconds(20);
+// Told to stop, work for the server still gets this long to end by itself.
+constexpr auto kAnswerGrace = std::chrono::seconds(1);
+// The round's printer list serves a long round (thousands of files) no longer than this.
+constexpr auto kRoundAnswers = std::chrono::seconds(10);
+// A kept PPD is asked about again (only sent if changed) after this long even when the
+// queue's configuration time says nothing: a PPD edited in place changes no such time.
+constexpr auto kPpdRecheck = std::chrono::minutes(5);
+// The event subscription lives this long unless renewed (half way): one left behind by a
+// station that was killed goes by itself.
+constexpr int kLeaseSeconds = 900;
+// A server that refused a subscription is asked again after this long; meanwhile every
+// look is a sweep.
+constexpr auto kSubscribeRetry = std::chrono::minutes(10);
+// The server as a whole, for server-wide questions (events, jobs by number).
+constexpr const char* kServerUri = "ipp://localhost/";
+
+int configTimeOf(ipp_t* r) {
+    ipp_attribute_t* a = ippFindAttribute(r, "printer-config-change-time", IPP_TAG_INTEGER);
+    return a != nullptr ? ippGetInteger(a, 0) : -1;
+}
+
+// One event of the subscription, as much of it as tells it from any other.
+struct Event {
+    int seq = 0;
+    std::string name;  // notify-subscribed-event
+    int job = 0;
+    int time = 0;  // printer-up-time: when the event was made
+    int jobState = 0;
+    std::string text;
+    bool operator==(const Event&) const = default;
+};
+
+std::vector<Event> eventsIn(ipp_t* response) {
+    std::vector<Event> out;
+    Event e;
+    bool open = false;
+    auto flush = [&] {
+        if (open && e.seq > 0) out.push_back(e);
+        e = Event{};
+        open = false;
+    };
+    for (ipp_attribute_t* a = ippFirstAttribute(response); a != nullptr;
+         a = ippNextAttribute(response)) {
+        const char* name = ippGetName(a);
+        if (name == nullptr || ippGetGroupTag(a) != IPP_TAG_EVENT_NOTIFICATION) {
+            flush();
+            continue;
+        }
+        open = true;
+        const std::string_view n(name);
+        if (n == "notify-sequence-number") e.seq = ippGetInteger(a, 0);
+        if (n == "notify-job-id" || n == "job-id") e.job = ippGetInteger(a, 0);
+        if (n == "printer-up-time") e.time = ippGetInteger(a, 0);
+        if (n == "job-state") e.jobState = ippGetInteger(a, 0);
+        const char* text = ippGetString(a, 0, nullptr);
+        if (n == "notify-subscribed-event" && text != nullptr) e.name = text;
+        if (n == "notify-text" && text != nullptr) e.text = text;
+    }
+    flush();
+    return out;
+}
+
 }  // namespace
+
+struct CupsPrintSurface::QueueFacts {
+    QueueState state;
+    PageFacts page;
+    int configTime = -1;  // printer-config-change-time; -1 when the server gives none
+    bool fresh = false;   // asked this round, and no job has gone to the queue since
+};
+
+struct CupsPrintSurface::Kept {
+    // This round's answers.
+    std::optional<std::vector<PrinterInfo>> printers;
+    Clock::time_point printersAt{};
+    std::map<std::string, QueueFacts> queues;
+
+    // A queue's PPD as last fetched, and the route last made from it.
+    struct Ppd {
+        bool known = false;
+        std::string text;  // empty: the queue has none
+        time_t modified = 0;
+        int configTime = -1;
+        time_t checkedServerTime = 0;  // the server's clock when last asked
+        Clock::time_point checkedAt{};
+        std::optional<DocumentRoute> route;
+        std::string routeFor;  // the page and media the route was made for
+    };
+    std::map<std::string, Ppd> ppds;
+
+    // The server-wide event subscription; id 0: none.
+    struct Subscription {
+        int id = 0;
+        Clock::time_point renewAt{};
+        Clock::time_point retryAt{};
+        std::optional<Event> anchor;  // the last event read: it must come again first
+    } subscription;
+};
 
 CupsPrintSurface::CupsPrintSurface() : CupsPrintSurface(std::string(cupsServer())) {}
 
 CupsPrintSurface::CupsPrintSurface(std::string server)
-    : m_server(std::move(server)), m_http(nullptr, [](http_t* h) { httpClose(h); }) {}
+    : m_server(std::move(server)),
+      m_http(nullptr, [](http_t* h) { httpClose(h); }),
+      m_kept(std::make_unique<Kept>()) {}
 
-CupsPrintSurface::~CupsPrintSurface() = default;
+CupsPrintSurface::~CupsPrintSurface() {
+    // The subscription would outlive the station until its lease ends: given back, if the
+    // server answers soon.
+    m_waitPace = {};
+    const int id = m_kept->subscription.id;
+    if (id <= 0) return;
+    if (Result<http_t*> http = connection()) httpSetTimeout(*http, 2.0, nullptr, nullptr);
+    (void)ask(
+        [id] {
+            ipp_t* request = newRequest(IPP_OP_CANCEL_SUBSCRIPTION);
+            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                         kServerUri);
+            ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-id",
+                          id);
+            return request;
+        },
+        "cannot cancel the event subscription");
+}
 
 Result<http_t*> CupsPrintSurface::connection() {
+    const std::lock_guard<std::mutex> lock(m_connectionLock);
     const auto now = Clock::now();
     if (m_http && now - m_httpUsed > kIdleReconnect) m_http.reset();
     if (!m_http) {
@@ -370,22 +514,123 @@ Result<http_t*> CupsPrintSurface::connection() {
     return m_http.get();
 }
 
-void CupsPrintSurface::dropConnection() { m_http.reset(); }
+void CupsPrintSurface::dropConnection() {
+    const std::lock_guard<std::mutex> lock(m_connectionLock);
+    m_http.reset();
+}
 
-void CupsPrintSurface::idle() { dropConnection(); }
+void CupsPrintSurface::idle() {
+    dropConnection();
+    m_kept->printers.reset();
+    for (auto& [queue, facts] : m_kept->queues) facts.fresh = false;
+}
+
+namespace {
+
+// Marks work for the server under way for as long as it lives.
+class UnderWay {
+  public:
+    explicit UnderWay(bool& flag) : m_flag(flag) { m_flag = true; }
+    ~UnderWay() { m_flag = false; }
+    UnderWay(const UnderWay&) = delete;
+    UnderWay& operator=(const UnderWay&) = delete;
+
+  private:
+    bool& m_flag;
+};
+
+Error busy() {
+    return makeError(ErrorKind::PrintServer,
+                     "the print server was asked again while it was still answering");
+}
+
+Error abandonedWait() {
+    return makeError(ErrorKind::Aborted,
+                     "the question to the print server was abandoned: the station is closing");
+}
+
+}  // namespace
+
+template <typename Work>
+auto CupsPrintSurface::whileWaiting(Work work, const KeepGoing& pace)
+    -> decltype(work(KeepGoing{})) {
+    using Out = decltype(work(KeepGoing{}));
+    if (m_requesting) return Out(busy());
+    const UnderWay underWay(m_requesting);
+    m_abandoned = false;
+    const KeepGoing& turn = pace ? pace : m_waitPace;
+    if (!turn) return work(KeepGoing{});
+    struct Shared {
+        std::mutex lock;
+        std::condition_variable changed;
+        std::optional<Out> out;
+        bool asking = false;  // the work waits for the pace's word
+        bool answer = true;
+    };
+    auto shared = std::make_shared<Shared>();
+    // For the work: runs the pace on this thread and says what it said.
+    const KeepGoing askPace = [shared] {
+        std::unique_lock<std::mutex> lock(shared->lock);
+        shared->asking = true;
+        shared->changed.notify_all();
+        shared->changed.wait(lock, [&] { return !shared->asking; });
+        return shared->answer;
+    };
+    std::thread worker([shared, &work, &askPace] {
+        Out out = work(askPace);
+        const std::lock_guard<std::mutex> lock(shared->lock);
+        shared->out.emplace(std::move(out));
+        shared->changed.notify_all();
+    });
+    std::optional<Clock::time_point> stoppedAt;
+    for (bool shut = false;;) {
+        bool asked = false;
+        {
+            std::unique_lock<std::mutex> lock(shared->lock);
+            shared->changed.wait_for(lock, kTurnEvery,
+                                     [&] { return shared->out.has_value() || shared->asking; });
+            if (shared->out) break;
+            asked = shared->asking;
+        }
+        const bool goOn = !stoppedAt && turn();
+        if (!goOn && !stoppedAt) {
+            // No further piece of a document goes out; an answer already on its way gets a
+            // moment to arrive (a job the server took is then known), then nothing is waited
+            // for any more.
+            stoppedAt = Clock::now();
+            m_abandoned = true;
+        }
+        if (asked) {
+            const std::lock_guard<std::mutex> lock(shared->lock);
+            shared->answer = goOn;
+            shared->asking = false;
+            shared->changed.notify_all();
+        }
+        if (stoppedAt && !shut && Clock::now() - *stoppedAt > kAnswerGrace) {
+            shut = true;
+            const std::lock_guard<std::mutex> lock(m_connectionLock);
+            if (m_http) httpShutdown(m_http.get());
+        }
+    }
+    worker.join();
+    return std::move(*shared->out);
+}
 
 template <typename MakeRequest>
 Result<std::shared_ptr<ipp_t>> CupsPrintSurface::ask(MakeRequest make, const std::string& what) {
-    for (int attempt = 0;; ++attempt) {
-        Result<http_t*> http = connection();
-        if (!http) return http.error();
-        ipp_t* response = cupsDoRequest(*http, make(), "/");
-        if (response != nullptr) return std::shared_ptr<ipp_t>(response, ippDelete);
-        // No answer at all: the connection is gone (a server restarted meanwhile, say).
-        Error e = serverError(what);
-        dropConnection();
-        if (attempt > 0) return e;
-    }
+    return whileWaiting([&](const KeepGoing&) -> Result<std::shared_ptr<ipp_t>> {
+        for (int attempt = 0;; ++attempt) {
+            Result<http_t*> http = connection();
+            if (!http) return http.error();
+            ipp_t* response = cupsDoRequest(*http, make(), "/");
+            if (response != nullptr) return std::shared_ptr<ipp_t>(response, ippDelete);
+            // No answer at all: the connection is gone (a server restarted meanwhile, say).
+            Error e = serverError(what);
+            dropConnection();
+            if (m_abandoned) return abandonedWait();
+            if (attempt > 0) return e;
+        }
+    });
 }
 
 std::string CupsPrintSurface::printerUri(const std::string& queue) const {
@@ -398,10 +643,15 @@ std::string CupsPrintSurface::printerUri(const std::string& queue) const {
 }
 
 Result<std::vector<PrinterInfo>> CupsPrintSurface::printers() {
+    Kept& kept = *m_kept;
+    if (kept.printers && Clock::now() - kept.printersAt < kRoundAnswers) return *kept.printers;
     auto response = ask(
         [] {
             ipp_t* request = newRequest(IPP_OP_CUPS_GET_PRINTERS);
-            requestAttributes(request, {"printer-name", "printer-info", "printer-uri-supported"});
+            std::vector<const char*> names{"printer-name", "printer-info", "printer-uri-supported"};
+            names.insert(names.end(), kQueueFactAttributes.begin(), kQueueFactAttributes.end());
+            ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                          int(names.size()), nullptr, names.data());
             return request;
         },
         "cannot list the print server's printers");
@@ -409,27 +659,41 @@ Result<std::vector<PrinterInfo>> CupsPrintSurface::printers() {
     if (failed(ippGetStatusCode(response->get()))) {
         // A server without any printer answers "not found": that is an empty list.
         if (ippGetStatusCode(response->get()) == IPP_STATUS_ERROR_NOT_FOUND) {
-            return std::vector<PrinterInfo>{};
+            kept.printers = std::vector<PrinterInfo>{};
+            kept.printersAt = Clock::now();
+            return *kept.printers;
         }
         return serverError("cannot list the print server's printers");
     }
+    // Each printer's attributes come as one group; how it stands and its page are kept for
+    // this round's readiness check and first document.
     std::vector<PrinterInfo> out;
     PrinterInfo p;
     std::string uri;
+    std::unique_ptr<ipp_t, void (*)(ipp_t*)> group(ippNew(), ippDelete);
     auto flush = [&] {
-        if (p.queue.empty()) return;
-        if (!uri.empty()) m_uris[p.queue] = uri;
-        out.push_back(p);
+        if (!p.queue.empty()) {
+            if (!uri.empty()) m_uris[p.queue] = uri;
+            QueueFacts& facts = kept.queues[p.queue];
+            facts.state = queueStateOf(group.get());
+            facts.page = pageFactsOf(group.get());
+            facts.configTime = configTimeOf(group.get());
+            facts.fresh = true;
+            out.push_back(p);
+        }
+        p = PrinterInfo{};
+        uri.clear();
+        group.reset(ippNew());
     };
     for (ipp_attribute_t* a = ippFirstAttribute(response->get()); a != nullptr;
          a = ippNextAttribute(response->get())) {
         const char* name = ippGetName(a);
         if (name == nullptr) {  // the separator between two printers
             flush();
-            p = PrinterInfo{};
-            uri.clear();
             continue;
         }
+        if (ippGetGroupTag(a) != IPP_TAG_PRINTER) continue;
+        ippCopyAttribute(group.get(), a, 0);
         const char* value = ippGetString(a, 0, nullptr);
         if (value == nullptr) continue;
         if (std::strcmp(name, "printer-name") == 0) p.queue = value;
@@ -437,6 +701,8 @@ Result<std::vector<PrinterInfo>> CupsPrintSurface::printers() {
         if (std::strcmp(name, "printer-uri-supported") == 0) uri = value;
     }
     flush();
+    kept.printers = out;
+    kept.printersAt = Clock::now();
     return out;
 }
 
@@ -484,15 +750,24 @@ Result<std::shared_ptr<ipp_t>> CupsPrintSurface::askQueue(
     return response;
 }
 
+Result<const CupsPrintSurface::QueueFacts*> CupsPrintSurface::queueFacts(const std::string& queue) {
+    QueueFacts& facts = m_kept->queues[queue];
+    if (facts.fresh) return &facts;
+    auto response = askQueue(queue, kQueueFactAttributes, "how it stands");
+    if (!response) return response.error();
+    facts.state = queueStateOf(response->get());
+    facts.page = pageFactsOf(response->get());
+    facts.configTime = configTimeOf(response->get());
+    facts.fresh = true;
+    return &facts;
+}
+
 Result<QueueState> CupsPrintSurface::queueState() {
     Result<PrinterInfo> printer = current();
     if (!printer) return printer.error();
-    auto response = askQueue(printer->queue,
-                             {"printer-state", "printer-state-reasons", "printer-state-message",
-                              "printer-is-accepting-jobs"},
-                             "how it stands");
-    if (!response) return response.error();
-    return queueStateOf(response->get());
+    Result<const QueueFacts*> facts = queueFacts(printer->queue);
+    if (!facts) return facts.error();
+    return (*facts)->state;
 }
 
 void CupsPrintSurface::setCopies(std::int16_t copies) { m_copies = copies; }
@@ -501,21 +776,17 @@ void CupsPrintSurface::setUnit(Unit unit) { m_unit = unit; }
 
 void CupsPrintSurface::setPrintQuality(int dpi) { m_quality = dpi > 0 ? dpi : 0; }
 
-// The queue's page and resolution, and how it stands, in one request: libcups' own
-// destination info would fetch every attribute the queue has, several times over.
+// The queue's page and resolution, and how it stands: as this round's answers have them
+// while no job has gone to the queue since, else asked in one request (libcups' own
+// destination info would fetch every attribute the queue has, several times over).
 Result<void> CupsPrintSurface::setUpPage() {
     Result<PrinterInfo> printer = current();
     if (!printer) return printer.error();
-    auto response =
-        askQueue(printer->queue,
-                 {"media-default", "media-col-default", "printer-resolution-default",
-                  "printer-resolution-supported", "printer-state", "printer-state-reasons",
-                  "printer-state-message", "printer-is-accepting-jobs"},
-                 "for its page");
-    if (!response) return response.error();
-    ipp_t* r = response->get();
-    const PageFacts facts = pageFactsOf(r);
-    m_docState = queueStateOf(r);
+    Result<const QueueFacts*> known = queueFacts(printer->queue);
+    if (!known) return known.error();
+    const QueueFacts& queue = **known;
+    const PageFacts& facts = queue.page;
+    m_docState = queue.state;
     m_docMedia = facts.media;
 
     int dpi = facts.defaultDpi;
@@ -545,16 +816,63 @@ Result<void> CupsPrintSurface::setUpPage() {
     m_originY = std::floor(hundredthsMmToPt(facts.top) * dpi / 72.0 + 0.5);
 
     // The printer's own raster where its driver takes one, else the PDF.
-    DocumentRoute route;
-    if (m_rasterDocuments) {
-        Result<http_t*> http = connection();
-        if (!http) return http.error();
-        route = routeForQueue(*http, printer->queue, page, m_docMedia);
-    }
+    const DocumentRoute route =
+        m_rasterDocuments ? routeFor(printer->queue, queue, page, m_docMedia) : DocumentRoute{};
     m_page = page;
     m_docRoute = route.reason;
     m_doc = makePrintDocument(route, page);
     return {};
+}
+
+DocumentRoute CupsPrintSurface::routeFor(const std::string& queue, const QueueFacts& facts,
+                                         const LabelPage& page, const std::string& media) {
+    Kept::Ppd& ppd = m_kept->ppds[queue];
+    const auto now = Clock::now();
+    // Both times count whole seconds: a change in the very second of the last look would
+    // move neither, so a copy fetched in the second of a change is looked at once more, and
+    // fetched whole rather than "if modified since".
+    const bool sameSecond =
+        ppd.checkedServerTime <= time_t(facts.configTime) || ppd.checkedServerTime <= ppd.modified;
+    const bool ask = !ppd.known || facts.configTime < 0 || facts.configTime != ppd.configTime ||
+                     sameSecond || now - ppd.checkedAt > kPpdRecheck;
+    if (ask) {
+        // One GET, sent only if the PPD changed; a class has none of its own, and libcups
+        // then finds a member's.
+        const std::string resource = resourceOf(printerUri(queue)) + ".ppd";
+        time_t serverNow = 0;
+        if (sameSecond) ppd.modified = 0;
+        const Result<PpdFetch> fetched = whileWaiting([&](const KeepGoing&) -> Result<PpdFetch> {
+            PpdFetch got = PpdFetch::Failed;
+            for (int attempt = 0; attempt < 2 && got == PpdFetch::Failed && !m_abandoned;
+                 ++attempt) {
+                Result<http_t*> http = connection();
+                if (!http) break;
+                got = fetchPpdText(*http, resource, ppd.modified, ppd.text, &serverNow);
+                if (got == PpdFetch::None)
+                    got = fetchMemberPpd(*http, queue, ppd.modified, ppd.text);
+                if (got == PpdFetch::Failed) dropConnection();
+            }
+            return got;
+        });
+        const PpdFetch got = fetched ? *fetched : PpdFetch::Failed;
+        if (got == PpdFetch::Fetched || got == PpdFetch::None) ppd.route.reset();
+        if (got == PpdFetch::None) ppd.text.clear();
+        if (got != PpdFetch::Failed) {
+            ppd.known = true;
+            ppd.configTime = facts.configTime;
+            ppd.checkedServerTime = serverNow > 0 ? serverNow : std::time(nullptr);
+            ppd.checkedAt = now;
+        }
+    }
+    if (!ppd.known) return routeForPpd({}, queue, page, media);
+    // The same PPD, page and media make the same route.
+    const std::string key = std::to_string(page.widthPt) + "x" + std::to_string(page.heightPt) +
+                            "@" + std::to_string(page.dpi) + " " + media;
+    if (!ppd.route || ppd.routeFor != key) {
+        ppd.route = routeForPpd(ppd.text, queue, page, media);
+        ppd.routeFor = key;
+    }
+    return *ppd.route;
 }
 
 PrintDocument& CupsPrintSurface::document() {
@@ -651,7 +969,16 @@ Result<void> CupsPrintSurface::finishDocument(const KeepGoing& pace) {
     return {};
 }
 
-// The Print-Job request for the open document, with the options that keep its dots unchanged.
+// One Print-Job request: the server makes the job only once it has the whole document, so a
+// connection lost on the way leaves no job behind.
+Result<int> CupsPrintSurface::submit(const std::string& queue, const std::string& jobName,
+                                     const KeepGoing& pace) {
+    // All of it (compressing the raster on the way too) off the window's thread, which pace
+    // turns meanwhile; once pace says stop, no further piece goes out.
+    return whileWaiting(
+        [&](const KeepGoing& goOn) { return sendJob(queue, jobName, goOn ? goOn : pace); }, pace);
+}
+
 ipp_t* CupsPrintSurface::printJobRequest(const std::string& uri, const std::string& jobName) const {
     const int dpi = m_page.dpi;
     Options options;
@@ -681,10 +1008,8 @@ ipp_t* CupsPrintSurface::printJobRequest(const std::string& uri, const std::stri
     return request;
 }
 
-// One Print-Job request: the server makes the job only once it has the whole document, so a
-// connection lost on the way leaves no job behind.
-Result<int> CupsPrintSurface::submit(const std::string& queue, const std::string& jobName,
-                                     const KeepGoing& pace) {
+Result<int> CupsPrintSurface::sendJob(const std::string& queue, const std::string& jobName,
+                                      const KeepGoing& pace) {
     const auto t0 = Clock::now();
     Result<http_t*> http = connection();
     if (!http) return http.error();
@@ -721,7 +1046,7 @@ Result<int> CupsPrintSurface::submit(const std::string& queue, const std::string
         ok = false;
         why = std::string(": ") + e.what();
     }
-    if (stopped) {
+    if (stopped || (!ok && m_abandoned)) {
         dropConnection();
         return abandoned();
     }
@@ -730,7 +1055,11 @@ Result<int> CupsPrintSurface::submit(const std::string& queue, const std::string
     if (!response || failed(ippGetStatusCode(response.get()))) {
         // A request cut off half way is dropped with its connection: the server makes no job.
         // One that went out whole and got no answer may have made one.
-        Error e = serverError("print queue \"" + queue + "\" did not take the job" + why);
+        Error e =
+            m_abandoned
+                ? makeError(ErrorKind::PrintServer, "the station closed before print queue \"" +
+                                                        queue + "\" said whether it took the job")
+                : serverError("print queue \"" + queue + "\" did not take the job" + why);
         if (!response) {
             dropConnection();
             if (ok) e.kind = ErrorKind::Unanswered;
@@ -775,6 +1104,8 @@ Result<JobRef> CupsPrintSurface::endDocument(const std::string& jobName, const K
 
     if (Result<void> finished = finishDocument(pace); !finished) return finished.error();
     Result<int> id = submit(printer->queue, jobName, pace);
+    // Whatever came of it, the queue is asked again before the next job.
+    m_kept->queues[printer->queue].fresh = false;
     if (!id) return id.error();
     return JobRef{printer->queue, *id, m_docNotice, jobUuid(*id)};
 }
@@ -797,10 +1128,7 @@ Result<std::vector<JobStatus>> CupsPrintSurface::jobs(const std::string& queue, 
                 ippAddBoolean(request, IPP_TAG_OPERATION, "my-jobs", 1);
                 ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "first-job-id", first);
                 ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "limit", kPage);
-                requestAttributes(request,
-                                  {"job-id", "job-uuid", "job-state", "job-state-reasons",
-                                   "job-printer-state-message", "job-impressions-completed",
-                                   "job-media-sheets-completed", kJobTokenAttribute});
+                requestAttributes(request, kJobAttributes);
                 return request;
             },
             what);
@@ -819,6 +1147,200 @@ Result<std::vector<JobStatus>> CupsPrintSurface::jobs(const std::string& queue, 
         if (int(page.size()) < kPage || next == first) return out;
         first = next;
     }
+}
+
+// A server-wide subscription to the ends of jobs (and to the server's own restarts, which
+// lose events), read by polling (ippget): nothing to listen on.
+Result<void> CupsPrintSurface::subscribe() {
+    Kept::Subscription& sub = m_kept->subscription;
+    if (!m_subscriber.empty()) {
+        if (Result<void> r = cancelLeftBehind(); !r) return r;
+    }
+    const std::string& data = m_subscriber;
+    auto response = ask(
+        [&data] {
+            ipp_t* request = newRequest(IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS);
+            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                         kServerUri);
+            const char* events[] = {"job-completed", "job-state-changed", "server-started",
+                                    "server-restarted"};
+            ippAddStrings(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-events",
+                          int(std::size(events)), nullptr, events);
+            ippAddString(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-pull-method",
+                         nullptr, "ippget");
+            ippAddInteger(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_INTEGER, "notify-lease-duration",
+                          kLeaseSeconds);
+            if (!data.empty())
+                ippAddOctetString(request, IPP_TAG_SUBSCRIPTION, "notify-user-data", data.data(),
+                                  int(std::min<std::size_t>(data.size(), 63)));
+            return request;
+        },
+        "cannot subscribe to the print server's job events");
+    if (!response) return response.error();
+    ipp_attribute_t* id =
+        ippFindAttribute(response->get(), "notify-subscription-id", IPP_TAG_INTEGER);
+    const auto now = Clock::now();
+    if (failed(ippGetStatusCode(response->get())) || id == nullptr || ippGetInteger(id, 0) <= 0) {
+        // Refused (a policy, too many subscriptions, no ippget): every look is a sweep.
+        sub.retryAt = now + kSubscribeRetry;
+        return {};
+    }
+    sub.id = ippGetInteger(id, 0);
+    sub.anchor.reset();
+    sub.renewAt = now + std::chrono::seconds(kLeaseSeconds / 2);
+    return {};
+}
+
+// Subscriptions of this user that carry the station's name: an earlier run's.
+Result<void> CupsPrintSurface::cancelLeftBehind() {
+    auto listed = ask(
+        [] {
+            ipp_t* request = newRequest(IPP_OP_GET_SUBSCRIPTIONS);
+            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                         kServerUri);
+            ippAddBoolean(request, IPP_TAG_OPERATION, "my-subscriptions", 1);
+            requestAttributes(request, {"notify-subscription-id", "notify-user-data"});
+            return request;
+        },
+        "cannot list the station's subscriptions to job events");
+    if (!listed) return listed.error();
+    std::vector<int> ours;
+    int id = 0;
+    std::string data;
+    auto flush = [&] {
+        if (id > 0 && data == m_subscriber.substr(0, 63)) ours.push_back(id);
+        id = 0;
+        data.clear();
+    };
+    for (ipp_attribute_t* a = ippFirstAttribute(listed->get()); a != nullptr;
+         a = ippNextAttribute(listed->get())) {
+        const char* name = ippGetName(a);
+        if (name == nullptr || ippGetGroupTag(a) != IPP_TAG_SUBSCRIPTION) {
+            flush();
+            continue;
+        }
+        if (std::strcmp(name, "notify-subscription-id") == 0) id = ippGetInteger(a, 0);
+        if (std::strcmp(name, "notify-user-data") == 0) {
+            int length = 0;
+            const void* bytes = ippGetOctetString(a, 0, &length);
+            if (bytes != nullptr && length > 0)
+                data.assign(static_cast<const char*>(bytes), std::size_t(length));
+        }
+    }
+    flush();
+    for (const int old : ours) {
+        auto cancelled = ask(
+            [old] {
+                ipp_t* request = newRequest(IPP_OP_CANCEL_SUBSCRIPTION);
+                ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                             kServerUri);
+                ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-id",
+                              old);
+                return request;
+            },
+            "cannot cancel a subscription left behind");
+        if (!cancelled) return cancelled.error();
+    }
+    return {};
+}
+
+Result<JobChanges> CupsPrintSurface::jobChanges() {
+    Kept::Subscription& sub = m_kept->subscription;
+    const auto now = Clock::now();
+    if (sub.id > 0 && now >= sub.renewAt) {
+        const int id = sub.id;
+        auto renewed = ask(
+            [id] {
+                ipp_t* request = newRequest(IPP_OP_RENEW_SUBSCRIPTION);
+                ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                             kServerUri);
+                ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-id",
+                              id);
+                ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-lease-duration",
+                              kLeaseSeconds);
+                return request;
+            },
+            "cannot renew the subscription to the print server's job events");
+        if (!renewed) return renewed.error();
+        if (failed(ippGetStatusCode(renewed->get())))
+            sub.id = 0;  // gone (expired, a server that forgot it): made again
+        else
+            sub.renewAt = now + std::chrono::seconds(kLeaseSeconds / 2);
+    }
+    if (sub.id <= 0) {
+        // What happened before the subscription is not known: this look is a sweep.
+        if (now >= sub.retryAt) {
+            if (Result<void> r = subscribe(); !r) return r.error();
+        }
+        return JobChanges{};
+    }
+    const int id = sub.id;
+    const int from = sub.anchor ? sub.anchor->seq : 1;
+    auto response = ask(
+        [id, from] {
+            ipp_t* request = newRequest(IPP_OP_GET_NOTIFICATIONS);
+            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                         kServerUri);
+            ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-ids",
+                          id);
+            ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-sequence-numbers",
+                          from);
+            return request;
+        },
+        "cannot ask the print server what happened to its jobs");
+    if (!response) return response.error();
+    if (failed(ippGetStatusCode(response->get()))) {
+        // A subscription the server no longer has (restarted without it, lease run out).
+        sub.id = 0;
+        return JobChanges{};
+    }
+    const std::vector<Event> events = eventsIn(response->get());
+    JobChanges changes;
+    changes.complete = true;
+    std::size_t first = 0;
+    if (sub.anchor) {
+        // The event read last comes again first, unchanged, unless events were lost since:
+        // the server dropped the oldest (more than it keeps), or restarted and numbers anew.
+        if (events.empty() || !(events.front() == *sub.anchor))
+            changes.complete = false;
+        else
+            first = 1;
+    } else if (!events.empty() && events.front().seq != 1) {
+        changes.complete = false;  // the first events already dropped
+    }
+    for (std::size_t i = first; i < events.size(); ++i) {
+        const Event& e = events[i];
+        if (e.name.starts_with("server-"))
+            changes.complete = false;  // a restarted server may have lost events and jobs
+        else if (e.name == "job-completed" ||
+                 (e.name == "job-state-changed" &&
+                  (e.jobState == IPP_JSTATE_HELD || e.jobState == IPP_JSTATE_STOPPED)))
+            changes.changed.insert(e.job);
+    }
+    if (!events.empty()) sub.anchor = events.back();
+    return changes;
+}
+
+Result<std::vector<JobStatus>> CupsPrintSurface::jobsById(const std::vector<int>& ids) {
+    if (ids.empty()) return std::vector<JobStatus>{};
+    const std::string what = "cannot ask the print server how jobs stand";
+    auto response = ask(
+        [&ids] {
+            ipp_t* request = newRequest(IPP_OP_GET_JOBS);
+            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                         kServerUri);
+            ippAddIntegers(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-ids", int(ids.size()),
+                           ids.data());
+            requestAttributes(request, kJobAttributes);
+            return request;
+        },
+        what);
+    if (!response) return response.error();
+    const ipp_status_t code = ippGetStatusCode(response->get());
+    // One of them unknown: none is listed, and the caller looks them up another way.
+    if (code == IPP_STATUS_ERROR_NOT_FOUND) return std::vector<JobStatus>{};
+    if (failed(code)) return serverError(what);
+    return jobsIn(response->get());
 }
 
 }  // namespace plx

@@ -2,11 +2,21 @@
 // The print surface over a CUPS print server: each document becomes one CUPS job whose
 // document (the printer's raster where its driver takes one, else a PDF) is written so that
 // dots reach the printer's raster unchanged.
+//
+// What it asks, it asks once a round (until idle()): the printers, with how each stands and
+// its page, in one request; a queue is asked again before the next job once a job has gone to
+// it. The queue's PPD is kept while the server says its configuration has not changed. Jobs
+// are followed through an event subscription (ippget), so that finding what changed costs
+// one request however many jobs wait. With a wait pace set, every request (a job's document
+// too) runs on a thread of its own while the pace runs the window, so a server that stops
+// answering does not stop the window.
 
+#include <atomic>
 #include <chrono>
 #include <initializer_list>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -61,6 +71,13 @@ class CupsPrintSurface : public PrintSurface {
     void abortDocument() override;
 
     Result<std::vector<JobStatus>> jobs(const std::string& queue, int fromId) override;
+    Result<JobChanges> jobChanges() override;
+    Result<std::vector<JobStatus>> jobsById(const std::vector<int>& ids) override;
+    void setWaitPace(const KeepGoing& pace) override { m_waitPace = pace; }
+    // The station's own name for its event subscription (at most 63 bytes): one that an
+    // earlier run of the same station left behind (killed before it could give it back) is
+    // cancelled when a new one is made, rather than kept by the server until its lease ends.
+    void setSubscriber(std::string name) { m_subscriber = std::move(name); }
     void idle() override;
 
     const std::string& server() const { return m_server; }
@@ -72,9 +89,21 @@ class CupsPrintSurface : public PrintSurface {
     void setRasterDocuments(bool on) { m_rasterDocuments = on; }
 
   private:
+    struct Kept;        // answers kept for the round, PPDs, the event subscription
+    struct QueueFacts;  // how a queue stands and its page, as last asked
+
     // The one connection, opened on first use; reopened after an idle spell or a failure.
     Result<http_t*> connection();
     void dropConnection();
+    // Runs `work` (talking to the server) on a thread of its own while `pace` (else the wait
+    // pace) runs the window on this one, about fifty times a second; without either, here.
+    // `work` gets a KeepGoing that runs the pace on this thread when the work asks it to
+    // (before each piece of a document). Once the pace says stop, m_abandoned is set and,
+    // after a moment for an answer on its way, the connection is shut down, which ends the
+    // work. An error when work is already under way (a window event that reached the
+    // surface while it waited).
+    template <typename Work>
+    auto whileWaiting(Work work, const KeepGoing& pace = {}) -> decltype(work(KeepGoing{}));
     // Sends a request that may be repeated; a connection lost since its last use is opened
     // again once. `make` builds a fresh request for each attempt.
     template <typename MakeRequest>
@@ -84,6 +113,15 @@ class CupsPrintSurface : public PrintSurface {
     Result<std::shared_ptr<ipp_t>> askQueue(const std::string& queue,
                                             std::initializer_list<const char*> attributes,
                                             const std::string& what);
+    // How `queue` stands and its page: from this round's answers while no job has gone to it
+    // since, else asked now.
+    Result<const QueueFacts*> queueFacts(const std::string& queue);
+    // The route for the next document to `queue`, from its PPD as kept; the PPD is asked
+    // again (only if changed) when the queue's configuration changed or a while has passed.
+    DocumentRoute routeFor(const std::string& queue, const QueueFacts& facts, const LabelPage& page,
+                           const std::string& media);
+    Result<void> subscribe();
+    Result<void> cancelLeftBehind();
 
     // Opens the document at the first drawing operation: page size and resolution are
     // taken from the current printer then and stay fixed for this document.
@@ -92,6 +130,9 @@ class CupsPrintSurface : public PrintSurface {
     double scale() const;
     Result<void> finishDocument(const KeepGoing& pace);
     Result<int> submit(const std::string& queue, const std::string& jobName, const KeepGoing& pace);
+    Result<int> sendJob(const std::string& queue, const std::string& jobName,
+                        const KeepGoing& pace);
+    // The Print-Job request for the open document, without the document.
     ipp_t* printJobRequest(const std::string& uri, const std::string& jobName) const;
     std::string jobUuid(int id);
 
@@ -99,6 +140,12 @@ class CupsPrintSurface : public PrintSurface {
     std::unique_ptr<http_t, void (*)(http_t*)> m_http;
     std::chrono::steady_clock::time_point m_httpUsed{};
     std::map<std::string, std::string> m_uris;  // queue -> printer-uri-supported
+    std::unique_ptr<Kept> m_kept;
+    KeepGoing m_waitPace;
+    std::string m_subscriber;
+    bool m_requesting = false;             // work for the server is under way
+    std::atomic<bool> m_abandoned{false};  // the pace said stop during the last work
+    std::mutex m_connectionLock;           // the connection, between the work and a stop
 
     std::optional<PrinterInfo> m_current;  // selected, or the default once known
     std::int16_t m_copies = 1;

@@ -179,6 +179,20 @@ bool fetchPpd(http_t* http, const std::string& queue, PpdFile& file) {
            HTTP_STATUS_OK;
 }
 
+// A PPD's text into a temporary file, for the PPD functions that read files.
+bool writePpd(const std::string& text, PpdFile& file) {
+    const int fd = cupsTempFd(file.path, sizeof file.path);
+    if (fd < 0) return false;
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n <= 0) break;
+        done += std::size_t(n);
+    }
+    ::close(fd);
+    return done == text.size();
+}
+
 #pragma GCC diagnostic pop
 
 class PdfDocument : public PrintDocument {
@@ -324,6 +338,66 @@ DocumentRoute routeForQueue(http_t* http, const std::string& queue, const LabelP
     if (!fetchPpd(http, queue, file))
         return pdfRoute("PDF: \"" + queue + "\" has no driver description");
     return routeFromPpd(file, queue, page, media);
+}
+
+DocumentRoute routeForPpd(const std::string& ppd, const std::string& queue, const LabelPage& page,
+                          const std::string& media) {
+    if (ppd.empty()) return pdfRoute("PDF: \"" + queue + "\" has no driver description");
+    PpdFile file;
+    if (!writePpd(ppd, file))
+        return pdfRoute("PDF: the PPD of \"" + queue + "\" cannot be read here");
+    return routeFromPpd(file, queue, page, media);
+}
+
+PpdFetch fetchPpdText(http_t* http, const std::string& resource, time_t& modified,
+                      std::string& text, time_t* serverNow) {
+    httpClearFields(http);
+    if (modified > 0) httpSetField(http, HTTP_FIELD_IF_MODIFIED_SINCE, httpGetDateString(modified));
+    if (httpGet(http, resource.c_str()) != 0) return PpdFetch::Failed;
+    http_status_t status = HTTP_STATUS_CONTINUE;
+    while ((status = httpUpdate(http)) == HTTP_STATUS_CONTINUE) {
+    }
+    if (serverNow != nullptr) *serverNow = httpGetDateTime(httpGetField(http, HTTP_FIELD_DATE));
+    if (status == HTTP_STATUS_NOT_MODIFIED) {
+        httpFlush(http);
+        return PpdFetch::NotModified;
+    }
+    if (status != HTTP_STATUS_OK) {
+        httpFlush(http);
+        return status == HTTP_STATUS_NOT_FOUND ? PpdFetch::None : PpdFetch::Failed;
+    }
+    const time_t stamp = httpGetDateTime(httpGetField(http, HTTP_FIELD_LAST_MODIFIED));
+    const off_t length = httpGetLength2(http);
+    std::string body;
+    char buf[32768];
+    for (;;) {
+        const ssize_t n = httpRead2(http, buf, sizeof buf);
+        if (n < 0) return PpdFetch::Failed;
+        if (n == 0) break;
+        body.append(buf, std::size_t(n));
+    }
+    // A body cut short by a lost connection is no PPD.
+    if (length >= 0 && length < INT_MAX && off_t(body.size()) != length) return PpdFetch::Failed;
+    text = std::move(body);
+    modified = stamp;
+    return PpdFetch::Fetched;
+}
+
+PpdFetch fetchMemberPpd(http_t* http, const std::string& queue, time_t& modified,
+                        std::string& text) {
+    PpdFile file;
+    time_t stamp = modified;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    const http_status_t status =
+        cupsGetPPD3(http, queue.c_str(), &stamp, file.path, sizeof file.path);
+#pragma GCC diagnostic pop
+    if (status == HTTP_STATUS_NOT_MODIFIED) return PpdFetch::NotModified;
+    if (status == HTTP_STATUS_NOT_FOUND) return PpdFetch::None;
+    if (status != HTTP_STATUS_OK) return PpdFetch::Failed;
+    text = readFile(file.path);
+    modified = stamp;
+    return PpdFetch::Fetched;
 }
 
 DocumentRoute pwgRoute(const LabelPage& page, bool manualCopies) {

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -80,6 +81,23 @@ struct DocumentRoute {
 // the job's media name (may be empty), for the PWG header.
 DocumentRoute routeForQueue(http_t* http, const std::string& queue, const LabelPage& page,
                             const std::string& media);
+
+// The route for a queue whose PPD is `ppd` (its text; empty: it has none), as above.
+DocumentRoute routeForPpd(const std::string& ppd, const std::string& queue, const LabelPage& page,
+                          const std::string& media);
+
+// A queue's PPD at `resource` ("/printers/QUEUE.ppd"), asked over `http` only if it changed
+// since `modified` (its Last-Modified time, 0 when none is known): one conditional GET on that
+// connection, so its wait callback runs while the server is slow. Fetched: `text` and
+// `modified` are the new ones. None: the server has none there (a raw queue, a class).
+// `serverNow`, if given, gets the server's clock as it answered (0 when it gave none).
+enum class PpdFetch { Fetched, NotModified, None, Failed };
+PpdFetch fetchPpdText(http_t* http, const std::string& resource, time_t& modified,
+                      std::string& text, time_t* serverNow = nullptr);
+// The same through libcups, which finds the PPD of a class's member (two requests, and on a
+// connection of its own where the server is not reached by host and port).
+PpdFetch fetchMemberPpd(http_t* http, const std::string& queue, time_t& modified,
+                        std::string& text);
 
 // The raster input of the driver of `queue`, asked over `http`, whatever the page; nothing
 // (and why not) when the queue keeps the PDF.

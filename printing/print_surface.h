@@ -88,8 +88,25 @@ class PrintSurface {
     // The station's own jobs on `queue` whose number is `fromId` or higher, ended ones
     // included, as they stand now. A job the server no longer knows is not in the list.
     virtual Result<std::vector<JobStatus>> jobs(const std::string& queue, int fromId) = 0;
+    // Which jobs on the print server, of any queue, have ended or come to wait at the printer
+    // since the last call: a question whose cost does not grow with the number of jobs
+    // waiting. Not complete when the answer may have missed some (the first call, a server
+    // restarted or too busy to keep them all): every job must then be looked up with jobs().
+    // The default never knows.
+    virtual Result<JobChanges> jobChanges() { return JobChanges{}; }
+    // The jobs with these numbers, of any queue, as they stand now; a job the server does not
+    // know is left out. The default asks no one and knows none.
+    virtual Result<std::vector<JobStatus>> jobsById(const std::vector<int>& ids) {
+        (void)ids;
+        return std::vector<JobStatus>{};
+    }
 
-    // Nothing more to ask for a while: let go of what the last requests held (connections).
+    // Called again and again while the print server is slow to answer, so that the window's
+    // events can run meanwhile; false: give up the request (the station is closing). Unset:
+    // the caller waits.
+    virtual void setWaitPace(const KeepGoing& pace) { (void)pace; }
+    // Nothing more to ask for a while: let go of what the last requests held (connections)
+    // and forget the answers kept for this round (the printers, how the queues stand).
     virtual void idle() {}
 };
 

@@ -12,6 +12,8 @@
 #                    figures (none)
 #   PLIXAGRAM_BENCH_KILL_FILES, PLIXAGRAM_BENCH_KILLS  job files and kill -9 in the kill
 #                    drill (400, 80)
+#   PLIXAGRAM_BENCH_ONLY   the parts to run, by name, separated by blanks (all): scan document
+#                    figures scaled history routes drop big intake kill tick dropwatch
 #
 # Figures are noisy on a shared machine: the medians are what bench/README.md records.
 set -euo pipefail
@@ -27,6 +29,9 @@ DROPS=${PLIXAGRAM_BENCH_DROPS:-5}
 BEFORE=${PLIXAGRAM_BENCH_BEFORE:-}
 KILL_FILES=${PLIXAGRAM_BENCH_KILL_FILES:-400}
 KILLS=${PLIXAGRAM_BENCH_KILLS:-80}
+ONLY=${PLIXAGRAM_BENCH_ONLY:-}
+# Whether a part is to run.
+part() { [ -z "$ONLY" ] || [[ " $ONLY " == *" $1 "* ]]; }
 
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DPLX_BENCH=ON -DBUILD_TESTING=OFF \
     -DPLX_WERROR="${PLIXAGRAM_WERROR:-OFF}" >/dev/null
@@ -43,7 +48,8 @@ if [ -n "$BEFORE" ]; then
     BEFORE_PROGRAM=$BUILD/before/plixagram
 fi
 
-"$ROOT/scripts/cups-server.sh" start "$STATE"
+# Every request in its access log: the tick figures count them.
+PLIXAGRAM_CUPS_LOG_REQUESTS=1 "$ROOT/scripts/cups-server.sh" start "$STATE"
 trap '"$ROOT/scripts/cups-server.sh" stop "$STATE"' EXIT
 export CUPS_SERVER=$STATE/cups.sock PLIXAGRAM_CUPS_STATE=$STATE QT_QPA_PLATFORM=offscreen
 
@@ -54,28 +60,44 @@ GB=(--benchmark_repetitions="$REPS" --benchmark_report_aggregates_only=true
 
 section() { printf '\n=== %s\n' "$*"; }
 
+touch "$OUT/scan.txt" "$OUT/document.txt" "$OUT/scaled.txt" "$OUT/history.txt" "$OUT/drop.txt" \
+    "$OUT/routes.txt" "$OUT/station.txt" "$OUT/tick.txt"
+if part scan; then
 section "Scan (mode 1), 2400 x 3000, 30 % print colours"
 "$BUILD/bench/scan_bench" "${GB[@]}" | tee "$OUT/scan.txt"
+fi
 
+if part document; then
 section "Print document, random and checkerboard pictures"
 "$BUILD/bench/document_bench" "${GB[@]}" | tee "$OUT/document.txt"
+fi
 
+if part figures; then
 section "Document figures (bench/document_figures, submitted to QLS-4100-Xe)"
 "$BUILD/bench/document_figures" QLS-4100-Xe | tee "$OUT/document_figures.txt"
+fi
 
+if part scaled; then
 section "Scaled picture (mode 3, print quality 1200)"
 "$BUILD/bench/scaled_bench" "${GB[@]}" | tee "$OUT/scaled.txt"
+fi
 
+if part history; then
 section "Job history: a printed job's events, the status page's last jobs"
 "$BUILD/bench/history_bench" "$WORK/history" "${GB[@]}" | tee "$OUT/history.txt"
+fi
 
+if part routes; then
 section "Document routes for the dense label through the server ($DROPS submissions each)"
 "$BUILD/bench/route_bench" "$DROPS" | tee "$OUT/routes.txt"
+fi
 
+if part drop; then
 section "Drop to raster: the station against lp of the same file ($DROPS each, interleaved)"
 "$BUILD/bench/station_bench" drop "$BUILD/plixagram" "$STATE" "$WORK" "$DROPS" \
     >"$OUT/drop.txt" 2>"$OUT/drop.log" || { cat "$OUT/drop.log" >&2; exit 1; }
 cat "$OUT/drop.txt"
+fi
 
 median() { sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) exit 1; print v[int((NR + 1) / 2)] }'; }
 # The value of KEY=... in a RESULT line.
@@ -91,6 +113,7 @@ bigrun() {  # PROGRAM SIDE BITS MODE RUN
 bigmedian() {  # SIDE BITS MODE KEY
     for i in $(seq "$RUNS"); do result "$OUT/big-$1-$2bit-mode$3-$i.txt" "$4"; done | median
 }
+if part big; then
 section "Big pictures: 10000 x 10000 (100 MP) in each mode, event-loop stall and memory ($RUNS runs${BEFORE:+, beside $BEFORE})"
 for bits in 8 24; do
     for mode in 1 2 3; do
@@ -115,6 +138,9 @@ for bits in 8 24; do
     done
 done
 
+fi
+
+if part intake; then
 section "Intake: $JOBS job files at one tick ($RUNS runs)"
 for i in $(seq "$RUNS"); do
     "$BUILD/bench/station_bench" intake "$BUILD/plixagram" "$STATE" "$WORK" "$JOBS" \
@@ -131,6 +157,9 @@ raster=$(for i in $(seq "$RUNS"); do result "$OUT/intake-$i.txt" intake_raster_j
     echo "FIGURE | Intake: jobs/s, first \"printed\" line to last raster | (reported) | $raster jobs/s | -"
 } | tee -a "$OUT/station.txt"
 
+fi
+
+if part kill; then
 section "Kill drill: $KILL_FILES job files, the station killed $KILLS times at random moments"
 "$BUILD/bench/station_bench" kill "$BUILD/plixagram" "$STATE" "$WORK" "$KILL_FILES" "$KILLS" \
     >"$OUT/kill.txt" 2>"$OUT/kill.log" || { cat "$OUT/kill.txt" "$OUT/kill.log" >&2; exit 1; }
@@ -139,12 +168,86 @@ printf 'FIGURE | Kill drill: %s files, %s kill -9 (%s inside a hand-over) | 0 lo
     "$KILL_FILES" "$KILLS" "$(result "$OUT/kill.txt" kills_in_handover)" \
     "$(result "$OUT/kill.txt" lost)" "$(result "$OUT/kill.txt" doubled)" | tee -a "$OUT/station.txt"
 
+fi
+
+SIDES=("$BUILD/plixagram")
+[ -z "$BEFORE_PROGRAM" ] || SIDES+=("$BEFORE_PROGRAM")
+# The median of KEY over the RESULT lines of SIDE (0: this station, 1: the earlier one).
+sidemedian() {  # FILE SIDE KEY
+    grep "^RESULT side=$2 " "$1" | tr ' ' '\n' | sed -n "s/^$3=//p" | median
+}
+# This station's median, and the earlier one's beside it when there is one.
+beside() {  # FILE KEY UNIT
+    printf '%s%s' "$(sidemedian "$1" 0 "$2")" "$3"
+    [ -z "$BEFORE_PROGRAM" ] || printf ' (before: %s%s)' "$(sidemedian "$1" 1 "$2")" "$3"
+}
+atmost() { awk -v v="$1" -v g="$2" 'BEGIN { print (v <= g ? "yes" : "NO") }'; }
+tickrun() {  # NAME STATE WORK N ...: tick_bench NAME, its output kept as NAME-N.txt
+    local out=$OUT/$1-$4
+    "$BUILD/bench/tick_bench" "$@" >"$out.txt" 2>"$out.log" || { cat "$out.log" >&2; exit 1; }
+    cat "$out.txt"
+}
+
+if part tick; then
+section "What a tick costs: following held jobs, an idle folder, a steady stream, a stalled server ($RUNS runs${BEFORE:+, beside $BEFORE})"
+for held in 100 2000 10000; do
+    tickrun follow "$STATE" "$WORK/tick" "$held" "$RUNS" "${SIDES[@]}"
+    f=$OUT/follow-$held.txt
+    met=-
+    if [ "$held" = 10000 ]; then
+        met=$(atmost "$(sidemedian "$f" 0 requests_per_tick)" 2)
+    fi
+    printf 'FIGURE | Follow-up requests per tick, %s jobs held | <= 2 at 10,000 | %s | %s\n' \
+        "$held" "$(beside "$f" requests_per_tick '')" "$met" | tee -a "$OUT/tick.txt"
+    [ "$held" != 10000 ] || met=$(atmost "$(sidemedian "$f" 0 tick_ms)" 50)
+    printf 'FIGURE | Tick length, %s jobs held | < 50 ms at 10,000 | %s | %s\n' \
+        "$held" "$(beside "$f" tick_ms ' ms')" "$met" | tee -a "$OUT/tick.txt"
+    printf 'FIGURE | Longest event-loop stall, %s jobs held | <= 250 ms | %s | %s\n' \
+        "$held" "$(beside "$f" stall_ms ' ms')" "$(atmost "$(sidemedian "$f" 0 stall_ms)" 250)" \
+        | tee -a "$OUT/tick.txt"
+    printf 'FIGURE | CPU a tick, %s jobs held: station / print server | - | %s / %s | -\n' \
+        "$held" "$(beside "$f" cpu_ms_per_tick ' ms')" "$(beside "$f" server_cpu_ms_per_tick ' ms')" \
+        | tee -a "$OUT/tick.txt"
+done
+for files in 1000 20000; do
+    tickrun idle "$STATE" "$WORK/tick" "$files" "$RUNS" "${SIDES[@]}"
+    f=$OUT/idle-$files.txt
+    met=-
+    [ "$files" != 20000 ] || met=$(atmost "$(sidemedian "$f" 0 cpu_percent)" 2)
+    printf 'FIGURE | Idle CPU at the 10-s tick, %s bad files left in the folder | < 2 %% at 20,000 | %s | %s\n' \
+        "$files" "$(beside "$f" cpu_percent ' %')" "$met" | tee -a "$OUT/tick.txt"
+done
+tickrun steady "$STATE" "$WORK/tick" 20 "$RUNS" "${SIDES[@]}"
+f=$OUT/steady-20.txt
+printf 'FIGURE | IPP requests per job in a steady stream (one label a tick), for the job | <= 3 | %s | %s\n' \
+    "$(beside "$f" job_requests_per_job '')" "$(atmost "$(sidemedian "$f" 0 job_requests_per_job)" 3)" \
+    | tee -a "$OUT/tick.txt"
+printf 'FIGURE | IPP requests per job in a steady stream, following it to its end | - | %s | -\n' \
+    "$(beside "$f" follow_requests_per_job '')" | tee -a "$OUT/tick.txt"
+printf 'FIGURE | Longest event-loop stall in a steady stream | <= 250 ms | %s | %s\n' \
+    "$(beside "$f" stall_ms ' ms')" "$(atmost "$(sidemedian "$f" 0 stall_ms)" 250)" \
+    | tee -a "$OUT/tick.txt"
+tickrun stall "$STATE" "$WORK/tick" "$RUNS" "${SIDES[@]}"
+f=$OUT/stall-$RUNS.txt
+printf 'FIGURE | Longest event-loop stall while the print server stops 3 s (three times) | <= 1 s | %s | %s\n' \
+    "$(beside "$f" stall_ms ' ms')" "$(atmost "$(sidemedian "$f" 0 stall_ms)" 1000)" \
+    | tee -a "$OUT/tick.txt"
+fi
+
+if part dropwatch; then
+section "Drop to raster with the folder watched, against lp fired by inotifywait ($DROPS each)"
+"$BUILD/bench/station_bench" dropwatch "$BUILD/plixagram" "$STATE" "$WORK" "$DROPS" \
+    >"$OUT/dropwatch.txt" 2>"$OUT/dropwatch.log" || { cat "$OUT/dropwatch.log" >&2; exit 1; }
+cat "$OUT/dropwatch.txt"
+grep '^FIGURE' "$OUT/dropwatch.txt" >>"$OUT/tick.txt"
+fi
+
 section "Summary (medians): figure | goal | measured | met?"
 cat "$OUT"/scan.txt "$OUT"/document.txt "$OUT"/scaled.txt "$OUT"/history.txt "$OUT"/drop.txt \
-    "$OUT"/station.txt \
-    | grep '^FIGURE' | sed 's/^FIGURE | //' | tee "$OUT/summary.txt"
+    "$OUT"/station.txt "$OUT"/tick.txt \
+    | { grep '^FIGURE' || true; } | sed 's/^FIGURE | //' | tee "$OUT/summary.txt"
 section "Route table: candidate | queue | bytes | build s | server s (median) | runs | raster"
-grep '^ROUTE' "$OUT/routes.txt" | sed '1d; s/^ROUTE | //' | tee -a "$OUT/summary.txt"
+{ grep '^ROUTE' "$OUT/routes.txt" || true; } | sed '1d; s/^ROUTE | //' | tee -a "$OUT/summary.txt"
 printf '\nmachine: %s cores, %s, %s memory; load average at the end: %s\n' "$(nproc)" \
     "$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)" \
     "$(awk '/MemTotal/ { printf "%.1f GB", $2 / 1048576 }' /proc/meminfo)" \

@@ -16,6 +16,12 @@ readonly SCRIPT_DIR
 readonly START_TIMEOUT_S=30
 readonly STOP_TIMEOUT_S=20
 readonly REJECT_REASON="Rejecting on purpose (test queue)"
+# PLIXAGRAM_CUPS_LOG_REQUESTS=1: every request in log/access_log (the benchmarks count them).
+if [[ ${PLIXAGRAM_CUPS_LOG_REQUESTS:-} == 1 ]]; then
+    readonly ACCESS_LOG_LEVEL=all
+else
+    readonly ACCESS_LOG_LEVEL=actions
+fi
 
 die() {
     echo "cups-server.sh: $*" >&2
@@ -105,6 +111,7 @@ DefaultShared No
 WebInterface No
 LogLevel warn
 MaxLogSize 0
+AccessLogLevel ${ACCESS_LOG_LEVEL}
 # Hundreds of jobs per test run: no job limit, keep the history (job states stay
 # queryable) but not the document files.
 MaxJobs 0

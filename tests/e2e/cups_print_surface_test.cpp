@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include <signal.h>
+
 #include <gtest/gtest.h>
 
 #include "platform/cups_print_surface.h"
@@ -107,10 +109,14 @@ TEST(CupsPrintSurface, JobNamesSurviveTheServer) {
 }
 
 // The station's jobs come back with their uuid and the token they carried, ended ones too, and
-// the server keeps the token across its own restart.
+// the server keeps the token across its own restart. Their ends are told by the server's
+// events; a restart, which loses events, makes the next answer incomplete.
 TEST(CupsPrintSurface, JobsAreListedWithTheirUuidAndTokenAlsoAfterTheServerRestarts) {
     test::PrintServerRestorer restore;
     CupsPrintSurface surface;
+    const auto before = surface.jobChanges();  // what came before the subscription is unknown
+    ASSERT_TRUE(before) << before.error().message;
+    EXPECT_FALSE(before->complete);
     ASSERT_TRUE(selectPrinterByName(surface, "QLS-4100-Xe")->matched);
     surface.plot(1, 1, kBlack);
     surface.setJobToken("0123456789abcdef0123456789abcdef");
@@ -127,11 +133,26 @@ TEST(CupsPrintSurface, JobsAreListedWithTheirUuidAndTokenAlsoAfterTheServerResta
         return listed && !listed->empty() && listed->front().phase == JobPhase::Completed;
     };
     for (int i = 0; i < 100 && !ended(); ++i) std::this_thread::sleep_for(100ms);
+    const auto changes = surface.jobChanges();
+    ASSERT_TRUE(changes) << changes.error().message;
+    EXPECT_TRUE(changes->complete);
+    EXPECT_TRUE(changes->changed.contains(plain->id));
+    const auto again = surface.jobChanges();
+    ASSERT_TRUE(again);
+    EXPECT_TRUE(again->complete && !again->changed.contains(plain->id)) << "told once";
+    const auto asked = surface.jobsById({tokened->id, plain->id});
+    ASSERT_TRUE(asked && asked->size() == 2u);
+    EXPECT_EQ(asked->front().token, "0123456789abcdef0123456789abcdef");
+    EXPECT_EQ(asked->back().phase, JobPhase::Completed);
+    EXPECT_TRUE(surface.jobsById({plain->id, 999999})->empty()) << "one unknown: none told";
 
     for (const bool restarted : {false, true}) {
         if (restarted) {
             ASSERT_TRUE(test::cupsServerScript("stop"));
             ASSERT_TRUE(test::cupsServerScript("resume"));
+            const auto afterRestart = surface.jobChanges();
+            ASSERT_TRUE(afterRestart) << afterRestart.error().message;
+            EXPECT_FALSE(afterRestart->complete);
         }
         const auto listed = surface.jobs("QLS-4100-Xe", tokened->id);
         ASSERT_TRUE(listed) << listed.error().message;
@@ -512,6 +533,115 @@ TEST(CupsPrintSurface, RasterRouteMeetsNoRasteriserOnTheServer) {
     EXPECT_EQ(chain("QLS-4100-Xe", "application/vnd.cups-raster"), Chain{});  // to the device
     EXPECT_EQ(chain("Label-Raster", "application/vnd.cups-raster"), Chain{"plx-topwg"});
     EXPECT_EQ(chain("QLS-4100-Xe", "application/pdf"), (Chain{"pdftopdf", "gstoraster"}));
+}
+
+}  // namespace
+}  // namespace plx
+
+namespace plx {
+namespace {
+
+// More job events than the server keeps (100 by default): the oldest are dropped, so the
+// answer is not complete and the station looks every job up; then events are read again.
+TEST(CupsPrintSurface, MoreJobEventsThanTheServerKeepsAskForALookAtEveryJob) {
+    CupsPrintSurface surface;
+    ASSERT_TRUE(surface.jobChanges());
+    const std::string file = test::cupsStateDir() + "/events.txt";
+    std::ofstream(file) << "x\n";
+    auto heldJob = [&] {
+        const test::ToolRun r =
+            test::runCupsTool({"lp", "-d", "Office", "-H", "indefinite", "-t", "held", file});
+        EXPECT_EQ(r.exitCode, 0) << r.output;
+        const auto at = r.output.find("Office-");
+        return at == std::string::npos ? -1 : std::atoi(r.output.c_str() + at + 7);
+    };
+    const int one = heldJob();
+    ASSERT_EQ(test::runCupsTool({"cancel", "Office-" + std::to_string(one)}).exitCode, 0);
+    const auto first = surface.jobChanges();
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(first->changed.contains(one));
+    for (int i = 0; i < 110; ++i) heldJob();
+    ASSERT_EQ(test::runCupsTool({"cancel", "-a", "Office"}).exitCode, 0);
+    const auto overflowed = surface.jobChanges();
+    ASSERT_TRUE(overflowed);
+    EXPECT_FALSE(overflowed->complete);
+    const auto after = surface.jobChanges();
+    ASSERT_TRUE(after);
+    EXPECT_TRUE(after->complete && after->changed.empty());
+}
+
+// What a round asks once is asked once, but a queue that was stopped between two jobs of one
+// round gets no second job; and a driver changed between two jobs is the next job's route.
+TEST(CupsPrintSurface, QueueStoppedOrItsDriverChangedBetweenTwoJobsIsSeenAtTheSecond) {
+    const std::string queue = "Label-Changing";
+    const std::string ppds = test::cupsStateDir() + "/ppd-src/";
+    const auto made =
+        test::lpadmin({"-p", queue, "-D", "Label printer that changes", "-E", "-v",
+                       "capture:" + test::queueOutputDir(queue), "-P", ppds + "label-600.ppd"});
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    struct Remove {
+        std::string q;
+        ~Remove() { test::lpadmin({"-x", q}); }
+    } remove{queue};
+    CupsPrintSurface surface;
+    auto job = [&](const std::string& name) {
+        const auto check = checkPrinter(surface, queue);
+        EXPECT_TRUE(check) << (check ? "" : check.error().message);
+        if (!check || check->state.blocksJobs()) return std::string("blocked");
+        surface.setUnit(Unit::Pixel);
+        surface.plot(2, 2, kBlack);
+        const auto r = surface.endDocument(name, {});
+        return r ? surface.lastSubmission().format : r.error().message;
+    };
+    EXPECT_EQ(job("first"), kRaster);
+    ASSERT_EQ(test::cupsDisable(queue, "out of labels").exitCode, 0);
+    EXPECT_EQ(job("second"), "blocked");
+    ASSERT_EQ(test::cupsEnable(queue).exitCode, 0);
+    surface.idle();
+
+    // The same PPD without its raster line: the driver now takes only PDF.
+    std::ifstream in(ppds + "label-600.ppd");
+    std::ofstream out(ppds + "label-600-pdf-only.ppd");
+    for (std::string l; std::getline(in, l);) {
+        if (l.rfind("*cupsFilter", 0) != 0) out << l << "\n";
+    }
+    out << "*cupsFilter2: \"application/pdf application/vnd.cups-pdf 0 -\"\n";
+    out.close();
+    EXPECT_EQ(job("before the change"), kRaster);
+    ASSERT_EQ(test::lpadmin({"-p", queue, "-P", ppds + "label-600-pdf-only.ppd"}).exitCode, 0);
+    EXPECT_EQ(job("after the change"), kPdf);
+}
+
+// A print server that stops answering for a while holds up the request, not the window: the
+// wait pace runs all along, and the request is answered once the server is back.
+TEST(CupsPrintSurface, ServerThatStopsAnsweringLetsTheWindowRun) {
+    CupsPrintSurface surface;
+    int paced = 0;
+    surface.setWaitPace([&] {
+        ++paced;
+        return true;
+    });
+    const pid_t server = test::cupsServerPid();
+    ASSERT_GT(server, 0);
+    ASSERT_EQ(::kill(server, SIGSTOP), 0);
+    std::thread resume([server] {
+        std::this_thread::sleep_for(1500ms);
+        ::kill(server, SIGCONT);
+    });
+    const auto listed = surface.printers();
+    resume.join();
+    ASSERT_TRUE(listed) << listed.error().message;
+    EXPECT_FALSE(listed->empty());
+    EXPECT_GE(paced, 30) << "about fifty a second while the server said nothing";
+
+    // Told to stop, the request is given up.
+    surface.idle();
+    ASSERT_EQ(::kill(server, SIGSTOP), 0);
+    surface.setWaitPace([] { return false; });
+    const auto given = surface.printers();
+    ::kill(server, SIGCONT);
+    ASSERT_FALSE(given);
+    EXPECT_EQ(given.error().kind, ErrorKind::Aborted);
 }
 
 }  // namespace

@@ -26,6 +26,39 @@ Result<std::vector<JobStatus>> RecordingSurface::jobs(const std::string& queue, 
     return out;
 }
 
+Result<JobChanges> RecordingSurface::jobChanges() {
+    ++changeQueries;
+    if (failJobs) return *failJobs;
+    JobChanges out;
+    if (notifies && m_reported) {
+        out.complete = true;
+        auto same = [](const JobStatus& a, const JobStatus& b) {
+            return a.phase == b.phase && a.state == b.state && a.uuid == b.uuid &&
+                   a.token == b.token;
+        };
+        for (const auto& [id, was] : *m_reported) {
+            const auto now = jobStatuses.find(id);
+            if (now == jobStatuses.end() || !same(now->second, was)) out.changed.insert(id);
+        }
+        for (const auto& [id, now] : jobStatuses) {
+            if (!m_reported->contains(id) && now.phase != JobPhase::Waiting) out.changed.insert(id);
+        }
+    }
+    if (notifies) m_reported = jobStatuses;
+    return out;
+}
+
+Result<std::vector<JobStatus>> RecordingSurface::jobsById(const std::vector<int>& ids) {
+    ++idQueries;
+    if (failJobs) return *failJobs;
+    std::vector<JobStatus> out;
+    for (const int id : ids) {
+        const auto s = jobStatuses.find(id);
+        if (s != jobStatuses.end()) out.push_back(s->second);
+    }
+    return out;
+}
+
 void RecordingSurface::setPhase(int id, JobPhase phase, std::string stateWord, std::string reasons,
                                 int pages) {
     JobStatus& s = jobStatuses[id];
@@ -98,6 +131,10 @@ Result<JobRef> RecordingSurface::endDocument(const std::string& jobName, const K
     status.id = id;
     status.uuid = job.uuid;
     status.token = token;
+    if (completeAtOnce) {
+        status.phase = JobPhase::Completed;
+        status.state = "completed";
+    }
     jobQueues[id] = doc.printer;
     documents.push_back(std::move(doc));
     dots.clear();

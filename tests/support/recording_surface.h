@@ -52,6 +52,14 @@ class RecordingSurface : public PrintSurface {
     std::map<int, std::string> jobQueues;
     std::optional<Error> failJobs;
     int jobQueries = 0;
+    // Like a server with job events: jobChanges() names every job whose status changed (or
+    // that went) since the last call; the first call knows nothing. changeQueries and
+    // idQueries count jobChanges() and jobsById().
+    bool notifies = true;
+    int changeQueries = 0;
+    int idQueries = 0;
+    // Each job made completes at once (a fast printer).
+    bool completeAtOnce = false;
     int nextJob = 1;
     void setPhase(int id, JobPhase phase, std::string stateWord = {}, std::string reasons = {},
                   int pages = -1);
@@ -61,6 +69,8 @@ class RecordingSurface : public PrintSurface {
     Result<PrinterInfo> current() override;
     Result<QueueState> queueState() override { return state; }
     Result<std::vector<JobStatus>> jobs(const std::string& queue, int fromId) override;
+    Result<JobChanges> jobChanges() override;
+    Result<std::vector<JobStatus>> jobsById(const std::vector<int>& ids) override;
     void setCopies(std::int16_t copies) override;
     void setUnit(Unit unit) override;
     void setPrintQuality(int dpi) override;
@@ -75,6 +85,7 @@ class RecordingSurface : public PrintSurface {
     int m_copies = 1;
     int m_pictures = 0;
     std::string m_token;
+    std::optional<std::map<int, JobStatus>> m_reported;  // the jobs as the last changes saw them
 };
 
 // A picture held in memory, for the procedures' tests.

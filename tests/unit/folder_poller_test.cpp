@@ -3,6 +3,7 @@
 #include <QFile>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "intake/folder_poller.h"
 #include "intake/holding_area.h"
@@ -267,6 +268,26 @@ TEST(FolderPoller, SymbolicLinksAreNeverFollowedOrDeleted) {
     EXPECT_EQ(r.area.width(), 0);
 }
 
+// A long batch does not hold back the jobs already handed over: they are followed between
+// files, and those that ended are done with before the batch is.
+TEST(FolderPoller, JobsAreFollowedWhileABigBatchIsHandedOver) {
+    StationRig r;
+    r.form.setPollInterval(1);  // the jobs are followed as often as the timer ticks
+    r.restart();
+    r.surface.completeAtOnce = true;
+    for (const char* name : {"a_b_1.bmp", "b_b_1.bmp", "c_b_1.bmp", "d_b_1.bmp"}) r.drop(name);
+    r.tick();
+    auto at = [&](const std::string& fragment) {
+        return std::find_if(
+                   r.reports.begin(), r.reports.end(),
+                   [&](const std::string& l) { return l.find(fragment) != std::string::npos; }) -
+               r.reports.begin();
+    };
+    ASSERT_EQ(r.surface.documents.size(), 4u);
+    EXPECT_LT(at("a_b_1.bmp: printed on print queue"), at("d_b_1.bmp: sent to print queue"));
+    EXPECT_LT(at("d_b_1.bmp: sent"), std::ptrdiff_t(r.reports.size()));
+}
+
 namespace {
 // A window stand-in whose picture loading a test scripts; its jobs wait for ever.
 class ScriptedHost : public JobHost {
@@ -289,12 +310,18 @@ class ScriptedHost : public JobHost {
         for (int i = 0; i < prints; ++i) waiting[std::size_t(i)].id = i + 1;
         return waiting;
     }
-    void showListing(const std::vector<ListedFile>&) override {}
+    Result<JobChanges> jobChanges() override { return JobChanges{}; }
+    Result<std::vector<JobStatus>> jobsById(const std::vector<int>&) override {
+        return std::vector<JobStatus>{};
+    }
+    void yieldToWindow() override {}
+    void showListing(const std::vector<ListedFile>&) override { ++listings; }
     void report(Severity, const Message& m) override { lines.push_back(m.text()); }
     void showConditions(const std::vector<StationCondition>&) override {}
     bool stopping() const override { return false; }
     bool timer = false;
     int prints = 0;
+    int listings = 0;
     std::vector<std::string> lines;
 
   private:
@@ -346,6 +373,36 @@ TEST(FolderPoller, GrowingFilePrintsOnceAfterItStaysTheSameForATick) {
     EXPECT_EQ(host.prints, 1);
     poller.tick();
     EXPECT_EQ(host.prints, 1);
+}
+
+// A tick costs what changed: files whose decision holds are not opened again, and the window's
+// list is told nothing when nothing changed; a file that changes is looked at again.
+TEST(FolderPoller, IdleTickLooksOnlyAtWhatChanged) {
+    QTemporaryDir dir;
+    const std::string folder = dir.path().toStdString();
+    for (const char* name : {"a_x_1.bmp", "b_x_1.bmp", "c_x_1.bmp"})
+        std::ofstream(folder + "/" + name) << "not a picture";
+    std::map<std::string, int> loads;
+    ScriptedHost host([&](const std::string& name) -> Result<void> {
+        ++loads[name];
+        return makeError(ErrorKind::Invalid, "not a picture");
+    });
+    FolderPoller poller(host, {folder, "1", "p"});
+    poller.tick();
+    const int shown = host.listings;
+    EXPECT_GE(shown, 1);
+    poller.tick();
+    poller.tick();
+    EXPECT_EQ(loads,
+              (std::map<std::string, int>{{"a_x_1.bmp", 1}, {"b_x_1.bmp", 1}, {"c_x_1.bmp", 1}}));
+    EXPECT_EQ(host.listings, shown) << "nothing changed, nothing shown";
+
+    std::ofstream(folder + "/b_x_1.bmp", std::ios::app) << " still";
+    std::ofstream(folder + "/d_x_1.bmp") << "new";
+    poller.tick();
+    EXPECT_EQ(loads, (std::map<std::string, int>{
+                         {"a_x_1.bmp", 1}, {"b_x_1.bmp", 2}, {"c_x_1.bmp", 1}, {"d_x_1.bmp", 1}}));
+    EXPECT_GT(host.listings, shown);
 }
 
 // A file that cannot be read for a reason of the system's, not its own, is tried at every tick
@@ -412,9 +469,10 @@ TEST(FolderPoller, StoppedQueueKeepsTheFilesAndPrintsEachOnceWhenItTakesJobsAgai
     EXPECT_TRUE(r.reported("is not accepting jobs"));
 }
 
-// Each job is followed to its end, by one question per queue and tick: completed, failed
-// (printed again, but not forever), cancelled by a person; forgotten by the server, or its
-// number given to another job, it is printed again rather than taken as printed.
+// Each job is followed to its end: completed, failed (printed again, but not forever),
+// cancelled by a person; forgotten by the server, or its number given to another job, it is
+// printed again rather than taken as printed. The first look asks each queue for all the
+// station's jobs; after that only the jobs the server says changed are asked about.
 TEST(FolderPoller, HandedOverJobsEndAsThePrinterSays) {
     StationRig r;
     const std::vector<std::string> names{"a_b_1.bmp", "b_b_1.bmp", "c_b_1.bmp", "d_b_1.bmp",
@@ -458,7 +516,12 @@ TEST(FolderPoller, HandedOverJobsEndAsThePrinterSays) {
 
     // A printer that fails the same label again and again gets it no more.
     r.surface.setPhase(6, JobPhase::Failed, "aborted");
+    const int swept = r.surface.jobQueries;
+    const int byNumber = r.surface.idQueries;
     r.tick();
+    EXPECT_EQ(r.surface.jobQueries, swept) << "no sweep while the server tells what changed";
+    EXPECT_EQ(r.surface.idQueries, byNumber + 1);
+    EXPECT_TRUE(r.reported("b_b_1.bmp: job QLS-4100-Xe-6 failed at the printer"));
     r.surface.setPhase(10, JobPhase::Failed, "aborted");
     r.tick();
     r.tick();

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QTimer>
+#include <filesystem>
+#include <functional>
 
 #include "app/message_box.h"
 #include "tests/support/station_rig.h"
@@ -290,4 +294,43 @@ TEST(MainWindow, ClosingWhileAPictureDecodesOrPrintsAbandonsTheJobAndKeepsTheFil
         EXPECT_TRUE(r.reported("a_b_1.bmp: ") && !r.reported("not printed")) << decoding;
         EXPECT_FALSE(r.form.Timer1->isActive());
     }
+}
+
+namespace {
+
+// Runs the window's events until `done` or `ms` have passed.
+bool turnUntil(const std::function<bool()>& done, int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+}  // namespace
+
+// With the folder watched, a file renamed into it prints at once, long before the 10-second
+// tick; one still being written waits until it is whole, and then prints at once too.
+TEST(MainWindow, WatchedFolderPrintsAFileRenamedInAtOnceButNotAHalfWrittenOne) {
+    StationRig r;
+    r.form.watchFolderChanges();
+    const std::string staged = r.dir.path().toStdString() + "/staged.bmp";
+    ASSERT_TRUE(test::pictureWith(4, 3, {{{1, 1}, kBlack}}).save(QString::fromStdString(staged)));
+    std::filesystem::rename(staged, r.path("a_b_1.bmp"));
+    EXPECT_TRUE(turnUntil([&] { return r.surface.documents.size() == 1; }, 3000));
+
+    QFile whole(QString::fromStdString(staged));
+    ASSERT_TRUE(test::pictureWith(4, 3, {{{2, 2}, kPureRed}}).save(whole.fileName()) &&
+                whole.open(QIODevice::ReadOnly));
+    const QByteArray bytes = whole.readAll();
+    QFile part(QString::fromStdString(r.path("b_b_1.bmp")));
+    ASSERT_TRUE(part.open(QIODevice::WriteOnly));
+    part.write(bytes.left(40));
+    part.flush();
+    turnUntil([] { return false; }, 500);
+    EXPECT_EQ(r.surface.documents.size(), 1u) << "printed half-written";
+    EXPECT_TRUE(r.exists("b_b_1.bmp"));
+    part.write(bytes.mid(40));
+    part.close();
+    EXPECT_TRUE(turnUntil([&] { return r.surface.documents.size() == 2; }, 3000));
+    EXPECT_FALSE(r.form.jobRunning());
 }
