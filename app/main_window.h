@@ -73,6 +73,8 @@ class Form1 : public QWidget, private PrintHost, private JobHost {
     bool manualPrintRunning() const { return m_manualRunning; }
 
     FolderPoller* poller() { return m_poller.get(); }
+    // A stop was asked for (signal or close): no further job starts.
+    bool stopRequested() const { return m_stopping; }
     // The station's state beside the window, and its records (see StationMonitor).
     StationMonitor& monitor() { return *m_monitor; }
     void setPollInterval(int ms) { Timer1->setInterval(ms); }

@@ -74,6 +74,27 @@ TEST(FaultDrill, PrintServerStoppedMidRunAndStartedAgainPrintsEveryFileOnce) {
     stopWithSigterm(station);
 }
 
+// SIGTERM while the station starts, the print server slow to answer its first questions: the
+// stop is not lost on the way to the event loop.
+TEST(FaultDrill, StopAskedDuringStartUpEndsTheStation) {
+    PrintServerRestorer restore;
+    JobFolder folder("drill-start-stop");
+    const pid_t cupsd = cupsServerPid();
+    ASSERT_GT(cupsd, 0);
+    ASSERT_EQ(::kill(cupsd, SIGSTOP), 0);
+    StationProcess station;
+    ASSERT_TRUE(station.start(stationRun(folder.settings("1", "0/0"), kFastTickMs)))
+        << station.startError();
+    ASSERT_GE(station.waitForLine("watching", kStationStartMs), 0);
+    ASSERT_TRUE(station.signal(SIGTERM));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ::kill(cupsd, SIGCONT);
+    const auto status = station.waitForExit(20000);
+    ASSERT_TRUE(status.has_value()) << "still running 20 s after SIGTERM";
+    EXPECT_TRUE(status->exited);
+    EXPECT_EQ(status->code, 0);
+}
+
 // SIGKILL while a job is under way (the station is talking to the print server, which is
 // paused so that the job cannot finish first): the file stays and prints once at the next start.
 TEST(FaultDrill, StationKilledMidJobLosesNothingAndPrintsTheJobAfterRestart) {
