@@ -50,8 +50,11 @@ Form1::Form1(PrintSurface& surface, QtImageArea& area, QWidget* parent)
     m_monitor = new StationMonitor(this);
     m_monitor->setSay([this](Severity severity, const Message& m) { report(severity, m); });
     m_monitor->setPictureSource([this] { return m_area.image(); });
-    connect(m_monitor, &StationMonitor::filesChanged, this,
-            [this] { showFileRows(*File1, m_monitor->fileRows()); });
+    connect(m_monitor, &StationMonitor::filesChanged, this, &Form1::filesChanged);
+    m_rowsLater = new QTimer(this);
+    m_rowsLater->setSingleShot(true);
+    m_rowsLater->setInterval(kRowsEveryMs);
+    connect(m_rowsLater, &QTimer::timeout, this, &Form1::showRows);
 
     m_area.setChangedCallback([this] {
         Picture1->setPicture(m_area.image());
@@ -165,7 +168,30 @@ void Form1::loadSettings(const RunSettings& settings) {
     if (!warning.empty()) report(Severity::Warning, warning);
     m_poller->start();
     m_surface.idle();
+    rowsUpToDate();
     Timer1->start();
+}
+
+// Thousands of jobs decided in one go (a big batch, the jobs followed again at start) would
+// redraw the whole list once each: meanwhile it is redrawn at most every kRowsEveryMs, and
+// brought up to date when the tick or the test print ends.
+void Form1::filesChanged() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_rowsShownAt >= std::chrono::milliseconds(kRowsEveryMs)) {
+        showRows();
+    } else if (!m_rowsLater->isActive()) {
+        m_rowsLater->start();
+    }
+}
+
+void Form1::showRows() {
+    m_rowsLater->stop();
+    showFileRows(*File1, m_monitor->fileRows());
+    m_rowsShownAt = std::chrono::steady_clock::now();
+}
+
+void Form1::rowsUpToDate() {
+    if (m_rowsLater->isActive()) showRows();
 }
 
 void Form1::report(Severity severity, const Message& message) {
@@ -211,6 +237,7 @@ void Form1::runTick(bool follow) {
     Command1->setEnabled(false);
     m_poller->tick(follow);
     m_surface.idle();
+    rowsUpToDate();
     Command1->setEnabled(true);
     m_tickRunning = false;
     if (m_watch != nullptr && !m_stopping) {
@@ -235,6 +262,7 @@ void Form1::Command1_Click() {
     Timer1->stop();
     const Result<JobRef> job = printTestPage(m_surface, m_area, *this, "Impression de test");
     m_surface.idle();
+    rowsUpToDate();
     if (timerWasOn && !m_stopping) Timer1->start();
     m_manualRunning = false;
     if (m_watch != nullptr && std::exchange(m_lookAgain, false))

@@ -10,6 +10,7 @@
 #include <QVariant>
 #include <QWidget>
 #include <array>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -124,6 +125,9 @@ class Form1 : public QWidget, private PrintHost, private JobHost {
     // One tick of the poller (`follow`: the timer's, which follows the jobs), unless one is
     // under way, a test print runs or the window waits for the print server.
     void runTick(bool follow);
+    void filesChanged();
+    void showRows();
+    void rowsUpToDate();
     PrintJob currentJob() const;
     Result<JobRef> printInMode(std::int16_t copies);
     void refreshStatus();
@@ -145,8 +149,11 @@ class Form1 : public QWidget, private PrintHost, private JobHost {
     bool m_manualRunning = false;
     bool m_stopping = false;
     bool m_waitingForServer = false;  // in the print server's wait: nothing may start
-    FolderWatch* m_watch = nullptr;   // PLIXAGRAM_WATCH_CHANGES: null when off
-    bool m_lookAgain = false;         // the folder changed while a look could not start
+    static constexpr int kRowsEveryMs = 250;
+    QTimer* m_rowsLater = nullptr;  // the file list's redraw put off while many rows change
+    std::chrono::steady_clock::time_point m_rowsShownAt{};
+    FolderWatch* m_watch = nullptr;  // PLIXAGRAM_WATCH_CHANGES: null when off
+    bool m_lookAgain = false;        // the folder changed while a look could not start
 };
 
 }  // namespace plx
