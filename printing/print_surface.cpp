@@ -55,8 +55,11 @@ Result<PrinterCheck> checkPrinter(PrintSurface& surface, std::string_view name) 
     // The surface answers for its current printer: the match is made current for the
     // question only, so that a check never decides where the next print goes (a test print
     // still goes to the server's default until a job has selected a printer).
-    const Result<PrinterInfo> before = surface.current();
-    const bool swap = choice->matched && !(before && *before == *choice->current);
+    std::optional<PrinterInfo> before;
+    if (choice->matched) {
+        if (Result<PrinterInfo> now = surface.current()) before = *now;
+    }
+    const bool swap = choice->matched && before != choice->current;
     if (swap) surface.select(*choice->current);
     Result<QueueState> state = surface.queueState();
     if (swap && before) surface.select(*before);
