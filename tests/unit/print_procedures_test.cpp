@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include "printing/print_procedures.h"
 #include "tests/support/recording_surface.h"
@@ -45,10 +46,8 @@ TEST(DotReplication, BothModesPrintTheirDotsWithTheCopiesOnTheNamedPrinter) {
         r.area.set(1, 1, kBlack);
         ASSERT_TRUE(r.dots(2, mode));
         const auto& doc = r.surface.documents.at(0);
-        EXPECT_EQ(doc.printer, "QLS-4100-Xe");
-        EXPECT_EQ(doc.copies, 2);
-        EXPECT_EQ(doc.jobName, "job.bmp");
-        EXPECT_EQ(doc.unit, "pixel");
+        EXPECT_EQ(std::tie(doc.printer, doc.copies, doc.unit, doc.jobName),
+                  std::tuple("QLS-4100-Xe", 2, "pixel", "job.bmp"));
         EXPECT_EQ(doc.dots, (std::vector<RecordedDot>{{1, 1, kBlack}}));
         EXPECT_EQ(r.area.clears, 1);
         EXPECT_FALSE(r.host.timerEnabled);
@@ -184,10 +183,8 @@ TEST(ScaledImage, StepsAndInchOffsetsWithFractions) {
     r.job.offsetY = "0.25";
     ASSERT_TRUE(r.scaled(3));
     const auto& doc = r.surface.documents.at(0);
-    EXPECT_EQ(doc.printer, "QLS-4100-Xe");
-    EXPECT_EQ(doc.copies, 3);
-    EXPECT_EQ(doc.unit, "inch");
-    EXPECT_EQ(doc.quality, 1200);
+    EXPECT_EQ(std::tie(doc.printer, doc.copies, doc.unit, doc.quality),
+              std::tuple("QLS-4100-Xe", 3, "inch", 1200));
     EXPECT_EQ(doc.drawn, (std::vector<std::string>{"100x40 at 0.5,0.25 size 3.15x3.95"}));
     EXPECT_EQ(r.area.clears, 1);
     EXPECT_TRUE(r.host.titles.empty());
@@ -227,9 +224,7 @@ TEST(TestPrint, ExtendedColoursFixedOffsetsAndWiderBlack) {
                                                      {65, 20, kPureBlue},
                                                      {66, 20, 0xFE0000}}));
     const auto& doc = r.surface.documents.at(0);
-    EXPECT_EQ(doc.printer, "QLS-4100-Xe");
-    EXPECT_EQ(doc.copies, 1);
-    EXPECT_EQ(doc.unit, "pixel");
+    EXPECT_EQ(std::tie(doc.printer, doc.copies, doc.unit), std::tuple("QLS-4100-Xe", 1, "pixel"));
     EXPECT_EQ(r.host.dialogSetting, 5);
     EXPECT_EQ(r.area.clears, 0);  // the picture is kept
     EXPECT_TRUE(r.host.timerEnabled);
