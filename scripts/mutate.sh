@@ -35,6 +35,7 @@ mapfile -t SOURCES < <(git -C "$ROOT" ls-files '*.cpp' '*.h' | grep -Ev '^(tests
 # --- Putting a file back, whatever happens ----------------------------------------------------
 BACKUP=$BUILD/mutate-backup
 TOUCHED=""
+CHILD=""
 restore() {
     if [ -n "$TOUCHED" ]; then
         # Written, not copied with its old time: the next build must see the file changed.
@@ -42,17 +43,42 @@ restore() {
         TOUCHED=""
     fi
 }
+interrupted() {
+    # The build or test run has a session of its own (below): end it and what it started,
+    # the tests' private print server included.
+    if [ -n "$CHILD" ]; then
+        kill -TERM -- "-$CHILD" 2>/dev/null || true
+        wait "$CHILD" 2>/dev/null || true
+        "$ROOT/scripts/cups-server.sh" stop "$BUILD/cups-test" >/dev/null 2>&1 || true
+    fi
+    restore
+    echo "mutate: interrupted; sources restored" >&2
+    exit 130
+}
 trap restore EXIT
-trap 'restore; echo "mutate: interrupted; sources restored" >&2; exit 130' INT TERM
+trap interrupted INT TERM
 
-build() { nice -n 10 cmake --build "$BUILD" -j"$(nproc)" >"$1" 2>&1; }
+# Builds and test runs go in a session of their own and are waited for with `wait`, which a
+# signal interrupts at once (a foreground command that handles Ctrl-C itself, as cmake does,
+# would leave the signal unseen here).
+quietly() { # log, command...
+    local log=$1
+    shift
+    setsid nice -n 10 "$@" >"$log" 2>&1 &
+    CHILD=$!
+    local rc=0
+    wait "$CHILD" || rc=$?
+    CHILD=""
+    return "$rc"
+}
+build() { quietly "$1" cmake --build "$BUILD" -j"$(nproc)"; }
 runTests() { # regex, log: 0 when every test passed
-    nice -n 10 ctest --test-dir "$BUILD" -R "$1" --timeout "$TIMEOUT" -j2 >"$2" 2>&1
+    quietly "$2" ctest --test-dir "$BUILD" -R "$1" --timeout "$TIMEOUT" -j2
 }
 testCount() { ctest --test-dir "$BUILD" -N -R "$1" 2>/dev/null | sed -n 's/^Total Tests: //p'; }
 
 echo "mutate: configuring and building $BUILD"
-cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$LOGS/configure.log" 2>&1
+quietly "$LOGS/configure.log" cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 build "$LOGS/build.log" || { echo "mutate: the unchanged code does not build ($LOGS/build.log)" >&2; exit 1; }
 
 # The chosen tests must pass without any mutant, or every mutant would look caught.
