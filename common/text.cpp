@@ -2,7 +2,6 @@
 
 #include <locale.h>
 #include <algorithm>
-#include <clocale>
 #include <cstdint>
 #include <cwctype>
 
