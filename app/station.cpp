@@ -91,9 +91,10 @@ int handleCommands(int argc, char** argv) {
 }
 
 // The queue the station's jobs go to: the one matching the printer field as the print
-// procedures match it, else the current (default) one. Empty when there is none.
+// procedures match it, else the current (default) one. Empty when there is none. Nothing is
+// selected: the server's default stays current until a job selects a printer.
 std::string stationQueue(PrintSurface& surface, const std::string& printerName) {
-    const Result<PrinterChoice> choice = selectPrinterByName(surface, printerName);
+    const Result<PrinterChoice> choice = findPrinterByName(surface, printerName);
     return choice && choice->current ? choice->current->queue : std::string();
 }
 

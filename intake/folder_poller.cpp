@@ -427,17 +427,6 @@ void FolderPoller::changing(const FolderEntry& entry, const FileIdentity& now, M
 
 FolderPoller::Outcome FolderPoller::process(const FolderEntry& listed, Message& mark) {
     if (alreadyDecided(listed, mark)) return Outcome::Next;
-    std::int16_t copies = 0;
-    if (m_settings.printing) {
-        const Result<std::int16_t> count = copyCount(listed.name);
-        if (!count) {
-            mark = Message(PLX_TR("Station", "not printed: %1"), {count.error().message});
-            remember(listed, State::Rejected, mark, true);
-            return Outcome::Next;
-        }
-        copies = *count;
-        if (checkPrinter(mark) == Outcome::StopTick) return Outcome::StopTick;
-    }
 
     // Opened without following a link, and never waiting on a FIFO; what is read is
     // whatever this descriptor holds, whatever happens to the name meanwhile.
@@ -473,12 +462,21 @@ FolderPoller::Outcome FolderPoller::process(const FolderEntry& listed, Message& 
         remember(entry, State::Shown, mark, true);
         return Outcome::Next;
     }
+    // The picture first, then the copy count from the name, as the print procedures are
+    // called: a file with a bad count is shown before it is set aside.
+    const Result<std::int16_t> copies = copyCount(entry.name);
+    if (!copies) {
+        mark = Message(PLX_TR("Station", "not printed: %1"), {copies.error().message});
+        remember(entry, State::Rejected, mark, true);
+        return Outcome::Next;
+    }
+    if (checkPrinter(mark) == Outcome::StopTick) return Outcome::StopTick;
     // A file that changed while it was being read is still being written.
     if (::fstat(fd.get(), &st) == 0 && !identityOf(st).sameContent(entry.identity)) {
         changing(entry, identityOf(st), mark);
         return Outcome::Next;
     }
-    return print(entry, fd.get(), copies, mark);
+    return print(entry, fd.get(), *copies, mark);
 }
 
 FolderPoller::Outcome FolderPoller::print(const FolderEntry& entry, int fd, std::int16_t copies,

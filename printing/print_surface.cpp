@@ -8,8 +8,7 @@ std::string normalizedPrinterName(std::string_view name) {
     const auto first = name.find_first_not_of(' ');
     if (first == std::string_view::npos) return {};
     const auto last = name.find_last_not_of(' ');
-    // ASCII upper case: printer names are compared as the print system spells them.
-    return upperAscii(name.substr(first, last - first + 1));
+    return upperUtf8(name.substr(first, last - first + 1));
 }
 
 void PrintSurface::plotRow(std::int64_t x0, float y, const ColorValue* colours, std::size_t count) {
@@ -18,7 +17,7 @@ void PrintSurface::plotRow(std::int64_t x0, float y, const ColorValue* colours, 
     }
 }
 
-Result<PrinterChoice> selectPrinterByName(PrintSurface& surface, std::string_view name) {
+Result<PrinterChoice> findPrinterByName(PrintSurface& surface, std::string_view name) {
     Result<std::vector<PrinterInfo>> listed = surface.printers();
     if (!listed) return listed.error();
     PrinterChoice choice;
@@ -27,7 +26,6 @@ Result<PrinterChoice> selectPrinterByName(PrintSurface& surface, std::string_vie
     for (const PrinterInfo& p : choice.installed) {
         if (normalizedPrinterName(p.queue) == wanted ||
             normalizedPrinterName(p.description) == wanted) {
-            surface.select(p);
             choice.matched = true;
             choice.current = p;
             return choice;
@@ -39,8 +37,14 @@ Result<PrinterChoice> selectPrinterByName(PrintSurface& surface, std::string_vie
     return choice;
 }
 
+Result<PrinterChoice> selectPrinterByName(PrintSurface& surface, std::string_view name) {
+    Result<PrinterChoice> choice = findPrinterByName(surface, name);
+    if (choice && choice->matched) surface.select(*choice->current);
+    return choice;
+}
+
 Result<PrinterCheck> checkPrinter(PrintSurface& surface, std::string_view name) {
-    Result<PrinterChoice> choice = selectPrinterByName(surface, name);
+    Result<PrinterChoice> choice = findPrinterByName(surface, name);
     if (!choice) return choice.error();
     if (!choice->current) {
         return makeError(ErrorKind::PrintServer,
@@ -48,7 +52,17 @@ Result<PrinterCheck> checkPrinter(PrintSurface& surface, std::string_view name) 
                              "\" and the print server names no default printer (queues: " +
                              queueList(choice->installed) + ")");
     }
+    // The surface answers for its current printer: the match is made current for the
+    // question only, so that a check never decides where the next print goes (a test print
+    // still goes to the server's default until a job has selected a printer).
+    std::optional<PrinterInfo> before;
+    if (choice->matched) {
+        if (Result<PrinterInfo> now = surface.current()) before = *now;
+    }
+    const bool swap = choice->matched && before != choice->current;
+    if (swap) surface.select(*choice->current);
     Result<QueueState> state = surface.queueState();
+    if (swap && before) surface.select(*before);
     if (!state) return state.error();
     return PrinterCheck{std::move(choice).value(), std::move(state).value()};
 }

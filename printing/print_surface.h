@@ -119,12 +119,16 @@ struct PrinterChoice {
     std::vector<PrinterInfo> installed;
 };
 
+// The first printer whose queue name or description matches `name`, else the current one;
+// nothing is selected. An error when the printers cannot be listed.
+Result<PrinterChoice> findPrinterByName(PrintSurface& surface, std::string_view name);
 // Makes the first printer whose queue name or description matches `name` the current one;
 // when none matches, the current printer stays. An error when the printers cannot be listed:
 // a job must then wait rather than go to whichever printer happens to be current.
 Result<PrinterChoice> selectPrinterByName(PrintSurface& surface, std::string_view name);
 
-// The printer a job for `name` would go to, and whether its queue takes jobs now.
+// The printer a job for `name` would go to, and whether its queue takes jobs now. The current
+// printer stays as it was.
 struct PrinterCheck {
     PrinterChoice choice;
     QueueState state;

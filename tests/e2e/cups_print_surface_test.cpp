@@ -588,6 +588,7 @@ TEST(CupsPrintSurface, QueueStoppedOrItsDriverChangedBetweenTwoJobsIsSeenAtTheSe
         const auto check = checkPrinter(surface, queue);
         EXPECT_TRUE(check) << (check ? "" : check.error().message);
         if (!check || check->state.blocksJobs()) return std::string("blocked");
+        if (!selectPrinterByName(surface, queue)) return std::string("not selected");
         surface.setUnit(Unit::Pixel);
         surface.plot(2, 2, kBlack);
         const auto r = surface.endDocument(name, {});

@@ -79,10 +79,14 @@ void RecordingSurface::setCopies(std::int16_t copies) {
 }
 
 void RecordingSurface::setUnit(Unit unit) {
-    ops.push_back(unit == Unit::Pixel ? "unit pixel" : "unit inch");
+    m_unit = unit == Unit::Pixel ? "pixel" : "inch";
+    ops.push_back("unit " + m_unit);
 }
 
-void RecordingSurface::setPrintQuality(int dpi) { ops.push_back("quality " + std::to_string(dpi)); }
+void RecordingSurface::setPrintQuality(int dpi) {
+    ops.push_back("quality " + std::to_string(dpi));
+    m_quality = dpi;
+}
 
 void RecordingSurface::plot(float x, float y, ColorValue color) {
     // One entry for a run of plots keeps the operation list readable.
@@ -97,9 +101,10 @@ void RecordingSurface::drawPicture(const PictureView& picture, double x, double 
         if (!mayGoOn(pace)) return;
     }
     std::ostringstream s;
-    s << "draw " << picture.width << "x" << picture.height << " at " << x << "," << y << " size "
-      << width << "x" << height;
-    ops.push_back(s.str());
+    s << picture.width << "x" << picture.height << " at " << x << "," << y << " size " << width
+      << "x" << height;
+    m_drawn.push_back(s.str());
+    ops.push_back("draw " + s.str());
     ++m_pictures;
 }
 
@@ -112,6 +117,7 @@ Result<JobRef> RecordingSurface::endDocument(const std::string& jobName, const K
         failure = makeError(ErrorKind::Aborted, "abandoned while sent");
     if (failure) {
         dots.clear();
+        m_drawn.clear();
         m_pictures = 0;
         return *failure;
     }
@@ -124,6 +130,9 @@ Result<JobRef> RecordingSurface::endDocument(const std::string& jobName, const K
     doc.token = token;
     doc.dots = std::move(dots);
     doc.pictures = m_pictures;
+    doc.unit = m_unit;
+    doc.quality = std::exchange(m_quality, 0);
+    doc.drawn = std::exchange(m_drawn, {});
     const int id = nextJob++;
     const JobRef job{doc.printer, id, {}, "urn:uuid:recorded-" + std::to_string(id)};
     JobStatus& status = jobStatuses[id];
@@ -147,6 +156,7 @@ void RecordingSurface::abortDocument() {
     ops.push_back("abort document");
     m_token.clear();
     dots.clear();
+    m_drawn.clear();
     m_pictures = 0;
     ++aborted;
 }

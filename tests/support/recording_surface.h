@@ -26,6 +26,9 @@ struct RecordedDocument {
     std::string token;  // the claim token the job carried
     std::vector<RecordedDot> dots;
     int pictures = 0;
+    std::string unit;                // "pixel" or "inch", as set last
+    int quality = 0;                 // the print quality asked for, 0 when none
+    std::vector<std::string> drawn;  // "100x40 at 0.5,0.25 size 3.15x3.95" per picture
 };
 
 class RecordingSurface : public PrintSurface {
@@ -84,6 +87,9 @@ class RecordingSurface : public PrintSurface {
   private:
     int m_copies = 1;
     int m_pictures = 0;
+    std::string m_unit;
+    int m_quality = 0;
+    std::vector<std::string> m_drawn;
     std::string m_token;
     std::optional<std::map<int, JobStatus>> m_reported;  // the jobs as the last changes saw them
 };

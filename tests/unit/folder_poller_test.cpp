@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -62,8 +63,8 @@ TEST(FolderPoller, JobFileNamesAndCopyCounts) {
 
 TEST(FolderPoller, PrintsInNameOrderIgnoringCaseAndDeletes) {
     StationRig r;
-    r.drop("b_x_2.bmp");
-    r.drop("A_x_1.BMP");
+    r.drop("B_x_2.bmp");
+    r.drop("a_x_1.BMP");
     r.drop("c_x_3.Bmp");
     r.drop(".hidden_x_1.bmp");
     r.drop("notes_x_1.png");
@@ -73,18 +74,18 @@ TEST(FolderPoller, PrintsInNameOrderIgnoringCaseAndDeletes) {
 
     r.tick();
     EXPECT_EQ(r.listing(),
-              (std::vector<std::string>{"A_x_1.BMP", "b_x_2.bmp", "c_x_3.Bmp", "d_x_1.bmp"}));
+              (std::vector<std::string>{"a_x_1.BMP", "B_x_2.bmp", "c_x_3.Bmp", "d_x_1.bmp"}));
     EXPECT_EQ(jobNames(r),
-              (std::vector<std::string>{"A_x_1.BMP", "b_x_2.bmp", "c_x_3.Bmp", "d_x_1.bmp"}));
+              (std::vector<std::string>{"a_x_1.BMP", "B_x_2.bmp", "c_x_3.Bmp", "d_x_1.bmp"}));
     EXPECT_EQ(copiesOf(r), (std::vector<int>{1, 2, 3, 1}));
-    for (const char* gone : {"A_x_1.BMP", "b_x_2.bmp", "c_x_3.Bmp", "d_x_1.bmp"}) {
+    for (const char* gone : {"a_x_1.BMP", "B_x_2.bmp", "c_x_3.Bmp", "d_x_1.bmp"}) {
         EXPECT_FALSE(r.exists(gone)) << gone;
     }
     EXPECT_TRUE(r.exists(".hidden_x_1.bmp"));
     EXPECT_TRUE(r.exists("notes_x_1.png"));
     EXPECT_TRUE(r.form.Timer1->isActive());
     EXPECT_TRUE(
-        r.reported("b_x_2.bmp: sent to print queue \"QLS-4100-Xe\" as job QLS-4100-Xe-2 (mode 1, 2 "
+        r.reported("B_x_2.bmp: sent to print queue \"QLS-4100-Xe\" as job QLS-4100-Xe-2 (mode 1, 2 "
                    "copies, printer \"QLS-4100 Xe drivers standard\", "));
     // Each job was its own document with its own dots, at the printer the settings name.
     ASSERT_EQ(r.surface.documents.size(), 4u);
@@ -127,13 +128,14 @@ TEST(FolderPoller, BadJobsStayUntouchedAndAreReportedOnce) {
     r.drop("two_fields.bmp");
     r.drop("a_b_c.bmp");
     r.drop("a_b_70000.bmp");
-    r.drop("z_ok_1.bmp");
+    r.drop("0_ok_1.bmp");
     r.tick();
-    EXPECT_EQ(jobNames(r), (std::vector<std::string>{"z_ok_1.bmp"}));
+    EXPECT_EQ(jobNames(r), (std::vector<std::string>{"0_ok_1.bmp"}));
     for (const char* kept : {"broken_x_1.bmp", "two_fields.bmp", "a_b_c.bmp", "a_b_70000.bmp"}) {
         EXPECT_TRUE(r.exists(kept)) << kept;
         EXPECT_TRUE(r.reported(kept)) << kept;
     }
+    EXPECT_EQ(r.area.width(), 4);  // the last, two_fields.bmp, was shown before its count was read
     // File1 marks them with the reason.
     bool marked = false;
     for (int i = 0; i < r.form.File1->count(); ++i) {
@@ -354,25 +356,37 @@ TEST(FolderPoller, FileRemovedOrReplacedWhileReadIsNotPrinted) {
     EXPECT_TRUE(host.timer);
 }
 
-// A file still being appended to while it is read waits until it has stayed the same for a
-// whole tick, then prints once.
-TEST(FolderPoller, GrowingFilePrintsOnceAfterItStaysTheSameForATick) {
-    QTemporaryDir dir;
-    const std::string path = dir.filePath(QStringLiteral("a_b_1.bmp")).toStdString();
-    test::pictureWith(2, 2, {{{0, 0}, kBlack}}).save(QString::fromStdString(path), "BMP");
-    int growths = 2;
-    ScriptedHost host([&](const std::string&) -> Result<void> {
-        if (growths-- > 0) std::ofstream(path, std::ios::app) << "more";
-        return {};
-    });
-    FolderPoller poller(host, {dir.path().toStdString(), "1", "p"});
-    poller.tick();
-    poller.tick();
-    EXPECT_EQ(host.prints, 0);
-    poller.tick();
-    EXPECT_EQ(host.prints, 1);
-    poller.tick();
-    EXPECT_EQ(host.prints, 1);
+// A file written to while it is read (appended to, or rewritten in place at the same size,
+// which only its time tells) waits until it has stayed the same for a whole tick, then prints
+// once.
+TEST(FolderPoller, FileChangedWhileReadPrintsOnceAfterItStaysTheSameForATick) {
+    for (const bool inPlace : {false, true}) {
+        QTemporaryDir dir;
+        const std::string path = dir.filePath(QStringLiteral("a_b_1.bmp")).toStdString();
+        test::pictureWith(2, 2, {{{0, 0}, kBlack}}).save(QString::fromStdString(path), "BMP");
+        // An hour old: a rewrite in the same clock tick as the save still shows.
+        fs::last_write_time(path, fs::last_write_time(path) - std::chrono::hours(1));
+        const int changes = inPlace ? 1 : 2;
+        int left = changes;
+        ScriptedHost host([&](const std::string&) -> Result<void> {
+            if (left-- <= 0) return {};
+            if (inPlace) {  // the black dot at the top left turns white
+                std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+                f.seekp(-8, std::ios::end);
+                f << "\xFF\xFF\xFF";
+            } else {
+                std::ofstream(path, std::ios::app) << "more";
+            }
+            return {};
+        });
+        FolderPoller poller(host, {dir.path().toStdString(), "1", "p"});
+        for (int t = 0; t < changes; ++t) poller.tick();
+        EXPECT_EQ(host.prints, 0) << (inPlace ? "rewritten" : "appended to");
+        poller.tick();
+        EXPECT_EQ(host.prints, 1);
+        poller.tick();
+        EXPECT_EQ(host.prints, 1);
+    }
 }
 
 // A tick costs what changed: files whose decision holds are not opened again, and the window's

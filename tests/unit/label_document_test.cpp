@@ -5,11 +5,13 @@
 #include <qpdf/QPDFMatrix.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <map>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -19,72 +21,26 @@
 namespace plx {
 namespace {
 
-struct Placement {
-    std::string name;
-    double a, b, c, d, e, f;
-};
+// A pixel the image's colour key hides: what was painted before shows through.
+constexpr ColorValue kMasked = 0xFF000000u;
 
-// An image decoded to one colour per pixel, with the key-masked pixels reported separately.
-struct DecodedImage {
+// One painted image: where the content stream put it (points) and its decoded pixels.
+struct Image {
+    double x = 0, y = 0, w = 0, h = 0;
     int width = 0, height = 0, bits = 0;
     bool indexed = false;
     std::size_t paletteSize = 0;
     std::vector<ColorValue> pixels;
-    std::vector<bool> masked;
-    ColorValue at(int x, int y) const { return pixels[std::size_t(y) * width + x]; }
-    bool maskedAt(int x, int y) const { return masked[std::size_t(y) * width + x]; }
+    ColorValue at(int px, int py) const { return pixels.at(std::size_t(py) * width + px); }
 };
 
 struct ReadPdf {
-    double width = 0, height = 0;                // the MediaBox
-    std::vector<Placement> placements;           // each painted image, in painting order
-    std::map<std::string, DecodedImage> images;  // by resource name
-    const DecodedImage& image(const Placement& p) const { return images.at(p.name); }
+    double width = 0, height = 0;  // the MediaBox
+    std::vector<Image> painted;    // in painting order
 };
 
-// Collects "cm ... Do" from the content stream, keeping the matrix across q/Q.
-class PlacementCollector : public QPDFObjectHandle::ParserCallbacks {
-  public:
-    std::vector<Placement> placed;
-
-    void handleObject(QPDFObjectHandle o) override {
-        if (!o.isOperator()) {
-            m_operands.push_back(o);
-            return;
-        }
-        const std::string op = o.getOperatorValue();
-        if (op == "q") {
-            m_saved.push_back(m_ctm);
-        } else if (op == "Q" && !m_saved.empty()) {
-            m_ctm = m_saved.back();
-            m_saved.pop_back();
-        } else if (op == "cm" && m_operands.size() == 6) {
-            double v[6];
-            for (int i = 0; i < 6; ++i) v[i] = m_operands[std::size_t(i)].getNumericValue();
-            m_ctm.concat(QPDFMatrix(v[0], v[1], v[2], v[3], v[4], v[5]));
-        } else if (op == "Do" && m_operands.size() == 1) {
-            placed.push_back(Placement{m_operands[0].getName(), m_ctm.a, m_ctm.b, m_ctm.c, m_ctm.d,
-                                       m_ctm.e, m_ctm.f});
-        }
-        m_operands.clear();
-    }
-    void handleEOF() override {}
-
-  private:
-    std::vector<QPDFObjectHandle> m_operands;
-    QPDFMatrix m_ctm;
-    std::vector<QPDFMatrix> m_saved;
-};
-
-std::vector<int> integers(QPDFObjectHandle array) {
-    std::vector<int> out;
-    if (!array.isArray()) return out;
-    for (QPDFObjectHandle v : array.getArrayAsVector()) out.push_back(v.getIntValueAsInt());
-    return out;
-}
-
-DecodedImage decode(QPDFObjectHandle img) {
-    DecodedImage out;
+Image decode(QPDFObjectHandle img) {
+    Image out;
     QPDFObjectHandle dict = img.getDict();
     out.width = dict.getKey("/Width").getIntValueAsInt();
     out.height = dict.getKey("/Height").getIntValueAsInt();
@@ -92,57 +48,85 @@ DecodedImage decode(QPDFObjectHandle img) {
     // Lossless and never smoothed: a dot must stay a dot.
     EXPECT_TRUE(dict.getKey("/Filter").isNameAndEquals("/FlateDecode"));
     EXPECT_FALSE(dict.hasKey("/Interpolate"));
-    const auto buffer = img.getStreamData(qpdf_dl_all);
-    const std::string data(reinterpret_cast<const char*>(buffer->getBuffer()), buffer->getSize());
-    const std::vector<int> mask = integers(dict.getKey("/Mask"));  // colour-key ranges
-    const std::size_t n = std::size_t(out.width) * out.height;
-    out.pixels.resize(n);
-    out.masked.resize(n);
+    std::vector<int> key;  // colour-key ranges, low and high per component
+    if (dict.getKey("/Mask").isArray())
+        for (auto v : dict.getKey("/Mask").getArrayAsVector()) key.push_back(v.getIntValueAsInt());
     QPDFObjectHandle space = dict.getKey("/ColorSpace");
-    if (space.isArray()) {
-        auto parts = space.getArrayAsVector();
-        EXPECT_EQ(parts.size(), 4u);
-        EXPECT_TRUE(parts.at(0).isNameAndEquals("/Indexed"));
-        EXPECT_TRUE(parts.at(1).isNameAndEquals("/DeviceRGB"));
-        out.indexed = true;
-        const int hival = parts.at(2).getIntValueAsInt();
-        const std::string lookup = parts.at(3).getStringValue();
-        EXPECT_EQ(lookup.size(), 3 * std::size_t(hival + 1));
-        std::vector<ColorValue> palette;
-        for (std::size_t i = 0; i + 2 < lookup.size(); i += 3) {
-            palette.push_back(colorFromRgb(std::uint8_t(lookup[i]), std::uint8_t(lookup[i + 1]),
-                                           std::uint8_t(lookup[i + 2])));
-        }
-        out.paletteSize = palette.size();
-        const std::size_t rowBytes = (std::size_t(out.width) * out.bits + 7) / 8;
-        EXPECT_EQ(data.size(), rowBytes * out.height);
-        if (data.size() != rowBytes * out.height) return out;
-        for (int y = 0; y < out.height; ++y) {
-            for (int x = 0; x < out.width; ++x) {
-                const std::size_t bit = std::size_t(x) * out.bits;
-                const unsigned byte = std::uint8_t(data[y * rowBytes + bit / 8]);
-                const unsigned index = (byte >> (8 - out.bits - bit % 8)) & ((1u << out.bits) - 1);
-                EXPECT_LT(index, palette.size());
-                const std::size_t k = std::size_t(y) * out.width + x;
-                out.pixels[k] = index < palette.size() ? palette[index] : 0xFFFFFFFF;
-                out.masked[k] = mask.size() == 2 && int(index) >= mask[0] && int(index) <= mask[1];
-            }
-        }
+    out.indexed = space.isArray();
+    std::string lookup;  // the palette's RGB triples
+    if (out.indexed) {
+        EXPECT_TRUE(space.getArrayItem(0).isNameAndEquals("/Indexed"));
+        EXPECT_TRUE(space.getArrayItem(1).isNameAndEquals("/DeviceRGB"));
+        lookup = space.getArrayItem(3).getStringValue();
+        out.paletteSize = lookup.size() / 3;
+        EXPECT_EQ(out.paletteSize, std::size_t(space.getArrayItem(2).getIntValueAsInt() + 1));
     } else {
         EXPECT_TRUE(space.isNameAndEquals("/DeviceRGB"));
         EXPECT_EQ(out.bits, 8);
-        EXPECT_EQ(data.size(), n * 3);
-        if (data.size() != n * 3) return out;
-        for (std::size_t k = 0; k < n; ++k) {
-            const auto r = std::uint8_t(data[3 * k]), g = std::uint8_t(data[3 * k + 1]),
-                       b = std::uint8_t(data[3 * k + 2]);
-            out.pixels[k] = colorFromRgb(r, g, b);
-            out.masked[k] = mask.size() == 6 && r >= mask[0] && r <= mask[1] && g >= mask[2] &&
-                            g <= mask[3] && b >= mask[4] && b <= mask[5];
+    }
+    const auto buffer = img.getStreamData(qpdf_dl_all);
+    const int bitsPerPixel = out.indexed ? out.bits : 24;
+    const std::size_t rowBytes = (std::size_t(out.width) * bitsPerPixel + 7) / 8;
+    EXPECT_EQ(buffer->getSize(), rowBytes * out.height);
+    if (buffer->getSize() != rowBytes * out.height) return out;
+    for (int y = 0; y < out.height; ++y) {
+        const unsigned char* row = buffer->getBuffer() + y * rowBytes;
+        for (int x = 0; x < out.width; ++x) {
+            std::vector<unsigned> c;  // the index, or red, green and blue
+            if (out.indexed) {
+                const std::size_t bit = std::size_t(x) * out.bits;
+                c = {(row[bit / 8] >> (8 - out.bits - bit % 8)) & ((1u << out.bits) - 1)};
+                EXPECT_LT(c[0], out.paletteSize);
+                if (c[0] >= out.paletteSize) return out;
+            } else {
+                c = {row[3 * x], row[3 * x + 1], row[3 * x + 2]};
+            }
+            bool masked = key.size() == 2 * c.size();
+            for (std::size_t i = 0; masked && i < c.size(); ++i)
+                masked = int(c[i]) >= key[2 * i] && int(c[i]) <= key[2 * i + 1];
+            const auto* rgb = out.indexed
+                                  ? reinterpret_cast<const unsigned char*>(&lookup[3 * c[0]])
+                                  : row + 3 * x;
+            out.pixels.push_back(masked ? kMasked : colorFromRgb(rgb[0], rgb[1], rgb[2]));
         }
     }
     return out;
 }
+
+// Each image the content stream paints ("Do"), placed by the matrix in force (cm, q and Q).
+class Painter : public QPDFObjectHandle::ParserCallbacks {
+  public:
+    explicit Painter(std::map<std::string, QPDFObjectHandle> images)
+        : m_images(std::move(images)) {}
+    std::vector<Image> painted;
+
+    void handleObject(QPDFObjectHandle o) override {
+        if (!o.isOperator()) return m_operands.push_back(o);
+        const std::string op = o.getOperatorValue();
+        if (op == "q") m_saved.push_back(m_ctm);
+        if (op == "Q" && !m_saved.empty()) m_ctm = m_saved.back(), m_saved.pop_back();
+        if (op == "cm" && m_operands.size() == 6) {
+            double v[6];
+            for (int i = 0; i < 6; ++i) v[i] = m_operands[std::size_t(i)].getNumericValue();
+            m_ctm.concat(QPDFMatrix(v[0], v[1], v[2], v[3], v[4], v[5]));
+        }
+        if (op == "Do" && m_operands.size() == 1) {
+            EXPECT_EQ(m_ctm.b, 0.0);  // neither turned nor skewed
+            EXPECT_EQ(m_ctm.c, 0.0);
+            painted.push_back(decode(m_images.at(m_operands[0].getName())));
+            Image& i = painted.back();
+            std::tie(i.x, i.y, i.w, i.h) = std::tuple(m_ctm.e, m_ctm.f, m_ctm.a, m_ctm.d);
+        }
+        m_operands.clear();
+    }
+    void handleEOF() override {}
+
+  private:
+    std::map<std::string, QPDFObjectHandle> m_images;
+    std::vector<QPDFObjectHandle> m_operands;
+    QPDFMatrix m_ctm;
+    std::vector<QPDFMatrix> m_saved;
+};
 
 // The whole document, read strictly: a cross-reference or stream length qpdf would have to
 // repair, or any other warning, fails the test.
@@ -155,55 +139,42 @@ ReadPdf readPdf(const std::string& bytes) {
     auto pages = QPDFPageDocumentHelper(pdf).getAllPages();
     EXPECT_EQ(pages.size(), 1u);
     if (pages.empty()) return out;
-    QPDFObjectHandle mediaBox = pages[0].getMediaBox();
-    EXPECT_EQ(mediaBox.getArrayNItems(), 4);
-    EXPECT_EQ(mediaBox.getArrayItem(0).getNumericValue(), 0.0);
-    EXPECT_EQ(mediaBox.getArrayItem(1).getNumericValue(), 0.0);
-    out.width = mediaBox.getArrayItem(2).getNumericValue();
-    out.height = mediaBox.getArrayItem(3).getNumericValue();
-    PlacementCollector collector;
-    pages[0].parseContents(&collector);
-    out.placements = collector.placed;
-    for (auto& [name, image] : pages[0].getImages()) out.images[name] = decode(image);
+    const auto box = pages[0].getMediaBox().getArrayAsRectangle();
+    EXPECT_EQ(box.llx, 0.0);
+    EXPECT_EQ(box.lly, 0.0);
+    std::tie(out.width, out.height) = std::pair(box.urx, box.ury);
+    Painter painter(pages[0].getImages());
+    pages[0].parseContents(&painter);
+    out.painted = std::move(painter.painted);
     for (const QPDFExc& w : pdf.getWarnings()) ADD_FAILURE() << w.what();
     return out;
 }
 
 using DotMap = std::map<std::pair<int, int>, ColorValue>;
 
-// Checks that one dot layer holds exactly `expected` (device dots) and is placed so that
-// each image pixel covers one device dot of the page.
-void expectDotLayer(const ReadPdf& pdf, const Placement& pl, const LabelPage& page,
-                    const DotMap& expected, bool overEarlier) {
-    int minX = 1 << 30, minY = 1 << 30, maxX = -1, maxY = -1;
+// One dot layer holds exactly `expected` (device dots), each image pixel on one device dot;
+// its other pixels are white, or hidden by the key when the layer lies over earlier paint.
+void expectDotLayer(const Image& img, const LabelPage& page, const DotMap& expected,
+                    bool overEarlier) {
+    int minX = INT_MAX, minY = INT_MAX, maxX = -1, maxY = -1;
     for (const auto& [pos, c] : expected) {
-        minX = std::min(minX, pos.first);
-        maxX = std::max(maxX, pos.first);
-        minY = std::min(minY, pos.second);
-        maxY = std::max(maxY, pos.second);
+        minX = std::min(minX, pos.first), maxX = std::max(maxX, pos.first);
+        minY = std::min(minY, pos.second), maxY = std::max(maxY, pos.second);
     }
-    const DecodedImage& img = pdf.image(pl);
     ASSERT_EQ(img.width, maxX - minX + 1);
     ASSERT_EQ(img.height, maxY - minY + 1);
     const double k = 72.0 / page.dpi;
-    EXPECT_NEAR(pl.a, img.width * k, 1e-6);
-    EXPECT_NEAR(pl.d, img.height * k, 1e-6);
-    EXPECT_EQ(pl.b, 0.0);
-    EXPECT_EQ(pl.c, 0.0);
-    EXPECT_NEAR(pl.e, minX * k, 1e-6);
-    EXPECT_NEAR(pl.f, (page.heightDots() - minY - img.height) * k, 1e-6);
+    EXPECT_NEAR(img.w, img.width * k, 1e-6);
+    EXPECT_NEAR(img.h, img.height * k, 1e-6);
+    EXPECT_NEAR(img.x, minX * k, 1e-6);
+    EXPECT_NEAR(img.y, (page.heightDots() - minY - img.height) * k, 1e-6);
     for (int y = 0; y < img.height; ++y) {
         for (int x = 0; x < img.width; ++x) {
             const auto it = expected.find({minX + x, minY + y});
-            if (it != expected.end()) {
-                ASSERT_FALSE(img.maskedAt(x, y)) << x << "," << y;
-                ASSERT_EQ(img.at(x, y), it->second) << "dot " << minX + x << "," << minY + y;
-            } else if (overEarlier) {
-                ASSERT_TRUE(img.maskedAt(x, y)) << "unplotted pixel would cover what is below";
-            } else {
-                ASSERT_FALSE(img.maskedAt(x, y));
-                ASSERT_EQ(img.at(x, y), 0xFFFFFFu) << "unplotted pixel " << x << "," << y;
-            }
+            const ColorValue want = it != expected.end() ? it->second
+                                    : overEarlier        ? kMasked
+                                                         : 0xFFFFFFu;
+            ASSERT_EQ(img.at(x, y), want) << "dot " << minX + x << "," << minY + y;
         }
     }
 }
@@ -217,8 +188,7 @@ TEST(LabelDocument, EmptyDocumentIsOneBlankPageOfThePrinterSize) {
         const ReadPdf pdf = readPdf(doc.toPdf());
         EXPECT_DOUBLE_EQ(pdf.width, page.widthPt);
         EXPECT_DOUBLE_EQ(pdf.height, page.heightPt);
-        EXPECT_TRUE(pdf.placements.empty());
-        EXPECT_TRUE(pdf.images.empty());
+        EXPECT_TRUE(pdf.painted.empty());
     }
 }
 
@@ -236,12 +206,12 @@ TEST(LabelDocument, DotsBecomeOnePaletteImageOnDeviceDots) {
             expected[{200 + i, 77}] = colors[i];
         }
         const ReadPdf pdf = readPdf(doc.toPdf());
-        const auto& pl = pdf.placements;
+        const auto& pl = pdf.painted;
         ASSERT_EQ(pl.size(), 1u);
-        const DecodedImage& img = pdf.image(pl[0]);
+        const Image& img = pl[0];
         EXPECT_TRUE(img.indexed);
         EXPECT_EQ(img.bits, 4);  // white + 7 colours
-        expectDotLayer(pdf, pl[0], page, expected, false);
+        expectDotLayer(pl[0], page, expected, false);
     }
 }
 
@@ -260,30 +230,30 @@ TEST(LabelDocument, IndexWidthFollowsTheNumberOfColours) {
             expected[{x, y}] = c;
         }
         const ReadPdf pdf = readPdf(doc.toPdf());
-        const auto& pl = pdf.placements;
+        const auto& pl = pdf.painted;
         ASSERT_EQ(pl.size(), 1u);
-        const DecodedImage& img = pdf.image(pl[0]);
+        const Image& img = pl[0];
         EXPECT_TRUE(img.indexed);
         EXPECT_EQ(img.bits, bits) << colors << " colours";
         EXPECT_EQ(img.paletteSize, std::size_t(colors) + 1);
-        expectDotLayer(pdf, pl[0], kLabel600, expected, false);
+        expectDotLayer(pl[0], kLabel600, expected, false);
     }
 }
 
 TEST(LabelDocument, MoreColoursThanAPaletteHoldsSwitchToRgb) {
-    LabelDocument doc(kLabel600);
-    DotMap expected;
-    for (int i = 0; i < 300; ++i) {
-        const ColorValue c = ColorValue(i) * 0x00030507u;
-        doc.plot(float(100 + i % 20), float(50 + i / 20), c & 0xFFFFFF);
-        expected[{100 + i % 20, 50 + i / 20}] = c & 0xFFFFFF;
+    for (const int colours : {256, 300}) {  // with white, 256 is already one too many
+        LabelDocument doc(kLabel600);
+        DotMap expected;
+        for (int i = 0; i < colours; ++i) {
+            const ColorValue c = (ColorValue(i) * 0x00030507u) & 0xFFFFFF;
+            doc.plot(float(100 + i % 20), float(50 + i / 20), c);
+            expected[{100 + i % 20, 50 + i / 20}] = c;
+        }
+        const ReadPdf pdf = readPdf(doc.toPdf());
+        ASSERT_EQ(pdf.painted.size(), 1u);
+        EXPECT_FALSE(pdf.painted[0].indexed);
+        expectDotLayer(pdf.painted[0], kLabel600, expected, false);
     }
-    const ReadPdf pdf = readPdf(doc.toPdf());
-    const auto& pl = pdf.placements;
-    ASSERT_EQ(pl.size(), 1u);
-    const DecodedImage& img = pdf.image(pl[0]);
-    EXPECT_FALSE(img.indexed);
-    expectDotLayer(pdf, pl[0], kLabel600, expected, false);
 }
 
 TEST(LabelDocument, DotsOffThePageAreClippedAndLaterDotsWin) {
@@ -305,7 +275,7 @@ TEST(LabelDocument, DotsOffThePageAreClippedAndLaterDotsWin) {
     }
     EXPECT_TRUE(doc.empty());
     EXPECT_EQ(doc.dotCount(), 0u);
-    EXPECT_TRUE(readPdf(doc.toPdf()).placements.empty());
+    EXPECT_TRUE(readPdf(doc.toPdf()).painted.empty());
 
     // The corners are on the page; a dot plotted twice keeps its last colour, also when the
     // two plots are far apart in the sequence and in other rows.
@@ -316,11 +286,11 @@ TEST(LabelDocument, DotsOffThePageAreClippedAndLaterDotsWin) {
     doc.plot(0, 0, kPureGreen);
     doc.plot(7.5f, 9.5f, 0x123456);
     const ReadPdf pdf = readPdf(doc.toPdf());
-    const auto& pl = pdf.placements;
+    const auto& pl = pdf.painted;
     ASSERT_EQ(pl.size(), 1u);
     DotMap expected{
         {{0, 0}, kPureGreen}, {{239, 359}, kPureBlue}, {{7, 9}, 0x123456}, {{8, 9}, kBlack}};
-    expectDotLayer(pdf, pl[0], small, expected, false);
+    expectDotLayer(pl[0], small, expected, false);
 }
 
 std::vector<std::uint32_t> randomPicture(int w, int h, unsigned seed) {
@@ -356,12 +326,12 @@ TEST(LabelDocument, PicturesAreLosslessImagesPaintedInOrder) {
     EXPECT_FALSE(doc.buildPdf([] { return false; }));
 
     const ReadPdf pdf = readPdf(doc.toPdf());
-    const auto& pl = pdf.placements;
+    const auto& pl = pdf.painted;
     ASSERT_EQ(pl.size(), 4u);
 
-    expectDotLayer(pdf, pl[0], kLabel600, {{{5, 5}, kPureBlue}}, false);
+    expectDotLayer(pl[0], kLabel600, {{{5, 5}, kPureBlue}}, false);
 
-    const DecodedImage& pic = pdf.image(pl[1]);
+    const Image& pic = pl[1];
     EXPECT_FALSE(pic.indexed);
     ASSERT_EQ(pic.width, w);
     ASSERT_EQ(pic.height, h);
@@ -369,15 +339,15 @@ TEST(LabelDocument, PicturesAreLosslessImagesPaintedInOrder) {
         for (int x = 0; x < w; ++x)
             ASSERT_EQ(pic.at(x, y), px[std::size_t(y) * w + x] & 0xFFFFFF) << x << "," << y;
     const double k = 72.0 / 600;
-    EXPECT_NEAR(pl[1].a, 378.0 * k, 1e-6);
-    EXPECT_NEAR(pl[1].d, 474.0 * k, 1e-6);
-    EXPECT_NEAR(pl[1].e, 10.5 * k, 1e-6);
-    EXPECT_NEAR(pl[1].f, (3600 - 20.25 - 474.0) * k, 1e-6);
+    EXPECT_NEAR(pl[1].w, 378.0 * k, 1e-6);
+    EXPECT_NEAR(pl[1].h, 474.0 * k, 1e-6);
+    EXPECT_NEAR(pl[1].x, 10.5 * k, 1e-6);
+    EXPECT_NEAR(pl[1].y, (3600 - 20.25 - 474.0) * k, 1e-6);
 
     // Dots over a picture must leave the rest of the picture visible.
-    expectDotLayer(pdf, pl[2], kLabel600, {{{12, 22}, kPureRed}, {{100, 200}, kPureGreen}}, true);
+    expectDotLayer(pl[2], kLabel600, {{{12, 22}, kPureRed}, {{100, 200}, kPureGreen}}, true);
 
-    const DecodedImage& indexed = pdf.image(pl[3]);
+    const Image& indexed = pl[3];
     EXPECT_TRUE(indexed.indexed);
     ASSERT_EQ(indexed.width, w);
     ASSERT_EQ(indexed.height, h);
@@ -399,11 +369,11 @@ TEST(LabelDocument, RgbDotsOverAPictureMaskWithAColourNoDotUses) {
         expected[{2 * (i % 25), 3 * (i / 25)}] = c;
     }
     const ReadPdf pdf = readPdf(doc.toPdf());
-    const auto& pl = pdf.placements;
+    const auto& pl = pdf.painted;
     ASSERT_EQ(pl.size(), 2u);
-    const DecodedImage& img = pdf.image(pl[1]);
+    const Image& img = pl[1];
     EXPECT_FALSE(img.indexed);
-    expectDotLayer(pdf, pl[1], kLabel600, expected, true);
+    expectDotLayer(pl[1], kLabel600, expected, true);
 }
 
 TEST(LabelDocument, ManyRandomDotsRoundTrip) {
@@ -420,9 +390,9 @@ TEST(LabelDocument, ManyRandomDotsRoundTrip) {
         expected[{x, y}] = c;
     }
     const ReadPdf pdf = readPdf(doc.toPdf());
-    const auto& pl = pdf.placements;
+    const auto& pl = pdf.painted;
     ASSERT_EQ(pl.size(), 1u);
-    expectDotLayer(pdf, pl[0], page, expected, false);
+    expectDotLayer(pl[0], page, expected, false);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include "printing/print_procedures.h"
 #include "tests/support/recording_surface.h"
@@ -38,28 +39,20 @@ std::vector<RecordedDot> sorted(std::vector<RecordedDot> v) {
 
 }  // namespace
 
-TEST(DotReplication, StepsInOrderForBothModes) {
-    Rig full;
-    full.area.reset(3, 2);
-    full.area.set(1, 1, kBlack);
-    ASSERT_TRUE(full.dots(2));
-    EXPECT_EQ(full.surface.ops,
-              (std::vector<std::string>{"timer off", "list printers", "select QLS-4100-Xe",
-                                        "copies 2", "unit pixel", "plot", "end document"}));
-    EXPECT_EQ(full.area.clears, 1);
-    EXPECT_FALSE(full.host.timerEnabled);
-    EXPECT_EQ(full.surface.documents.at(0).jobName, "job.bmp");
-    EXPECT_EQ(full.surface.documents.at(0).copies, 2);
-
-    Rig first;
-    first.area.reset(3, 2);
-    first.area.set(0, 0, kPureRed);
-    ASSERT_TRUE(first.dots(1, DotMode::FirstRows));
-    EXPECT_EQ(first.surface.ops,
-              (std::vector<std::string>{"timer off", "list printers", "select QLS-4100-Xe",
-                                        "dialog setting", "copies 1", "unit pixel", "plot",
-                                        "end document"}));
-    EXPECT_EQ(first.host.dialogSetting, 5);
+TEST(DotReplication, BothModesPrintTheirDotsWithTheCopiesOnTheNamedPrinter) {
+    for (const DotMode mode : {DotMode::Full, DotMode::FirstRows}) {
+        Rig r;
+        r.area.reset(3, 2);
+        r.area.set(1, 1, kBlack);
+        ASSERT_TRUE(r.dots(2, mode));
+        const auto& doc = r.surface.documents.at(0);
+        EXPECT_EQ(std::tie(doc.printer, doc.copies, doc.unit, doc.jobName),
+                  std::tuple("QLS-4100-Xe", 2, "pixel", "job.bmp"));
+        EXPECT_EQ(doc.dots, (std::vector<RecordedDot>{{1, 1, kBlack}}));
+        EXPECT_EQ(r.area.clears, 1);
+        EXPECT_FALSE(r.host.timerEnabled);
+        EXPECT_EQ(r.host.dialogSetting, mode == DotMode::FirstRows ? 5 : 0);
+    }
 }
 
 TEST(DotReplication, OnlyTheFourPureColoursBecomeDots) {
@@ -189,10 +182,10 @@ TEST(ScaledImage, StepsAndInchOffsetsWithFractions) {
     r.job.offsetX = "0.5";
     r.job.offsetY = "0.25";
     ASSERT_TRUE(r.scaled(3));
-    EXPECT_EQ(r.surface.ops,
-              (std::vector<std::string>{"list printers", "select QLS-4100-Xe", "unit inch",
-                                        "copies 3", "quality 1200",
-                                        "draw 100x40 at 0.5,0.25 size 3.15x3.95", "end document"}));
+    const auto& doc = r.surface.documents.at(0);
+    EXPECT_EQ(std::tie(doc.printer, doc.copies, doc.unit, doc.quality),
+              std::tuple("QLS-4100-Xe", 3, "inch", 1200));
+    EXPECT_EQ(doc.drawn, (std::vector<std::string>{"100x40 at 0.5,0.25 size 3.15x3.95"}));
     EXPECT_EQ(r.area.clears, 1);
     EXPECT_TRUE(r.host.titles.empty());
     EXPECT_GE(r.host.yields, 1);       // the window runs while the document is built
@@ -203,7 +196,7 @@ TEST(ScaledImage, StepsAndInchOffsetsWithFractions) {
     none.job.offsetX = "x";
     none.job.offsetY = "";
     ASSERT_TRUE(none.scaled(1));
-    EXPECT_EQ(none.surface.ops.at(5), "draw 10x10 at 0,0 size 3.15x3.95");
+    EXPECT_EQ(none.surface.documents.at(0).drawn.at(0), "10x10 at 0,0 size 3.15x3.95");
 
     Rig huge;
     huge.area.reset(10, 10);
@@ -230,9 +223,9 @@ TEST(TestPrint, ExtendedColoursFixedOffsetsAndWiderBlack) {
                                                      {64, 20, 0x00FF01},
                                                      {65, 20, kPureBlue},
                                                      {66, 20, 0xFE0000}}));
-    EXPECT_EQ(r.surface.ops,
-              (std::vector<std::string>{"list printers", "select QLS-4100-Xe", "copies 1",
-                                        "dialog setting", "unit pixel", "plot", "end document"}));
+    const auto& doc = r.surface.documents.at(0);
+    EXPECT_EQ(std::tie(doc.printer, doc.copies, doc.unit), std::tuple("QLS-4100-Xe", 1, "pixel"));
+    EXPECT_EQ(r.host.dialogSetting, 5);
     EXPECT_EQ(r.area.clears, 0);  // the picture is kept
     EXPECT_TRUE(r.host.timerEnabled);
 }
@@ -277,6 +270,8 @@ TEST(TestPrint, FixedPrinterStaysCurrentForLaterJobs) {
 
 TEST(PrinterSelection, TrimsBlanksAndIgnoresCaseOnQueueAndDescription) {
     RecordingSurface s;
+    s.installed.push_back({"Etiquettes", "Étiquettes couleur \xFF"});
+    EXPECT_TRUE(selectPrinterByName(s, " étiquettes COULEUR \xFF")->matched);  // not only ASCII
     EXPECT_TRUE(selectPrinterByName(s, "  qls-4100 xe drivers standard ")->matched);
     EXPECT_EQ(s.currentPrinter->queue, "QLS-4100-Xe");
     EXPECT_TRUE(selectPrinterByName(s, "office")->matched);
@@ -286,8 +281,21 @@ TEST(PrinterSelection, TrimsBlanksAndIgnoresCaseOnQueueAndDescription) {
     ASSERT_TRUE(none);
     EXPECT_FALSE(none->matched);
     EXPECT_EQ(none->current->queue, "Office");  // where the job goes instead
-    EXPECT_EQ(none->installed.size(), 2u);
+    EXPECT_EQ(none->installed.size(), 3u);
     EXPECT_EQ(s.currentPrinter->queue, "Office");
+}
+
+// Asking how the printer a job would go to stands selects nothing: until a job selects a
+// printer, a test print whose fixed printer is missing goes to the server's default.
+TEST(PrinterSelection, CheckingThePrinterLeavesTheCurrentOne) {
+    Rig r;
+    r.surface.installed = {{"Office", "Office colour printer"}, {"Label-300", "Label 300"}};
+    const auto check = checkPrinter(r.surface, "label 300");
+    ASSERT_TRUE(check);
+    EXPECT_EQ(check->choice.current->queue, "Label-300");
+    r.area.reset(1, 1, kBlack);
+    ASSERT_TRUE(r.test());
+    EXPECT_EQ(r.surface.documents.at(0).printer, "Office");
 }
 
 TEST(PrinterSelection, PrintersThatCannotBeListedStopTheJobInsteadOfMisdirectingIt) {
