@@ -20,7 +20,7 @@
 #include "app/run_settings.h"
 #include "app/station_monitor.h"
 #include "intake/folder_poller.h"
-#include "platform/qt_image_area.h"
+#include "picture/qt_image_area.h"
 #include "printing/print_procedures.h"
 #include "printing/print_surface.h"
 

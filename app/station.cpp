@@ -22,9 +22,9 @@
 #include "app/service.h"
 #include "intake/watch_folder.h"
 #include "monitoring/operator_commands.h"
-#include "platform/cups_print_surface.h"
-#include "platform/print_route_check.h"
-#include "platform/qt_image_area.h"
+#include "cups/cups_print_surface.h"
+#include "cups/print_route_check.h"
+#include "picture/qt_image_area.h"
 
 namespace plx {
 namespace {

@@ -24,8 +24,8 @@ tidy() {
     local build=$1
     [ -f "$build/compile_commands.json" ] || { echo "lint: no $build/compile_commands.json" >&2; exit 2; }
     local start=$SECONDS
-    git ls-files 'app/*.cpp' 'common/*.cpp' 'intake/*.cpp' 'monitoring/*.cpp' 'platform/*.cpp' \
-        'printing/*.cpp' main.cpp |
+    git ls-files 'app/*.cpp' 'common/*.cpp' 'cups/*.cpp' 'document/*.cpp' 'intake/*.cpp' \
+        'monitoring/*.cpp' 'picture/*.cpp' 'printing/*.cpp' main.cpp |
         xargs -P2 -n1 "$SELF" tidy-one "$build" || { echo "lint: clang-tidy findings above" >&2; exit 1; }
     echo "lint: clang-tidy clean ($((SECONDS - start)) s)"
 }

@@ -16,7 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/cups_print_surface.h"
+#include "cups/cups_print_surface.h"
 #include "tests/support/cups_test_server.h"
 #include "tests/support/raster_capture.h"
 #include "tests/support/station_process.h"

@@ -1,4 +1,4 @@
-#include "platform/print_route_check.h"
+#include "cups/print_route_check.h"
 
 #include <cups/cups.h>
 #include <unistd.h>

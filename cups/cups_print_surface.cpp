@@ -1,4 +1,4 @@
-#include "platform/cups_print_surface.h"
+#include "cups/cups_print_surface.h"
 
 #include <cups/cups.h>
 #include <sys/stat.h>

@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/document_route.h"
-#include "platform/label_document.h"
+#include "cups/document_route.h"
+#include "document/label_document.h"
 #include "printing/print_surface.h"
 
 // libcups' own names, declared here so that users of the surface need not include libcups.

@@ -11,7 +11,7 @@
 
 #include "common/message.h"
 #include "common/result.h"
-#include "platform/document_route.h"
+#include "cups/document_route.h"
 
 namespace plx {
 
