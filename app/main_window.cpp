@@ -14,6 +14,8 @@
 #include "app/i18n.h"
 #include "app/log.h"
 #include "app/message_box.h"
+#include "printing/printer_choice.h"
+#include "printing/queue_wording.h"
 
 namespace plx {
 namespace {

@@ -20,11 +20,12 @@
 #include "app/main_window.h"
 #include "app/run_settings.h"
 #include "app/service.h"
-#include "intake/watch_folder.h"
-#include "monitoring/operator_commands.h"
 #include "cups/cups_print_surface.h"
 #include "cups/print_route_check.h"
+#include "intake/watch_folder.h"
+#include "monitoring/operator_commands.h"
 #include "picture/qt_image_area.h"
+#include "printing/printer_choice.h"
 
 namespace plx {
 namespace {

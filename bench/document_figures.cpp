@@ -14,6 +14,7 @@
 
 #include "cups/cups_print_surface.h"
 #include "document/label_document.h"
+#include "printing/printer_choice.h"
 
 namespace {
 

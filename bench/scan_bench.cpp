@@ -18,6 +18,7 @@
 #include "bench/bench_support.h"
 #include "cups/cups_print_surface.h"
 #include "document/label_document.h"
+#include "printing/printer_choice.h"
 
 namespace plx::bench {
 namespace {

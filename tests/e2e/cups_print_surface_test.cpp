@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "cups/cups_print_surface.h"
+#include "printing/printer_choice.h"
 #include "tests/support/cups_test_server.h"
 #include "tests/support/raster_capture.h"
 #include "tests/support/station_process.h"

@@ -1,0 +1,20 @@
+#pragma once
+// How the station puts a print queue's state into words, for the log, the status line and
+// the window alike.
+
+#include <string>
+#include <vector>
+
+#include "printing/print_surface.h"
+
+namespace plx {
+
+// "QLS-4100-Xe, Office, ..." for messages.
+std::string queueList(const std::vector<PrinterInfo>& printers);
+// "out of labels (media-empty-error)", or "stopped" when the queue says nothing more.
+std::string describeQueueState(const QueueState& state);
+// The reasons a queue that still takes jobs gives for attention ("toner-low-report"); its
+// message alone is only the filters' progress ("Processing page 1...").
+std::string attentionReasons(const QueueState& state);
+
+}  // namespace plx
