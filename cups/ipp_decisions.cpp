@@ -90,8 +90,11 @@ int closestDpi(const std::vector<int>& offered, int wanted) {
 
 std::optional<std::string> queueRefusal(const std::string& queue, const QueueState& state) {
     if (!state.blocksJobs()) return std::nullopt;
-    return "print queue \"" + queue + "\" is " +
-           (state.accepting ? "stopped" : "not accepting jobs") + ": " + describeQueueState(state);
+    std::string out =
+        "print queue \"" + queue + "\" is " + (state.accepting ? "stopped" : "not accepting jobs");
+    // A queue that gives no words of its own gets no dangling colon.
+    if (const std::string words = describeQueueState(state); !words.empty()) out += ": " + words;
+    return out;
 }
 
 }  // namespace plx

@@ -597,6 +597,13 @@ TEST(CupsPrintSurface, QueueStoppedOrItsDriverChangedBetweenTwoJobsIsSeenAtTheSe
     EXPECT_EQ(job("first"), kRaster);
     ASSERT_EQ(test::cupsDisable(queue, "out of labels").exitCode, 0);
     EXPECT_EQ(job("second"), "blocked");
+    // Asked to print anyway, the surface itself refuses, in the queue's own words.
+    surface.plot(2, 2, kBlack);
+    const auto refused = surface.endDocument("stopped", {});
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().kind, ErrorKind::PrintServer);
+    EXPECT_NE(refused.error().message.find("is stopped: out of labels"), std::string::npos)
+        << refused.error().message;
     ASSERT_EQ(test::cupsEnable(queue).exitCode, 0);
     surface.idle();
 
