@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "app/elided_label.h"
 #include "app/folder_watch.h"
@@ -21,6 +22,7 @@
 #include "app/station_monitor.h"
 #include "intake/folder_poller.h"
 #include "picture/qt_image_area.h"
+#include "printing/print_modes.h"
 #include "printing/print_procedures.h"
 #include "printing/print_surface.h"
 
@@ -123,7 +125,8 @@ class Form1 : public QWidget, private PrintHost, private JobHost {
     // under way, a test print runs or the window waits for the print server.
     void runTick(bool follow);
     PrintJob currentJob() const;
-    Result<JobRef> printInMode(std::int16_t copies);
+    // The print procedure of `mode` (the print modes' table), on the loaded picture.
+    Result<JobRef> printInMode(std::string_view mode, std::int16_t copies);
     void refreshStatus();
     void testPrintDone(const JobRef& job);
     QRect fromTwips(int left, int top, int width, int height) const;

@@ -39,4 +39,17 @@ std::string describeQueueState(const QueueState& state) {
     return out;
 }
 
+Message queueStateWords(const QueueState& state) {
+    if (!state.blocksJobs()) return Message(attentionReasons(state));
+    // The station's words in the window's language; the queue's own as it gives them.
+    const std::string words = describeQueueState(state);
+    const bool plain =
+        words.empty() || words == (state.accepting ? "stopped" : "not accepting jobs");
+    if (state.accepting)
+        return plain ? Message(PLX_TR("Station", "stopped"))
+                     : Message(PLX_TR("Station", "stopped: %1"), {words});
+    return plain ? Message(PLX_TR("Station", "not accepting jobs"))
+                 : Message(PLX_TR("Station", "not accepting jobs: %1"), {words});
+}
+
 }  // namespace plx

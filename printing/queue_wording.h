@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/message.h"
 #include "printing/print_surface.h"
 
 namespace plx {
@@ -16,5 +17,10 @@ std::string describeQueueState(const QueueState& state);
 // The reasons a queue that still takes jobs gives for attention ("toner-low-report"); its
 // message alone is only the filters' progress ("Processing page 1...").
 std::string attentionReasons(const QueueState& state);
+
+// How the queue stands as the window and the log say it, in the station's words and the
+// queue's own: "stopped: out of labels (paused)", "not accepting jobs", or, for a queue that
+// takes jobs, the reasons that need attention (empty: nothing to say).
+Message queueStateWords(const QueueState& state);
 
 }  // namespace plx
