@@ -126,16 +126,8 @@ Result<void> CupsPrintSurface::cancelLeftBehind() {
     }
     flush();
     for (const int old : ours) {
-        auto cancelled = ask(
-            [old] {
-                ipp_t* request = newRequest(IPP_OP_CANCEL_SUBSCRIPTION);
-                ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                             kServerUri);
-                ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-id",
-                              old);
-                return request;
-            },
-            "cannot cancel a subscription left behind");
+        auto cancelled = ask([old] { return subscriptionRequest(IPP_OP_CANCEL_SUBSCRIPTION, old); },
+                             "cannot cancel a subscription left behind");
         if (!cancelled) return cancelled.error();
     }
     return {};
@@ -148,11 +140,7 @@ Result<JobChanges> CupsPrintSurface::jobChanges() {
         const int id = sub.id;
         auto renewed = ask(
             [id] {
-                ipp_t* request = newRequest(IPP_OP_RENEW_SUBSCRIPTION);
-                ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                             kServerUri);
-                ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-id",
-                              id);
+                ipp_t* request = subscriptionRequest(IPP_OP_RENEW_SUBSCRIPTION, id);
                 ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-lease-duration",
                               kLeaseSeconds);
                 return request;

@@ -18,16 +18,8 @@ CupsPrintSurface::~CupsPrintSurface() {
     const int id = m_kept->subscription.id;
     if (id <= 0) return;
     if (Result<http_t*> http = connection()) httpSetTimeout(*http, 2.0, nullptr, nullptr);
-    (void)ask(
-        [id] {
-            ipp_t* request = newRequest(IPP_OP_CANCEL_SUBSCRIPTION);
-            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                         kServerUri);
-            ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-id",
-                          id);
-            return request;
-        },
-        "cannot cancel the event subscription");
+    (void)ask([id] { return subscriptionRequest(IPP_OP_CANCEL_SUBSCRIPTION, id); },
+              "cannot cancel the event subscription");
 }
 
 Result<http_t*> CupsPrintSurface::connection() {

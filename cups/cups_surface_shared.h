@@ -66,6 +66,14 @@ constexpr auto kSubscribeRetry = std::chrono::minutes(10);
 // The server as a whole, for server-wide questions (events, jobs by number).
 constexpr const char* kServerUri = "ipp://localhost/";
 
+// A request about the event subscription `id`, to the server as a whole.
+inline ipp_t* subscriptionRequest(ipp_op_t op, int id) {
+    ipp_t* request = newRequest(op);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, kServerUri);
+    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-id", id);
+    return request;
+}
+
 }  // namespace ipp
 
 struct CupsPrintSurface::QueueFacts {
