@@ -76,7 +76,7 @@ Result<QueueDocuments> queueDocuments(const std::string& queue);
 
 // What the start-up check found, in the order it is to be said.
 struct RouteFinding {
-    Severity severity;
+    Severity severity = Severity::Info;
     Message text;
 };
 
