@@ -23,6 +23,7 @@ constexpr const char* kJobTokenAttribute = "plixagram-claim";
 // The first value of the attribute `name`; empty when there is none.
 std::string stringOf(ipp_t* response, const char* name);
 
+// How a printer stands: stopped, accepting jobs, its message and reasons ("none" left out).
 QueueState queueStateOf(ipp_t* r);
 
 // The default page (hundredths of mm, with its printable-area margins) and resolutions.
@@ -36,6 +37,8 @@ struct PageFacts {
     std::vector<int> offeredDpi;
 };
 
+// The default media's size and margins (else the named PWG size, else Letter) and the square
+// resolutions offered.
 PageFacts pageFactsOf(ipp_t* r);
 
 // printer-config-change-time; -1 when the server gives none.

@@ -133,6 +133,14 @@ TEST(QueueWording, SaysTheQueuesOwnWordsAndTheReasonsThatNeedAttention) {
         EXPECT_EQ(describeQueueState(r.state), r.described);
         EXPECT_EQ(attentionReasons(r.state), r.attention);
     }
+    // The readiness the window and the log show: the station's words, then the queue's own.
+    EXPECT_EQ(queueStateWords({true, true, "out of labels", {"paused"}}).text(),
+              "stopped: out of labels (paused)");
+    EXPECT_EQ(queueStateWords({true, true, "", {}}).text(), "stopped");
+    EXPECT_EQ(queueStateWords({false, false, "", {}}).text(), "not accepting jobs");
+    EXPECT_EQ(queueStateWords({true, false, "", {"paused"}}).text(), "not accepting jobs: paused");
+    EXPECT_EQ(queueStateWords({false, true, "Processing", {"toner-low-report"}}).text(),
+              "toner-low-report");
     EXPECT_EQ(queueList({}), "none");
     EXPECT_EQ(queueList({{"A", "A"}, {"QLS", "QLS 4100"}, {"B", ""}}), "A, QLS \"QLS 4100\", B");
 }
