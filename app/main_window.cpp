@@ -14,6 +14,8 @@
 #include "app/i18n.h"
 #include "app/log.h"
 #include "app/message_box.h"
+#include "printing/printer_choice.h"
+#include "printing/queue_wording.h"
 
 namespace plx {
 namespace {
@@ -212,16 +214,14 @@ PrintJob Form1::currentJob() const {
     return PrintJob{m_settings.printer_name, m_settings.offset_x, m_settings.offset_y, m_jobName};
 }
 
-Result<JobRef> Form1::lance_impression(const std::int16_t& qte) {
-    return printDotReplication(m_surface, m_area, *this, currentJob(), qte, DotMode::Full);
-}
+Result<JobRef> Form1::lance_impression(const std::int16_t& qte) { return printInMode("1", qte); }
 
 Result<JobRef> Form1::lance_impression_champagne(const std::int16_t& qte) {
-    return printDotReplication(m_surface, m_area, *this, currentJob(), qte, DotMode::FirstRows);
+    return printInMode("2", qte);
 }
 
 Result<JobRef> Form1::lance_impression_speed(const std::int16_t& qte) {
-    return printScaledImage(m_surface, m_area, *this, currentJob(), qte);
+    return printInMode("3", qte);
 }
 
 void Form1::Timer1_Timer() { runTick(true); }
@@ -332,18 +332,18 @@ Result<JobRef> Form1::printJob(std::int16_t copies, const std::string& jobName,
     // The token is this job's only: no other job (a test print) may carry it.
     m_surface.setJobToken(token);
     m_monitor->jobStarted(jobName, copies);
-    Result<JobRef> job = printInMode(copies);
+    Result<JobRef> job = printInMode(m_settings.print_mode, copies);
     m_monitor->jobEnded();
     m_surface.setJobToken({});
     return job;
 }
 
-Result<JobRef> Form1::printInMode(std::int16_t copies) {
-    const std::string& mode = m_settings.print_mode;
-    if (mode == "1") return lance_impression(copies);
-    if (mode == "2") return lance_impression_champagne(copies);
-    if (mode == "3") return lance_impression_speed(copies);
-    return makeError(ErrorKind::Invalid, "print mode \"" + mode + "\" prints nothing");
+Result<JobRef> Form1::printInMode(std::string_view mode, std::int16_t copies) {
+    const ModeProcedure print = procedureForMode(mode);
+    if (print == nullptr)
+        return makeError(ErrorKind::Invalid,
+                         "print mode \"" + std::string(mode) + "\" prints nothing");
+    return print(m_surface, m_area, *this, currentJob(), copies);
 }
 
 Result<PrinterReadiness> Form1::printerReadiness() {
@@ -359,20 +359,7 @@ Result<PrinterReadiness> Form1::printerReadiness() {
     const QueueState& q = check->state;
     m_monitor->printer(r.queue, q);
     r.blocked = q.blocksJobs();
-    if (r.blocked) {
-        // The station's words in the window's language; the queue's own as it gives them.
-        const std::string words = describeQueueState(q);
-        const bool plain =
-            words.empty() || words == (q.accepting ? "stopped" : "not accepting jobs");
-        if (q.accepting)
-            r.state = plain ? Message(PLX_TR("Station", "stopped"))
-                            : Message(PLX_TR("Station", "stopped: %1"), {words});
-        else
-            r.state = plain ? Message(PLX_TR("Station", "not accepting jobs"))
-                            : Message(PLX_TR("Station", "not accepting jobs: %1"), {words});
-    } else {
-        r.state = Message(attentionReasons(q));
-    }
+    r.state = queueStateWords(q);
     return r;
 }
 

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "app/elided_label.h"
 #include "app/folder_watch.h"
@@ -21,7 +22,8 @@
 #include "app/run_settings.h"
 #include "app/station_monitor.h"
 #include "intake/folder_poller.h"
-#include "platform/qt_image_area.h"
+#include "picture/qt_image_area.h"
+#include "printing/print_modes.h"
 #include "printing/print_procedures.h"
 #include "printing/print_surface.h"
 
@@ -129,7 +131,8 @@ class Form1 : public QWidget, private PrintHost, private JobHost {
     void showRows();
     void rowsUpToDate();
     PrintJob currentJob() const;
-    Result<JobRef> printInMode(std::int16_t copies);
+    // The print procedure of `mode` (the print modes' table), on the loaded picture.
+    Result<JobRef> printInMode(std::string_view mode, std::int16_t copies);
     void refreshStatus();
     void testPrintDone(const JobRef& job);
     QRect fromTwips(int left, int top, int width, int height) const;

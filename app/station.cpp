@@ -20,11 +20,12 @@
 #include "app/main_window.h"
 #include "app/run_settings.h"
 #include "app/service.h"
+#include "cups/cups_print_surface.h"
+#include "cups/print_route_check.h"
 #include "intake/watch_folder.h"
 #include "monitoring/operator_commands.h"
-#include "platform/cups_print_surface.h"
-#include "platform/print_route_check.h"
-#include "platform/qt_image_area.h"
+#include "picture/qt_image_area.h"
+#include "printing/printer_choice.h"
 
 namespace plx {
 namespace {
@@ -101,57 +102,8 @@ std::string stationQueue(PrintSurface& surface, const std::string& printerName) 
 // Says whether the print server can take the station's documents to the printer unchanged.
 void checkPrintRoute(Form1& form, CupsPrintSurface& surface) {
     const std::string queue = stationQueue(surface, form.runSettings().printer_name);
-    std::optional<std::vector<std::string>> formats;
-    std::optional<RasterInput> raster;
-    if (queue.empty()) {
-        form.report(Severity::Warning,
-                    PLX_TR("Station", "print route not checked: the print server names no queue"));
-    } else if (auto q = queueDocuments(queue)) {
-        formats = q->formats;
-        raster = q->raster;
-        if (raster)
-            form.report(Severity::Info, Message(PLX_TR("Station",
-                                                       "print route: queue \"%1\" "
-                                                       "gets the labels as %2"),
-                                                {queue, raster->why}));
-        else
-            form.report(Severity::Info,
-                        Message(PLX_TR("Station",
-                                       "print route: queue \"%1\" gets the labels as "
-                                       "PDF: its driver %2"),
-                                {queue, q->whyNotRaster}));
-    } else {
-        form.report(Severity::Warning,
-                    Message(PLX_TR("Station", "print route not checked: %1"), {q.error().message}));
-    }
-    const bool local = printServerIsLocal(surface.server());
-    RouteReport r;
-    if (raster) {
-        r = checkRoute(rasterRouteNeeds(*raster), RoutePlaces{}, local, queue, formats);
-        // The PDF only carries labels whose page the driver cannot make: a gap there is not
-        // an error for every label.
-        const RouteReport pdf = checkRoute(kStationRoute, RoutePlaces{}, local, queue, formats);
-        for (const Message& problem : pdf.problems)
-            form.report(Severity::Warning,
-                        Message(PLX_TR("Station",
-                                       "%1; only labels the queue's driver cannot take "
-                                       "as raster go that way"),
-                                {problem}));
-    } else {
-        r = checkRoute(kStationRoute, RoutePlaces{}, local, queue, formats);
-    }
-    for (const Message& problem : r.problems) form.report(Severity::Error, problem);
-    if (!local)
-        form.report(Severity::Notice,
-                    Message(PLX_TR("Station",
-                                   "print route: the print server %1 is not on this "
-                                   "machine; its filters are not checked from here"),
-                            {surface.server()}));
-    if (r.problems.empty() && !r.checked.empty()) {
-        std::string found;
-        for (const std::string& c : r.checked) found += (found.empty() ? "" : ", ") + c;
-        form.report(Severity::Info, Message(PLX_TR("Station", "print route checked: %1"), {found}));
-    }
+    for (const RouteFinding& f : checkStationRoute(surface.server(), queue))
+        form.report(f.severity, f.text);
 }
 
 int g_signalPipe[2] = {-1, -1};

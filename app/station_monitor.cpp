@@ -15,6 +15,7 @@
 #include "monitoring/state_places.h"
 #include "monitoring/status_line.h"
 #include "monitoring/time_text.h"
+#include "printing/queue_wording.h"
 
 namespace plx {
 namespace {

@@ -23,7 +23,7 @@
 #include <stdexcept>
 
 #include "bench/bench_support.h"
-#include "platform/label_document.h"
+#include "document/label_document.h"
 
 namespace plx::bench {
 namespace {

@@ -12,8 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/cups_print_surface.h"
-#include "platform/label_document.h"
+#include "cups/cups_print_surface.h"
+#include "document/label_document.h"
+#include "printing/printer_choice.h"
 
 namespace {
 

@@ -24,8 +24,8 @@
 #include <vector>
 
 #include "bench/bench_support.h"
-#include "platform/document_route.h"
-#include "platform/label_document.h"
+#include "cups/document_route.h"
+#include "document/label_document.h"
 #include "tools/raster_pages.h"
 
 namespace plx::bench {

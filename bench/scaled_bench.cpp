@@ -17,7 +17,7 @@
 #include <sstream>
 
 #include "bench/bench_support.h"
-#include "platform/cups_print_surface.h"
+#include "cups/cups_print_surface.h"
 #include "tools/raster_pages.h"
 
 namespace plx::bench {

@@ -16,8 +16,9 @@
 #include <numeric>
 
 #include "bench/bench_support.h"
-#include "platform/cups_print_surface.h"
-#include "platform/label_document.h"
+#include "cups/cups_print_surface.h"
+#include "document/label_document.h"
+#include "printing/printer_choice.h"
 
 namespace plx::bench {
 namespace {

@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "common/color.h"
-#include "platform/bmp_check.h"
-#include "platform/qt_image_area.h"
+#include "picture/bmp_check.h"
+#include "picture/qt_image_area.h"
 
 namespace {
 

@@ -13,6 +13,7 @@
 #include "common/number.h"
 #include "common/text.h"
 #include "common/unique_fd.h"
+#include "printing/printer_choice.h"
 
 namespace plx {
 

@@ -8,6 +8,7 @@
 #include "common/result.h"
 #include "printing/image_area.h"
 #include "printing/print_surface.h"
+#include "printing/printer_choice.h"
 
 namespace plx {
 

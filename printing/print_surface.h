@@ -4,9 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "common/color.h"
@@ -109,38 +107,5 @@ class PrintSurface {
     // and forget the answers kept for this round (the printers, how the queues stand).
     virtual void idle() {}
 };
-
-// Upper-case and trim the blanks (spaces only) at both ends.
-std::string normalizedPrinterName(std::string_view name);
-
-struct PrinterChoice {
-    bool matched = false;                // the name matched an installed printer
-    std::optional<PrinterInfo> current;  // where jobs go now (none: no default printer either)
-    std::vector<PrinterInfo> installed;
-};
-
-// The first printer whose queue name or description matches `name`, else the current one;
-// nothing is selected. An error when the printers cannot be listed.
-Result<PrinterChoice> findPrinterByName(PrintSurface& surface, std::string_view name);
-// Makes the first printer whose queue name or description matches `name` the current one;
-// when none matches, the current printer stays. An error when the printers cannot be listed:
-// a job must then wait rather than go to whichever printer happens to be current.
-Result<PrinterChoice> selectPrinterByName(PrintSurface& surface, std::string_view name);
-
-// The printer a job for `name` would go to, and whether its queue takes jobs now. The current
-// printer stays as it was.
-struct PrinterCheck {
-    PrinterChoice choice;
-    QueueState state;
-};
-Result<PrinterCheck> checkPrinter(PrintSurface& surface, std::string_view name);
-
-// "QLS-4100-Xe, Office, ..." for messages.
-std::string queueList(const std::vector<PrinterInfo>& printers);
-// "out of labels (media-empty-error)", or "stopped" when the queue says nothing more.
-std::string describeQueueState(const QueueState& state);
-// The reasons a queue that still takes jobs gives for attention ("toner-low-report"); its
-// message alone is only the filters' progress ("Processing page 1...").
-std::string attentionReasons(const QueueState& state);
 
 }  // namespace plx

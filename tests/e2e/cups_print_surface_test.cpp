@@ -16,7 +16,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/cups_print_surface.h"
+#include "cups/cups_print_surface.h"
+#include "printing/printer_choice.h"
 #include "tests/support/cups_test_server.h"
 #include "tests/support/raster_capture.h"
 #include "tests/support/station_process.h"
@@ -597,6 +598,13 @@ TEST(CupsPrintSurface, QueueStoppedOrItsDriverChangedBetweenTwoJobsIsSeenAtTheSe
     EXPECT_EQ(job("first"), kRaster);
     ASSERT_EQ(test::cupsDisable(queue, "out of labels").exitCode, 0);
     EXPECT_EQ(job("second"), "blocked");
+    // Asked to print anyway, the surface itself refuses: no job waits in a stopped queue.
+    surface.plot(2, 2, kBlack);
+    const auto refused = surface.endDocument("stopped", {});
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().kind, ErrorKind::PrintServer);
+    EXPECT_NE(refused.error().message.find("\" is stopped"), std::string::npos)
+        << refused.error().message;
     ASSERT_EQ(test::cupsEnable(queue).exitCode, 0);
     surface.idle();
 

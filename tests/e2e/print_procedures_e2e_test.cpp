@@ -2,7 +2,7 @@
 // which the station program's tests cannot press, so the printer's raster is checked here.
 #include <gtest/gtest.h>
 
-#include "platform/cups_print_surface.h"
+#include "cups/cups_print_surface.h"
 #include "printing/print_procedures.h"
 #include "tests/support/bmp_writer.h"
 #include "tests/support/raster_capture.h"

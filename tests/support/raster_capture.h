@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/cups_print_surface.h"
+#include "cups/cups_print_surface.h"
 #include "tests/support/cups_test_server.h"
 #include "tools/raster_pages.h"
 

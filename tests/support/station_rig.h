@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/main_window.h"
-#include "platform/qt_image_area.h"
+#include "picture/qt_image_area.h"
 #include "tests/support/recording_surface.h"
 
 namespace plx::test {

@@ -1,5 +1,5 @@
-#include "platform/bmp_check.h"
-#include "platform/bmp_rgb24.h"
+#include "picture/bmp_check.h"
+#include "picture/bmp_rgb24.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/document_route.h"
+#include "cups/document_route.h"
 #include "printing/print_surface.h"
 #include "tools/raster_pages.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/bmp_check.h"
-#include "platform/qt_image_area.h"
+#include "picture/bmp_check.h"
+#include "picture/qt_image_area.h"
 #include "tests/support/bmp_writer.h"
 #include "tests/support/temp_folder_test.h"
 

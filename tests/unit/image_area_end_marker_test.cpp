@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/qt_image_area.h"
+#include "picture/qt_image_area.h"
 #include "tests/support/bmp_writer.h"
 #include "tests/support/temp_folder_test.h"
 

@@ -1,4 +1,4 @@
-#include "platform/qt_image_area.h"
+#include "picture/qt_image_area.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/bmp_check.h"
+#include "picture/bmp_check.h"
 #include "tests/support/bmp_writer.h"
 #include "tests/support/temp_folder_test.h"
 

@@ -16,7 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/label_document.h"
+#include "document/label_document.h"
 
 namespace plx {
 namespace {

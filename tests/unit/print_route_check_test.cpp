@@ -1,5 +1,5 @@
 // The start-up check of the print server's route, on folders laid out like a CUPS installation.
-#include "platform/print_route_check.h"
+#include "cups/print_route_check.h"
 
 #include <sys/stat.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 // The picture being printed, decoded with Qt's image readers.
 //
-// BMP files are checked against their own headers first (platform/bmp_check.h), so that a file
+// BMP files are checked against their own headers first (picture/bmp_check.h), so that a file
 // still being written comes out as ErrorKind::Incomplete instead of a picture with black rows.
 // The decoded picture is kept as one QImage that picture() and pixel() read in place, in the
 // smallest of three forms: a palette (or grey) picture as Format_Indexed8, one byte a pixel,

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <memory>
@@ -21,8 +22,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/document_route.h"
-#include "platform/label_document.h"
+#include "cups/document_route.h"
+#include "document/label_document.h"
+#include "document/print_document.h"
 #include "printing/print_surface.h"
 
 // libcups' own names, declared here so that users of the surface need not include libcups.
@@ -106,8 +108,8 @@ class CupsPrintSurface : public PrintSurface {
     auto whileWaiting(Work work, const KeepGoing& pace = {}) -> decltype(work(KeepGoing{}));
     // Sends a request that may be repeated; a connection lost since its last use is opened
     // again once. `make` builds a fresh request for each attempt.
-    template <typename MakeRequest>
-    Result<std::shared_ptr<ipp_t>> ask(MakeRequest make, const std::string& what);
+    Result<std::shared_ptr<ipp_t>> ask(const std::function<ipp_t*()>& make,
+                                       const std::string& what);
     std::string printerUri(const std::string& queue) const;
     // Get-Printer-Attributes for `queue`; a queue the server does not know is an error.
     Result<std::shared_ptr<ipp_t>> askQueue(const std::string& queue,

@@ -1,4 +1,4 @@
-#include "platform/bmp_check.h"
+#include "picture/bmp_check.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "platform/qt_image_area.h"
+#include "picture/qt_image_area.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,8 +22,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/bmp_check.h"
-#include "platform/bmp_rgb24.h"
+#include "picture/bmp_check.h"
+#include "picture/bmp_rgb24.h"
 
 namespace plx {
 

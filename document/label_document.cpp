@@ -1,4 +1,4 @@
-#include "platform/label_document.h"
+#include "document/label_document.h"
 
 #include <zlib.h>
 

@@ -11,7 +11,7 @@
 
 #include "common/message.h"
 #include "common/result.h"
-#include "platform/document_route.h"
+#include "cups/document_route.h"
 
 namespace plx {
 
@@ -73,5 +73,16 @@ struct QueueDocuments {
     std::string whyNotRaster;
 };
 Result<QueueDocuments> queueDocuments(const std::string& queue);
+
+// What the start-up check found, in the order it is to be said.
+struct RouteFinding {
+    Severity severity = Severity::Info;
+    Message text;
+};
+
+// Whether the print server `server` can take the station's documents to `queue` (empty: the
+// server names none) unchanged: the document the queue gets, and the filters and programs on
+// its way when the server runs on this machine.
+std::vector<RouteFinding> checkStationRoute(const std::string& server, const std::string& queue);
 
 }  // namespace plx

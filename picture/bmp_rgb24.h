@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "common/result.h"
-#include "platform/bmp_check.h"
+#include "picture/bmp_check.h"
 
 namespace plx {
 

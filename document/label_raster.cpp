@@ -1,4 +1,4 @@
-#include "platform/label_raster.h"
+#include "document/label_raster.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,4 +1,4 @@
-#include "platform/bmp_rgb24.h"
+#include "picture/bmp_rgb24.h"
 
 #include <algorithm>
 #include <span>

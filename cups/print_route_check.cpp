@@ -1,4 +1,4 @@
-#include "platform/print_route_check.h"
+#include "cups/print_route_check.h"
 
 #include <cups/cups.h>
 #include <unistd.h>
@@ -183,6 +183,63 @@ Result<QueueDocuments> queueDocuments(const std::string& queue) {
         if (const char* f = ippGetString(attr, i, nullptr)) q.formats.emplace_back(f);
     q.raster = queueRasterInput(http.get(), queue, &q.whyNotRaster);
     return q;
+}
+
+std::vector<RouteFinding> checkStationRoute(const std::string& server, const std::string& queue) {
+    std::vector<RouteFinding> out;
+    auto report = [&out](Severity severity, Message text) {
+        out.push_back({severity, std::move(text)});
+    };
+    std::optional<std::vector<std::string>> formats;
+    std::optional<RasterInput> raster;
+    if (queue.empty()) {
+        report(Severity::Warning,
+               PLX_TR("Station", "print route not checked: the print server names no queue"));
+    } else if (auto q = queueDocuments(queue)) {
+        formats = q->formats;
+        raster = q->raster;
+        if (raster)
+            report(Severity::Info, Message(PLX_TR("Station",
+                                                  "print route: queue \"%1\" "
+                                                  "gets the labels as %2"),
+                                           {queue, raster->why}));
+        else
+            report(Severity::Info, Message(PLX_TR("Station",
+                                                  "print route: queue \"%1\" gets the labels as "
+                                                  "PDF: its driver %2"),
+                                           {queue, q->whyNotRaster}));
+    } else {
+        report(Severity::Warning,
+               Message(PLX_TR("Station", "print route not checked: %1"), {q.error().message}));
+    }
+    const bool local = printServerIsLocal(server);
+    RouteReport r;
+    if (raster) {
+        r = checkRoute(rasterRouteNeeds(*raster), RoutePlaces{}, local, queue, formats);
+        // The PDF only carries labels whose page the driver cannot make: a gap there is not
+        // an error for every label.
+        const RouteReport pdf = checkRoute(kStationRoute, RoutePlaces{}, local, queue, formats);
+        for (const Message& problem : pdf.problems)
+            report(Severity::Warning,
+                   Message(PLX_TR("Station",
+                                  "%1; only labels the queue's driver cannot take "
+                                  "as raster go that way"),
+                           {problem}));
+    } else {
+        r = checkRoute(kStationRoute, RoutePlaces{}, local, queue, formats);
+    }
+    for (const Message& problem : r.problems) report(Severity::Error, problem);
+    if (!local)
+        report(Severity::Notice, Message(PLX_TR("Station",
+                                                "print route: the print server %1 is not on this "
+                                                "machine; its filters are not checked from here"),
+                                         {server}));
+    if (r.problems.empty() && !r.checked.empty()) {
+        std::string found;
+        for (const std::string& c : r.checked) found += (found.empty() ? "" : ", ") + c;
+        report(Severity::Info, Message(PLX_TR("Station", "print route checked: %1"), {found}));
+    }
+    return out;
 }
 
 }  // namespace plx
